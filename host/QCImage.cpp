@@ -1,0 +1,62 @@
+#include "QCImage.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace cvcomp {
+
+Bitmap Bitmap::allocate(std::size_t width, std::size_t height) {
+  const std::size_t bytesPerRow = width * 4;
+  return {std::shared_ptr<std::uint8_t[]>(new std::uint8_t[bytesPerRow * height]), width, height,
+          bytesPerRow};
+}
+
+QCImage::QCImage(std::shared_ptr<QCImagePixelBuffer> buffer, const QCStructure* /*options*/)
+    : buffer_(std::move(buffer)),
+      bounds_{0.0, 0.0, static_cast<double>(buffer_->pixelsWide()),
+              static_cast<double>(buffer_->pixelsHigh())} {}
+
+QCImage::QCImage(Bitmap bitmap)
+    : QCImage(bitmap, {0.0, 0.0, static_cast<double>(bitmap.width),
+                       static_cast<double>(bitmap.height)}) {}
+
+QCImage::QCImage(Bitmap bitmap, QCRect bounds) : bitmap_(std::move(bitmap)), bounds_(bounds) {}
+
+std::shared_ptr<QCImage> QCImage::infinite() {
+  std::shared_ptr<QCImage> image(new QCImage());
+  image->infinite_ = true;
+  return image;
+}
+
+std::unique_ptr<BitmapRepresentation> QCImage::createRepresentationOfType(
+    std::string_view type, QCImageManager& /*manager*/, const QCStructure* /*options*/) const {
+  if (type != kBitmapRepresentation || infinite_) return nullptr;
+  if (!buffer_) return std::make_unique<BitmapRepresentation>(bitmap_);
+
+  // Pixel buffers hold their rows bottom-up; the bitmap shows them top-down.
+  const std::size_t width = buffer_->pixelsWide();
+  const std::size_t height = buffer_->pixelsHigh();
+  Bitmap upright = Bitmap::allocate(width, height);
+  for (std::size_t y = 0; y < height; ++y) {
+    std::memcpy(upright.row(y), buffer_->pixels() + (height - 1 - y) * buffer_->bytesPerRow(),
+                upright.bytesPerRow);
+  }
+  return std::make_unique<BitmapRepresentation>(std::move(upright));
+}
+
+void QCImage::setMetadata(StructureMember value, std::string key, bool shouldForward) {
+  const bool listed = forwardsMetadata(key);
+  if (shouldForward && !listed) forwarded_.push_back(key);
+  if (!shouldForward && listed) std::erase(forwarded_, key);
+  metadata_.addMember(std::move(value), std::move(key));
+}
+
+const StructureMember* QCImage::metadataForKey(std::string_view key) const {
+  return metadata_.memberForKey(key);
+}
+
+bool QCImage::forwardsMetadata(std::string_view key) const {
+  return std::find(forwarded_.begin(), forwarded_.end(), key) != forwarded_.end();
+}
+
+}  // namespace cvcomp

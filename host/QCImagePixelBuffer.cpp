@@ -1,0 +1,25 @@
+#include "QCImagePixelBuffer.hpp"
+
+namespace cvcomp {
+
+namespace {
+// Rows are padded to 16 bytes, so row starts stay aligned for vectorised copies.
+std::size_t paddedRow(std::size_t bytes) { return (bytes + 15) / 16 * 16; }
+}  // namespace
+
+QCImagePixelBuffer::QCImagePixelBuffer(const QCPixelFormat* format, std::size_t width,
+                                       std::size_t height)
+    : format_(format),
+      width_(width),
+      height_(height),
+      bytesPerRow_(paddedRow(width * format->bytesPerPixel())),
+      pixels_(new std::uint8_t[bytesPerRow_ * height]) {}
+
+bool QCImagePixelBuffer::beginUpdatePixels(bool /*replaceAll*/,
+                                           std::shared_ptr<const ColorSpace> colorSpace) {
+  colorSpace_ = std::move(colorSpace);
+  updating_ = true;
+  return true;
+}
+
+}  // namespace cvcomp

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "QCImageManager.hpp"
+#include "QCPort.hpp"
+#include "QCStructure.hpp"
+
+namespace cvcomp {
+
+// What the host tells a patch about its surroundings.
+struct PatchOptions {
+  // The composition file that holds the patch; relative paths resolve next to it.
+  std::optional<std::filesystem::path> compositionURL;
+};
+
+// How the host schedules a patch.
+// Execution mode 0, a processor: executed when one of its inputs received a new value.
+// Execution mode 1, a provider: executed on every frame (sources of frames).
+// Time mode 0: the patch does not depend on time; 1: it depends on time and runs every frame.
+inline constexpr int kExecutionModeProcessor = 0;
+inline constexpr int kExecutionModeProvider = 1;
+inline constexpr int kTimeModeNone = 0;
+inline constexpr int kTimeModeTimeBase = 1;
+
+// Base class of all patches. Ports are member fields declared with QC_PORT; they register
+// themselves here in declaration order. Class traits are static constants that a patch class may
+// replace; the values here are the host's defaults.
+class QCPatch {
+ public:
+  static constexpr bool isSafe = false;
+  static constexpr int executionMode = kExecutionModeProcessor;
+  static constexpr bool allowsSubpatches = false;
+  static constexpr int timeMode = kTimeModeNone;
+
+  explicit QCPatch(std::string identifier) : identifier_(std::move(identifier)) {}
+  QCPatch(const QCPatch&) = delete;
+  QCPatch& operator=(const QCPatch&) = delete;
+  virtual ~QCPatch() = default;
+
+  // The host's check of a new patch's identifier: a patch needs a non-empty one.
+  static bool acceptsIdentifier(std::string_view identifier) { return !identifier.empty(); }
+
+  virtual std::string_view className() const = 0;
+  const std::string& identifier() const { return identifier_; }
+
+  virtual void enable(QCContext& /*context*/) {}
+  virtual bool execute(QCContext& context, double time, const QCStructure& arguments) = 0;
+  virtual void disable(QCContext& /*context*/) {}
+
+  const std::vector<QCPort*>& ports() const { return ports_; }
+  QCPort* port(std::string_view name) const;
+
+  const PatchOptions& options() const { return options_; }
+  void setOptions(PatchOptions options) { options_ = std::move(options); }
+
+ private:
+  friend class QCPort;
+  void registerPort(QCPort& port) { ports_.push_back(&port); }
+
+  std::string identifier_;
+  std::vector<QCPort*> ports_;
+  PatchOptions options_;
+};
+
+// Declares a port field; the field name is the port's name.
+#define QC_PORT(PortClass, field) PortClass field{*this, #field}
+
+// Declares the class name that the host registers a patch class under.
+#define QC_PATCH_CLASS(Class)                             \
+  static constexpr std::string_view kClassName = #Class; \
+  std::string_view className() const override { return kClassName; }
+
+}  // namespace cvcomp

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace cvcomp {
+
+class QCStructure;
+
+// A number member remembers whether it was made in single or double precision, so that it can be
+// written back in the shortest form that reads back to the same value.
+struct QCNumber {
+  double value = 0.0;
+  bool single = false;
+
+  static QCNumber withFloat(float v) { return {static_cast<double>(v), true}; }
+  static QCNumber withDouble(double v) { return {v, false}; }
+  friend bool operator==(const QCNumber&, const QCNumber&) = default;
+};
+
+using StructureMember = std::variant<QCNumber, bool, std::string, std::shared_ptr<QCStructure>>;
+
+// Members under string keys, kept in insertion order. Adding a member under a key that is already
+// present replaces its value in place.
+class QCStructure {
+ public:
+  using Entry = std::pair<std::string, StructureMember>;
+
+  void addMember(StructureMember member, std::string key);
+  const StructureMember* memberForKey(std::string_view key) const;
+  std::size_t count() const { return entries_.size(); }
+  void removeAllMembers();
+
+  const std::vector<Entry>& members() const { return entries_; }
+
+  // The member under `key` when it is a number (or a structure), nullptr otherwise.
+  const QCNumber* numberForKey(std::string_view key) const;
+  const QCStructure* structureForKey(std::string_view key) const;
+
+ private:
+  std::vector<Entry> entries_;
+  struct KeyHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+  };
+  std::unordered_map<std::string, std::size_t, KeyHash, std::equal_to<>> index_;
+};
+
+}  // namespace cvcomp

@@ -1,0 +1,67 @@
+#include "TestSupport.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include <opencv2/imgcodecs.hpp>
+
+namespace cvcomp::test {
+
+std::filesystem::path sample(const std::string& name) {
+  const std::filesystem::path path = std::filesystem::path(CVCOMP_SAMPLE_DATA) / name;
+  EXPECT_TRUE(std::filesystem::exists(path)) << "missing sample " << path;
+  return path;
+}
+
+cv::Mat samplePicture(const std::string& name) {
+  cv::Mat picture = cv::imread(sample(name).string(), cv::IMREAD_COLOR);
+  EXPECT_FALSE(picture.empty()) << "cannot read " << name;
+  return picture;
+}
+
+std::shared_ptr<QCImage> hostImage(const cv::Mat& bgra) {
+  Bitmap bitmap = Bitmap::allocate(static_cast<std::size_t>(bgra.cols),
+                                   static_cast<std::size_t>(bgra.rows));
+  bgra.copyTo(cv::Mat(bgra.size(), CV_8UC4, bitmap.data.get(), bitmap.bytesPerRow));
+  return std::make_shared<QCImage>(std::move(bitmap));
+}
+
+cv::Mat bitmapOf(const QCImage& image) {
+  const auto rep =
+      image.createRepresentationOfType(QCImage::kBitmapRepresentation, context().imageManager(),
+                                       nullptr);
+  if (!rep) return {};
+  return cv::Mat(static_cast<int>(rep->pixelsHigh()), static_cast<int>(rep->pixelsWide()), CV_8UC4,
+                 rep->bitmapData(), rep->bytesPerRow())
+      .clone();
+}
+
+cv::Mat pixelBufferOf(const QCImage& image) {
+  const auto& pb = image.pixelBuffer();
+  if (!pb) return {};
+  return cv::Mat(static_cast<int>(pb->pixelsHigh()), static_cast<int>(pb->pixelsWide()), CV_8UC4,
+                 const_cast<std::uint8_t*>(pb->pixels()), pb->bytesPerRow())
+      .clone();
+}
+
+void feed(OpenCVTypePort& port, cv::Mat& image) {
+  port.setCvObjectValue(std::make_shared<OpenCVObject>(&image));
+}
+
+QCContext& context() {
+  static QCContext shared;
+  return shared;
+}
+
+bool execute(QCPatch& patch) { return patch.execute(context(), 0.0, QCStructure{}); }
+
+bool sameBytes(const cv::Mat& a, const cv::Mat& b) {
+  if (a.size() != b.size() || a.type() != b.type()) return false;
+  for (int y = 0; y < a.rows; ++y) {
+    if (std::memcmp(a.ptr(y), b.ptr(y), a.cols * a.elemSize()) != 0) return false;
+  }
+  return true;
+}
+
+}  // namespace cvcomp::test

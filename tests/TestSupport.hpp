@@ -1,0 +1,37 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include <opencv2/core.hpp>
+
+#include "host/QCImage.hpp"
+#include "host/QCPatch.hpp"
+#include "plugin/OpenCVTypePort.hpp"
+
+namespace cvcomp::test {
+
+// A file of OpenCV's sample data; fails the test when it is missing.
+std::filesystem::path sample(const std::string& name);
+// A sample picture read as 8-bit BGR (imread's own layout).
+cv::Mat samplePicture(const std::string& name);
+
+// A host image whose bitmap holds `bgra` (8-bit, 4 channels) row for row.
+std::shared_ptr<QCImage> hostImage(const cv::Mat& bgra);
+// A host image's pixels as the bridge sees them: its bitmap representation, top-down.
+cv::Mat bitmapOf(const QCImage& image);
+// The memory rows of a host image's pixel buffer, first (bottom) row first.
+cv::Mat pixelBufferOf(const QCImage& image);
+
+// Puts `image` on an OpenCV input as a box, as an upstream patch would publish it.
+void feed(OpenCVTypePort& port, cv::Mat& image);
+
+// Runs a patch's execute with a shared test context.
+bool execute(QCPatch& patch);
+QCContext& context();
+
+// Byte-exact equality of two images of the same size and type.
+bool sameBytes(const cv::Mat& a, const cv::Mat& b);
+
+}  // namespace cvcomp::test
