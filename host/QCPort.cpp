@@ -43,4 +43,6 @@ bool QCPort::canConnectToPort(const QCPort& other) const {
 
 void QCPort::touch() { stamp_ = ++portClock; }
 
+std::uint64_t QCPort::latestStamp() { return portClock; }
+
 }  // namespace cvcomp

@@ -5,7 +5,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
+#include <vector>
 
 #include "HostObject.hpp"
 #include "QCStructure.hpp"
@@ -41,6 +43,9 @@ class QCPort {
 
   virtual PortKind kind() const = 0;
 
+  // What else describes the port besides its value, e.g. {"max", 3} for a bounded index.
+  virtual std::vector<std::pair<std::string, PortValue>> attributes() const { return {}; }
+
   // The host's connection rule; a port class may replace it with its own.
   virtual bool canConnectToPort(const QCPort& other) const;
 
@@ -53,6 +58,8 @@ class QCPort {
   // Changes with every set, also when the same value or object is set again, so the host can
   // tell that an input received a new value since a patch last executed.
   std::uint64_t stamp() const { return stamp_; }
+  // The newest stamp that any port has received so far.
+  static std::uint64_t latestStamp();
 
  protected:
   void touch();

@@ -22,6 +22,11 @@ void QCIndexPort::setMaxIndexValue(std::size_t max) {
   if (value_ > max_) setIndexValue(max_);
 }
 
+std::vector<std::pair<std::string, PortValue>> QCIndexPort::attributes() const {
+  if (max_ == std::numeric_limits<std::size_t>::max()) return {};
+  return {{"max", max_}};
+}
+
 bool QCIndexPort::setGenericValue(const PortValue& value) {
   if (const auto* i = std::get_if<std::size_t>(&value)) {
     setIndexValue(*i);
@@ -56,6 +61,13 @@ void QCNumberPort::setMinDoubleValue(double min) {
 void QCNumberPort::setMaxDoubleValue(double max) {
   max_ = max;
   if (value_ > max_) setDoubleValue(value_);
+}
+
+std::vector<std::pair<std::string, PortValue>> QCNumberPort::attributes() const {
+  std::vector<std::pair<std::string, PortValue>> bounds;
+  if (std::isfinite(min_)) bounds.emplace_back("min", min_);
+  if (std::isfinite(max_)) bounds.emplace_back("max", max_);
+  return bounds;
 }
 
 bool QCNumberPort::setGenericValue(const PortValue& value) {

@@ -19,6 +19,7 @@ class QCIndexPort final : public QCPort {
   void setIndexValue(std::size_t value);
   std::size_t maxIndexValue() const { return max_; }
   void setMaxIndexValue(std::size_t max);
+  std::vector<std::pair<std::string, PortValue>> attributes() const override;
 
   PortValue genericValue() const override { return value_; }
   bool setGenericValue(const PortValue& value) override;
@@ -40,6 +41,7 @@ class QCNumberPort final : public QCPort {
   double maxDoubleValue() const { return max_; }
   void setMinDoubleValue(double min);
   void setMaxDoubleValue(double max);
+  std::vector<std::pair<std::string, PortValue>> attributes() const override;
 
   PortValue genericValue() const override { return value_; }
   bool setGenericValue(const PortValue& value) override;

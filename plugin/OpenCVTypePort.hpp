@@ -24,6 +24,9 @@ class OpenCVTypePort : public QCObjectPort {
   std::shared_ptr<OpenCVObject> cvObjectValue() const;
   void setCvObjectValue(std::shared_ptr<OpenCVObject> box) { setObject(std::move(box)); }
 
+  std::vector<std::pair<std::string, PortValue>> attributes() const override {
+    return {{"type", static_cast<std::size_t>(type_ < 0 ? 0 : type_)}};
+  }
   bool canConnectToPort(const QCPort& other) const override;
   // Accepts only boxes (or nil).
   bool setGenericValue(const PortValue& value) override;

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/QCNodeManager.hpp"
+
+namespace cvcomp {
+
+// Exit statuses of the cvcomp command.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitInputError = 1;  // an input or output cannot be opened, read or written
+inline constexpr int kExitUsageError = 2;  // bad arguments or a refused composition
+
+struct RunOptions {
+  std::string composition;
+  std::optional<std::string> input;
+  std::optional<std::uint64_t> frames;
+  std::vector<std::string> settings;  // "id.port=value"
+  std::optional<std::string> json;    // file, or "-" for standard output
+  std::optional<std::string> video;
+  bool quiet = false;
+};
+
+int runCommand(const RunOptions& options, const QCNodeManager& manager);
+int checkCommand(const std::string& composition, const QCNodeManager& manager);
+int patchesCommand(bool json, const QCNodeManager& manager);
+
+}  // namespace cvcomp

@@ -1,0 +1,64 @@
+#include <iostream>
+
+#include "Commands.hpp"
+#include "JsonOutput.hpp"
+
+namespace cvcomp {
+
+namespace {
+
+OrderedJson describePort(const QCPort& port) {
+  OrderedJson description = OrderedJson::object();
+  description["name"] = port.name();
+  description["direction"] = port.isInput() ? "input" : "output";
+  description["kind"] = std::string(portKindName(port.kind()));
+  if (port.isInput() && writesAsJson(port.kind())) description["default"] = jsonValue(port.genericValue());
+  for (const auto& [name, value] : port.attributes()) description[name] = jsonValue(value);
+  return description;
+}
+
+OrderedJson describeClass(const PatchClass& patchClass) {
+  OrderedJson description = OrderedJson::object();
+  description["class"] = patchClass.name;
+  description["isSafe"] = patchClass.traits.isSafe;
+  description["executionMode"] = patchClass.traits.executionMode;
+  description["allowsSubpatches"] = patchClass.traits.allowsSubpatches;
+  description["timeMode"] = patchClass.traits.timeMode;
+  OrderedJson ports = OrderedJson::array();
+  if (const std::unique_ptr<QCPatch> sample = patchClass.create("sample")) {
+    for (const QCPort* port : sample->ports()) ports.push_back(describePort(*port));
+  }
+  description["ports"] = std::move(ports);
+  return description;
+}
+
+void printText(const OrderedJson& patchClass) {
+  std::cout << patchClass["class"].get<std::string>() << "\n";
+  for (const OrderedJson& port : patchClass["ports"]) {
+    std::cout << "  " << port["direction"].get<std::string>() << " "
+              << port["name"].get<std::string>() << " (" << port["kind"].get<std::string>();
+    for (const auto& [key, value] : port.items()) {
+      if (key != "name" && key != "direction" && key != "kind") {
+        std::cout << ", " << key << " " << value.dump();
+      }
+    }
+    std::cout << ")\n";
+  }
+}
+
+}  // namespace
+
+int patchesCommand(bool json, const QCNodeManager& manager) {
+  OrderedJson classes = OrderedJson::array();
+  for (const PatchClass& patchClass : manager.nodeClasses()) {
+    classes.push_back(describeClass(patchClass));
+  }
+  if (json) {
+    std::cout << classes.dump(2) << "\n";
+  } else {
+    for (const OrderedJson& patchClass : classes) printText(patchClass);
+  }
+  return kExitOk;
+}
+
+}  // namespace cvcomp

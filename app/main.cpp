@@ -1,0 +1,54 @@
+// cvcomp: runs vision compositions over video, camera or picture frames.
+
+#include <iostream>
+
+#include <CLI/CLI.hpp>
+
+#include "Commands.hpp"
+#include "NodeSetup.hpp"
+
+int main(int argc, char** argv) {
+  using namespace cvcomp;
+  CLI::App app{"cvcomp: real-time computer-vision compositions over video, camera or pictures"};
+  app.require_subcommand(1);
+
+  RunOptions run;
+  CLI::App* runApp = app.add_subcommand("run", "Run a composition frame by frame");
+  runApp->add_option("composition", run.composition, "Composition file (JSON)")->required();
+  runApp->add_option("--input", run.input,
+                     "Frames to use instead of the ImageSource's own: a video, a picture, a "
+                     "folder of pictures, camera:N or pattern:WxH");
+  runApp->add_option("--frames", run.frames, "Stop after this many frames");
+  runApp->add_option("--set", run.settings, "Set an input before the run: ID.PORT=VALUE");
+  runApp->add_option("--json", run.json, "Write one JSON line per frame to FILE, - for stdout");
+  runApp->add_option("--video", run.video,
+                     "Write the published image to a video file, or numbered pictures when "
+                     "the name holds %d");
+  runApp->add_flag("--quiet,-q", run.quiet, "No progress on the terminal");
+
+  std::string checked;
+  CLI::App* checkApp = app.add_subcommand("check", "Validate a composition without running it");
+  checkApp->add_option("composition", checked, "Composition file (JSON)")->required();
+
+  bool patchesJson = false;
+  CLI::App* patchesApp = app.add_subcommand("patches", "List every patch class and its ports");
+  patchesApp->add_flag("--json", patchesJson, "As JSON");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    const int status = app.exit(error);
+    return status == 0 ? kExitOk : kExitUsageError;
+  }
+
+  QCNodeManager manager;
+  try {
+    registerAllNodes(manager);
+  } catch (const std::exception& error) {
+    std::cerr << "cvcomp: " << error.what() << "\n";
+    return kExitInputError;
+  }
+  if (*runApp) return runCommand(run, manager);
+  if (*checkApp) return checkCommand(checked, manager);
+  return patchesCommand(patchesJson, manager);
+}

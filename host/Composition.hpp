@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "QCNodeManager.hpp"
+#include "QCPatch.hpp"
+#include "QCPort.hpp"
+
+namespace cvcomp {
+
+// A composition that cannot be built as asked; the message names the patch and port.
+class CompositionError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Patch instances wired by connections, evaluated frame by frame.
+//
+// Each frame the patches run in dependency order. Before a patch runs, every connected input
+// whose upstream output received a new value is given that value. A patch executes when it has
+// not executed yet, when it is a provider or depends on time, or when one of its inputs received
+// a new value since its last execution; otherwise it keeps its outputs. Every set of an output
+// counts as a new value, even when the same object is set again.
+class Composition {
+ public:
+  struct Patch {
+    std::string id;
+    const PatchClass* patchClass;
+    std::unique_ptr<QCPatch> instance;
+    std::vector<std::size_t> incoming;  // indices of the connections into this patch
+    std::uint64_t executedAt = 0;       // the newest port stamp when it last executed
+    std::uint64_t executions = 0;
+  };
+  struct Connection {
+    QCPort* from;
+    QCPort* to;
+    PortValue inputDefault;  // what the input had before it was connected
+    std::uint64_t deliveredStamp = 0;
+  };
+
+  explicit Composition(const QCNodeManager& manager) : manager_(manager) {}
+  Composition(const Composition&) = delete;
+  Composition& operator=(const Composition&) = delete;
+  // Stops the composition if it runs, then destroys the patches, last created first.
+  ~Composition();
+
+  QCPatch& addPatch(std::string id, std::string_view className, PatchOptions options = {});
+  void connect(std::string_view from, std::string_view to);
+  // Removes the connection into `input` and gives the input back the value it had before.
+  void disconnect(std::string_view to);
+  void publish(std::string_view port);
+
+  QCPatch* patch(std::string_view id) const;
+  // "id.port" to the port; throws CompositionError naming what is unknown.
+  QCPort& port(std::string_view path) const;
+
+  const std::vector<Patch>& patches() const { return patches_; }
+  const std::vector<Connection>& connections() const { return connections_; }
+  const std::vector<QCPort*>& published() const { return published_; }
+  // "id.port" of a port of this composition.
+  std::string pathOf(const QCPort& port) const;
+
+  void start(QCContext& context);  // enable, in dependency order
+  void renderFrame(QCContext& context, std::uint64_t frame, double time);
+  void stop(QCContext& context);  // disable
+  bool running() const { return context_ != nullptr; }
+  // How often the patch with this id has executed so far.
+  std::uint64_t executions(std::string_view id) const;
+
+ private:
+  const Patch* entryOf(const QCPatch& patch) const;
+  bool reaches(const QCPatch& from, const QCPatch& to) const;
+  bool isDue(const Patch& patch) const;
+  void sortPatches();
+
+  const QCNodeManager& manager_;
+  std::vector<Patch> patches_;
+  std::vector<Connection> connections_;
+  std::vector<QCPort*> published_;
+  std::vector<std::size_t> order_;
+  QCContext* context_ = nullptr;
+};
+
+}  // namespace cvcomp

@@ -1,0 +1,234 @@
+#include "CompositionFile.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "QCObjectPorts.hpp"
+#include "QCValuePorts.hpp"
+
+namespace cvcomp {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string inQuotes(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
+// nlohmann's messages start with an internal tag such as "[json.exception.parse_error.101] ".
+std::string withoutTag(const std::string& message) {
+  const std::size_t end = message.find("] ");
+  return message.starts_with("[json.") && end != std::string::npos ? message.substr(end + 2)
+                                                                   : message;
+}
+
+// Parses JSON and refuses an object that has the same key twice (such as two patches with one id).
+Json parse(std::string_view text) {
+  std::vector<std::set<std::string>> keysPerObject;
+  std::string duplicate;
+  Json::parser_callback_t callback = [&](int, Json::parse_event_t event, Json& parsed) {
+    switch (event) {
+      case Json::parse_event_t::object_start: keysPerObject.emplace_back(); break;
+      case Json::parse_event_t::object_end: keysPerObject.pop_back(); break;
+      case Json::parse_event_t::key:
+        if (!keysPerObject.back().insert(parsed.get<std::string>()).second && duplicate.empty()) {
+          duplicate = parsed.get<std::string>();
+        }
+        break;
+      default: break;
+    }
+    return true;
+  };
+  Json document;
+  try {
+    document = Json::parse(text.begin(), text.end(), callback);
+  } catch (const Json::exception& error) {
+    throw CompositionError("invalid JSON: " + withoutTag(error.what()));
+  }
+  if (!duplicate.empty()) throw CompositionError("the key " + inQuotes(duplicate) + " appears twice");
+  return document;
+}
+
+void expectOnly(const Json& object, std::initializer_list<std::string_view> allowed,
+                const std::string& where) {
+  for (const auto& [key, value] : object.items()) {
+    if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
+      throw CompositionError(where + ": unknown key " + inQuotes(key));
+    }
+  }
+}
+
+std::shared_ptr<QCStructure> structureFrom(const Json& object, const std::string& where) {
+  auto structure = std::make_shared<QCStructure>();
+  for (const auto& [key, value] : object.items()) {
+    const std::string member = where + "." + key;
+    if (value.is_object()) {
+      structure->addMember(structureFrom(value, member), key);
+    } else if (value.is_boolean()) {
+      structure->addMember(value.get<bool>(), key);
+    } else if (value.is_number()) {
+      const double number = value.get<double>();
+      if (!std::isfinite(number)) throw CompositionError(member + ": the number is not finite");
+      structure->addMember(QCNumber::withDouble(number), key);
+    } else if (value.is_string()) {
+      structure->addMember(value.get<std::string>(), key);
+    } else {
+      throw CompositionError(member + ": a structure member must be a number, boolean, string "
+                                      "or object, not " + std::string(value.type_name()));
+    }
+  }
+  return structure;
+}
+
+PortValue indexFrom(const Json& value, const std::string& where) {
+  if (value.is_number_unsigned()) return static_cast<std::size_t>(value.get<std::uint64_t>());
+  const double number = value.is_number() ? value.get<double>() : -1.0;
+  if (!value.is_number() || !std::isfinite(number) || number < 0.0 ||
+      number != std::floor(number)) {
+    throw CompositionError(where + ": an index port takes a whole number from 0 up, not " +
+                           value.dump());
+  }
+  if (number >= static_cast<double>(std::numeric_limits<std::size_t>::max())) {
+    throw CompositionError(where + ": " + value.dump() + " is too large for an index");
+  }
+  return static_cast<std::size_t>(number);
+}
+
+PortValue initialValue(const QCPort& port, const Json& value, const std::string& where) {
+  const std::string kind(portKindName(port.kind()));
+  auto refuse = [&]() -> PortValue {
+    throw CompositionError(where + ": a " + kind + " port cannot take " +
+                           std::string(value.type_name()) + " " + value.dump());
+  };
+  switch (port.kind()) {
+    case PortKind::Index: return indexFrom(value, where);
+    case PortKind::Number:
+    case PortKind::Boolean:
+      if (value.is_boolean()) return value.get<bool>();
+      if (!value.is_number()) return refuse();
+      if (!std::isfinite(value.get<double>())) {
+        throw CompositionError(where + ": the number is not finite");
+      }
+      return value.get<double>();
+    case PortKind::String:
+      if (!value.is_string()) return refuse();
+      return value.get<std::string>();
+    case PortKind::Structure:
+      if (!value.is_object()) return refuse();
+      return structureFrom(value, where);
+    case PortKind::Image:
+    case PortKind::Object:
+    case PortKind::Virtual:
+      throw CompositionError(where + ": a " + kind + " port takes no initial value");
+  }
+  return refuse();
+}
+
+void setInput(Composition& composition, const std::string& path, const Json& value) {
+  QCPort& port = composition.port(path);
+  if (!port.isInput()) throw CompositionError(path + " is an output, not an input");
+  port.setGenericValue(initialValue(port, value, path));
+}
+
+std::string stringAt(const Json& object, std::string_view key, const std::string& where) {
+  const auto found = object.find(key);
+  if (found == object.end()) throw CompositionError(where + ": " + inQuotes(key) + " is missing");
+  if (!found->is_string()) throw CompositionError(where + ": " + inQuotes(key) + " must be a string");
+  return found->get<std::string>();
+}
+
+void build(Composition& composition, const Json& document, const std::filesystem::path& origin) {
+  if (!document.is_object()) throw CompositionError("the file must hold a JSON object");
+  expectOnly(document, {"patches", "connections", "publish"}, "the composition");
+  const auto patches = document.find("patches");
+  if (patches == document.end() || !patches->is_object()) {
+    throw CompositionError("\"patches\" must be an object of patches by id");
+  }
+
+  for (const auto& [id, entry] : patches->items()) {
+    const std::string where = "patch " + inQuotes(id);
+    if (!entry.is_object()) throw CompositionError(where + " must be an object");
+    expectOnly(entry, {"class", "inputs"}, where);
+    composition.addPatch(id, stringAt(entry, "class", where), PatchOptions{origin});
+    const auto inputs = entry.find("inputs");
+    if (inputs == entry.end()) continue;
+    if (!inputs->is_object()) throw CompositionError(where + ": \"inputs\" must be an object");
+    for (const auto& [name, value] : inputs->items()) setInput(composition, id + "." + name, value);
+  }
+
+  const auto connections = document.find("connections");
+  if (connections != document.end()) {
+    if (!connections->is_array()) throw CompositionError("\"connections\" must be an array");
+    for (const Json& connection : *connections) {
+      if (!connection.is_object()) {
+        throw CompositionError("a connection must be an object with \"from\" and \"to\"");
+      }
+      expectOnly(connection, {"from", "to"}, "connection " + connection.dump());
+      composition.connect(stringAt(connection, "from", "connection " + connection.dump()),
+                          stringAt(connection, "to", "connection " + connection.dump()));
+    }
+  }
+
+  const auto published = document.find("publish");
+  if (published != document.end()) {
+    if (!published->is_array()) throw CompositionError("\"publish\" must be an array of ports");
+    for (const Json& path : *published) {
+      if (!path.is_string()) throw CompositionError("\"publish\" holds " + path.dump());
+      composition.publish(path.get<std::string>());
+    }
+  }
+}
+
+std::unique_ptr<Composition> load(std::string_view text, const std::string& name,
+                                  const std::filesystem::path& url, const QCNodeManager& manager) {
+  try {
+    auto composition = std::make_unique<Composition>(manager);
+    build(*composition, parse(text), url);
+    return composition;
+  } catch (const CompositionError& error) {
+    throw CompositionError(name + ": " + error.what());
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<Composition> loadCompositionText(std::string_view text,
+                                                 const std::filesystem::path& origin,
+                                                 const QCNodeManager& manager) {
+  return load(text, origin.string(), origin, manager);
+}
+
+void setInputFromText(Composition& composition, std::string_view path, std::string_view text) {
+  Json value = Json::parse(text.begin(), text.end(), nullptr, false);
+  if (value.is_discarded()) value = std::string(text);
+  // A string port takes the text itself, also when it happens to read as JSON ("42").
+  const QCPort& port = composition.port(path);
+  if (port.kind() == PortKind::String && !value.is_string()) value = std::string(text);
+  setInput(composition, std::string(path), value);
+}
+
+std::unique_ptr<Composition> loadCompositionFile(const std::filesystem::path& file,
+                                                 const QCNodeManager& manager) {
+  std::error_code error;
+  if (std::filesystem::is_directory(file, error)) {
+    throw CompositionError(file.string() + ": is a directory, not a composition file");
+  }
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw CompositionError(file.string() + ": cannot be opened for reading");
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) throw CompositionError(file.string() + ": cannot be read");
+  if (text.str().find_first_not_of(" \t\r\n") == std::string::npos) {
+    throw CompositionError(file.string() + ": the file is empty");
+  }
+  return load(text.str(), file.string(), std::filesystem::absolute(file), manager);
+}
+
+}  // namespace cvcomp

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string_view>
+
+#include "Composition.hpp"
+#include "QCNodeManager.hpp"
+
+namespace cvcomp {
+
+// Reads a composition file (JSON):
+//   {"patches": {"id": {"class": "Name", "inputs": {"inputPort": value, ...}}, ...},
+//    "connections": [{"from": "id.outputPort", "to": "id.inputPort"}, ...],
+//    "publish": ["id.port", ...]}
+// Initial values are JSON numbers, booleans and strings for value ports and objects for
+// structure ports. Every patch gets the file as its "compositionURL" option, so relative paths
+// resolve next to it. Throws CompositionError with a message that starts with the file's name;
+// nothing is created when the file is refused.
+std::unique_ptr<Composition> loadCompositionFile(const std::filesystem::path& file,
+                                                 const QCNodeManager& manager);
+
+// The same for text already read; `origin` names it in messages and serves as compositionURL.
+std::unique_ptr<Composition> loadCompositionText(std::string_view text,
+                                                 const std::filesystem::path& origin,
+                                                 const QCNodeManager& manager);
+
+// Sets the input "id.port" from text as a composition file would give it: the text is read as
+// JSON when it is JSON (5, true, {"X": 0.5}) and taken as a string otherwise. Throws
+// CompositionError naming the port.
+void setInputFromText(Composition& composition, std::string_view path, std::string_view text);
+
+}  // namespace cvcomp

@@ -1,0 +1,69 @@
+#include "FrameReader.hpp"
+
+#include <opencv2/imgproc.hpp>
+
+namespace cvcomp {
+
+FrameReader::FrameReader(std::unique_ptr<FrameSource> source)
+    : source_(std::move(source)), fps_(source_->framesPerSecond()), thread_([this] { decode(); }) {}
+
+FrameReader::~FrameReader() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
+void FrameReader::decode() {
+  cv::Mat frame;
+  for (;;) {
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [this] { return stopping_ || ready_.size() < kAhead; });
+      if (stopping_) return;
+    }
+    Bitmap bitmap;
+    std::string error;
+    try {
+      source_->read(frame);
+      if (!frame.empty()) {
+        bitmap = Bitmap::allocate(static_cast<std::size_t>(frame.cols),
+                                  static_cast<std::size_t>(frame.rows));
+        cv::cvtColor(frame, cv::Mat(frame.size(), CV_8UC4, bitmap.data.get(), bitmap.bytesPerRow),
+                     frame.channels() == 1 ? cv::COLOR_GRAY2BGRA : cv::COLOR_BGR2BGRA);
+      }
+    } catch (const FrameSourceError& failure) {
+      error = failure.what();
+    } catch (const cv::Exception& failure) {
+      error = std::string("cannot decode a frame: ") + failure.what();
+    }
+    std::lock_guard lock(mutex_);
+    if (!error.empty()) {
+      error_ = error;
+      ended_ = true;
+    } else if (!bitmap.data) {
+      ended_ = true;
+    } else {
+      ready_.push_back(std::move(bitmap));
+    }
+    changed_.notify_all();
+    if (ended_) return;
+  }
+}
+
+std::optional<Bitmap> FrameReader::next() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return !ready_.empty() || ended_; });
+  if (!ready_.empty()) {
+    Bitmap bitmap = std::move(ready_.front());
+    ready_.pop_front();
+    changed_.notify_all();
+    return bitmap;
+  }
+  if (!error_.empty()) throw FrameSourceError(error_);
+  return std::nullopt;
+}
+
+}  // namespace cvcomp

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include <opencv2/core.hpp>
+
+#include "host/QCImage.hpp"
+
+namespace cvcomp {
+
+// A frame source that cannot be opened or read; the message names it.
+class FrameSourceError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Where frames come from: decoded pictures, one after the other.
+class FrameSource {
+ public:
+  virtual ~FrameSource() = default;
+  // The next frame, 8-bit BGR, or an empty image at the end. Throws FrameSourceError.
+  virtual void read(cv::Mat& frame) = 0;
+  virtual double framesPerSecond() const { return 30.0; }
+};
+
+// Opens `location`: a video file, an image file, a folder of images (taken in name order),
+// "camera:N" or "pattern:WxH" (a generated moving test scene). Relative paths resolve against
+// `base`. Throws FrameSourceError when it cannot be opened.
+std::unique_ptr<FrameSource> openFrameSource(const std::string& location,
+                                             const std::filesystem::path& base);
+
+// Reads frames from a source one ahead of their use, on a thread of its own, and hands them out
+// as host bitmaps (top-down BGRA), so that decoding overlaps the evaluation of the previous frame.
+class FrameReader {
+ public:
+  explicit FrameReader(std::unique_ptr<FrameSource> source);
+  FrameReader(const FrameReader&) = delete;
+  FrameReader& operator=(const FrameReader&) = delete;
+  ~FrameReader();
+
+  // The next frame, or nothing at the end. Rethrows the source's error, on the caller's thread.
+  std::optional<Bitmap> next();
+  double framesPerSecond() const { return fps_; }
+
+ private:
+  void decode();
+
+  static constexpr std::size_t kAhead = 2;
+  std::unique_ptr<FrameSource> source_;
+  double fps_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Bitmap> ready_;
+  bool ended_ = false;
+  bool stopping_ = false;
+  std::string error_;
+  std::thread thread_;
+};
+
+}  // namespace cvcomp

@@ -1,0 +1,200 @@
+// The kinds of frame source that ImageSource reads.
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <iostream>
+#include <vector>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+
+#include "FrameReader.hpp"
+
+namespace cvcomp {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool isPictureFile(const fs::path& path) {
+  static const std::array<std::string, 11> extensions{".jpg", ".jpeg", ".png", ".bmp", ".tif",
+                                                      ".tiff", ".webp", ".ppm", ".pgm", ".pbm",
+                                                      ".jp2"};
+  std::string extension = path.extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return std::find(extensions.begin(), extensions.end(), extension) != extensions.end();
+}
+
+// Whole number in `text`, or nothing when it is not one.
+std::optional<int> wholeNumber(std::string_view text) {
+  int value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+class VideoSource final : public FrameSource {
+ public:
+  VideoSource(cv::VideoCapture capture, std::string name)
+      : capture_(std::move(capture)), name_(std::move(name)) {}
+
+  void read(cv::Mat& frame) override {
+    if (!capture_.read(frame)) {
+      if (frames_ == 0) throw FrameSourceError(name_ + ": no frame could be read");
+      frame.release();
+      return;
+    }
+    ++frames_;
+  }
+
+  double framesPerSecond() const override {
+    const double fps = capture_.get(cv::CAP_PROP_FPS);
+    return std::isfinite(fps) && fps > 0.0 ? fps : FrameSource::framesPerSecond();
+  }
+
+ private:
+  cv::VideoCapture capture_;
+  std::string name_;
+  std::size_t frames_ = 0;
+};
+
+// One picture file, or every picture of a folder in name order.
+class PictureSource final : public FrameSource {
+ public:
+  explicit PictureSource(std::vector<fs::path> files, bool single)
+      : files_(std::move(files)), single_(single) {}
+
+  void read(cv::Mat& frame) override {
+    while (next_ < files_.size()) {
+      const fs::path& file = files_[next_++];
+      frame = cv::imread(file.string(), cv::IMREAD_COLOR);
+      if (!frame.empty()) {
+        ++read_;
+        return;
+      }
+      if (single_) throw FrameSourceError(file.string() + ": not a readable picture");
+      // One bad picture in a folder does not end the run.
+      std::cerr << "cvcomp: skipping " << file.string() << ": not a readable picture\n";
+    }
+    if (read_ == 0) throw FrameSourceError("no readable picture among " + std::to_string(files_.size()) + " files");
+    frame.release();
+  }
+
+ private:
+  std::vector<fs::path> files_;
+  bool single_;
+  std::size_t next_ = 0;
+  std::size_t read_ = 0;
+};
+
+// A moving test scene with something for every patch: a calibration board, straight edges,
+// textured corners to track and a bright disc.
+class PatternSource final : public FrameSource {
+ public:
+  explicit PatternSource(cv::Size size) : size_(size), texture_(size, CV_8UC3) {
+    cv::RNG rng(12345);
+    for (int y = 0; y < size.height; ++y) {
+      for (int x = 0; x < size.width; ++x) {
+        const auto shade = static_cast<uchar>(60 + (x * 80) / std::max(1, size.width));
+        texture_.at<cv::Vec3b>(y, x) = cv::Vec3b(shade, static_cast<uchar>(90), static_cast<uchar>(40 + (y * 60) / std::max(1, size.height)));
+      }
+    }
+    for (int i = 0; i < 60; ++i) {
+      const cv::Point corner(rng.uniform(0, size.width), rng.uniform(0, size.height));
+      const int side = std::max(2, size.width / 60);
+      cv::rectangle(texture_, corner, corner + cv::Point(side, side),
+                    cv::Scalar(rng.uniform(0, 255), rng.uniform(0, 255), rng.uniform(0, 255)),
+                    cv::FILLED);
+    }
+  }
+
+  void read(cv::Mat& frame) override {
+    const double t = static_cast<double>(frame_++);
+    const int shift = static_cast<int>(t) % std::max(1, size_.width);
+    frame.create(size_, CV_8UC3);
+    // The texture drifts to the right, wrapping around.
+    if (shift > 0) texture_.colRange(size_.width - shift, size_.width).copyTo(frame.colRange(0, shift));
+    texture_.colRange(0, size_.width - shift).copyTo(frame.colRange(shift, size_.width));
+
+    const int square = std::max(2, std::min(size_.width, size_.height) / 16);
+    const cv::Point board(size_.width / 10 + static_cast<int>(square * std::sin(t / 25.0)),
+                          size_.height / 8 + static_cast<int>(square * std::cos(t / 40.0)));
+    for (int row = 0; row < 7; ++row) {
+      for (int column = 0; column < 10; ++column) {
+        const cv::Point corner = board + cv::Point(column * square, row * square);
+        const bool white = (row + column) % 2 == 0;
+        cv::rectangle(frame, corner, corner + cv::Point(square - 1, square - 1),
+                      white ? cv::Scalar(255, 255, 255) : cv::Scalar(0, 0, 0), cv::FILLED);
+      }
+    }
+    const cv::Point centre(size_.width * 3 / 4, size_.height / 2);
+    const double angle = t / 50.0;
+    const double reach = std::min(size_.width, size_.height) / 4.0;
+    const cv::Point tip(centre.x + static_cast<int>(reach * std::cos(angle)),
+                        centre.y + static_cast<int>(reach * std::sin(angle)));
+    cv::line(frame, centre * 2 - tip, tip, cv::Scalar(255, 255, 255), std::max(1, square / 4));
+    const cv::Point disc(static_cast<int>(size_.width * (0.5 + 0.3 * std::sin(t / 60.0))),
+                         size_.height * 4 / 5);
+    cv::circle(frame, disc, std::max(2, square / 2), cv::Scalar(0, 220, 255), cv::FILLED);
+  }
+
+ private:
+  cv::Size size_;
+  cv::Mat texture_;
+  std::size_t frame_ = 0;
+};
+
+std::unique_ptr<FrameSource> openPattern(std::string_view spec, const std::string& location) {
+  const std::size_t cross = spec.find('x');
+  const auto width = wholeNumber(spec.substr(0, cross));
+  const auto height =
+      cross == std::string_view::npos ? std::nullopt : wholeNumber(spec.substr(cross + 1));
+  if (!width || !height || *width < 1 || *height < 1 || *width > 8192 || *height > 8192) {
+    throw FrameSourceError(location + ": a pattern needs a size WxH from 1x1 to 8192x8192");
+  }
+  return std::make_unique<PatternSource>(cv::Size(*width, *height));
+}
+
+std::unique_ptr<FrameSource> openCamera(std::string_view number, const std::string& location) {
+  const auto index = wholeNumber(number);
+  if (!index || *index < 0) throw FrameSourceError(location + ": a camera is named camera:N");
+  cv::VideoCapture capture(*index);
+  if (!capture.isOpened()) throw FrameSourceError(location + ": the camera cannot be opened");
+  return std::make_unique<VideoSource>(std::move(capture), location);
+}
+
+std::unique_ptr<FrameSource> openFolder(const fs::path& folder) {
+  std::vector<fs::path> files;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    if (entry.is_regular_file() && isPictureFile(entry.path())) files.push_back(entry.path());
+  }
+  if (files.empty()) throw FrameSourceError(folder.string() + ": the folder holds no pictures");
+  std::sort(files.begin(), files.end());
+  return std::make_unique<PictureSource>(std::move(files), false);
+}
+
+}  // namespace
+
+std::unique_ptr<FrameSource> openFrameSource(const std::string& location, const fs::path& base) {
+  const std::string_view text(location);
+  if (text.starts_with("pattern:")) return openPattern(text.substr(8), location);
+  if (text.starts_with("camera:")) return openCamera(text.substr(7), location);
+  if (text.empty()) throw FrameSourceError("no input: the path is empty");
+
+  const fs::path path = fs::path(location).is_absolute() ? fs::path(location) : base / location;
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  if (!fs::exists(status)) throw FrameSourceError(path.string() + ": no such file or folder");
+  if (fs::is_directory(status)) return openFolder(path);
+  if (isPictureFile(path)) return std::make_unique<PictureSource>(std::vector{path}, true);
+
+  cv::VideoCapture capture(path.string());
+  if (!capture.isOpened()) throw FrameSourceError(path.string() + ": cannot be opened as a video");
+  return std::make_unique<VideoSource>(std::move(capture), path.string());
+}
+
+}  // namespace cvcomp

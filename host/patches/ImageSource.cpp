@@ -1,0 +1,53 @@
+#include "ImageSource.hpp"
+
+#include "host/QCImage.hpp"
+
+namespace cvcomp {
+
+ImageSource::ImageSource(std::string identifier) : QCPatch(std::move(identifier)) {
+  inputPath.setStringValue(kDefaultPath);
+}
+
+bool ImageSource::open() {
+  if (reader_ && openedPath_ == inputPath.stringValue()) return true;
+  reader_.reset();
+  openedPath_ = inputPath.stringValue();
+  finished_ = false;
+  failure_.clear();
+  const std::filesystem::path base = options().compositionURL
+                                         ? options().compositionURL->parent_path()
+                                         : std::filesystem::current_path();
+  try {
+    reader_ = std::make_unique<FrameReader>(openFrameSource(openedPath_, base));
+  } catch (const FrameSourceError& error) {
+    failure_ = error.what();
+  }
+  return failure_.empty();
+}
+
+bool ImageSource::execute(QCContext& /*context*/, double /*time*/,
+                          const QCStructure& /*arguments*/) {
+  if (!open() || finished_) {
+    outputImage.setImageValue(nullptr);
+    return true;
+  }
+  try {
+    std::optional<Bitmap> frame = reader_->next();
+    if (frame) {
+      outputImage.setImageValue(std::make_shared<QCImage>(std::move(*frame)));
+      return true;
+    }
+    finished_ = true;
+  } catch (const FrameSourceError& error) {
+    failure_ = error.what();
+  }
+  outputImage.setImageValue(nullptr);
+  return true;
+}
+
+void ImageSource::disable(QCContext& /*context*/) {
+  reader_.reset();
+  openedPath_.clear();
+}
+
+}  // namespace cvcomp

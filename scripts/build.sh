@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs cvcomp on Debian 12.
+#   scripts/build.sh run       install what is missing, build, run the main example
+#   scripts/build.sh test      install what is missing, build, run the whole test suite
+#   scripts/build.sh sanitize  the test suite under AddressSanitizer and UndefinedBehaviorSanitizer
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(g++ cmake make pkg-config libopencv-dev opencv-data opencv-doc nlohmann-json3-dev
+          libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev binutils)
+
+install_missing() {
+  local missing=()
+  for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+      missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  echo "Installing: ${missing[*]}"
+  "${sudo[@]}" apt-get update -q
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "${missing[@]}"
+}
+
+build() {  # build DIR [cmake options...]
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+  cmake --build "$dir" -j "$(nproc)"
+}
+
+case "${1:-}" in
+  run)
+    install_missing
+    build build
+    mkdir -p out
+    build/bin/cvcomp run examples/gray.json \
+      --input /usr/share/doc/opencv-doc/examples/data/Megamind.avi \
+      --json out/gray.jsonl --video out/gray.avi
+    echo "Wrote out/gray.jsonl and out/gray.avi"
+    ;;
+  test)
+    install_missing
+    build build
+    ctest --test-dir build --output-on-failure -j "$(nproc)"
+    ;;
+  sanitize)
+    install_missing
+    build build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCVCOMP_SANITIZE=ON
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+      ctest --test-dir build-sanitize --output-on-failure -j "$(nproc)"
+    ;;
+  *)
+    echo "usage: scripts/build.sh run|test|sanitize" >&2
+    exit 2
+    ;;
+esac

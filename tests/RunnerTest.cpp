@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "TestSupport.hpp"
+
+namespace cvcomp {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// Runs the cvcomp program with `arguments` (already quoted for the shell).
+Outcome cvcomp(const std::string& arguments) {
+  const fs::path errors = fs::temp_directory_path() / "cvcomp-runner-test.err";
+  const std::string command =
+      std::string(CVCOMP_PROGRAM) + " " + arguments + " 2>" + errors.string() + " </dev/null";
+  Outcome outcome{-1, {}, {}};
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return outcome;
+  char buffer[4096];
+  while (const std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) outcome.out.append(buffer, n);
+  const int status = pclose(pipe);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  std::ifstream in(errors);
+  std::ostringstream text;
+  text << in.rdbuf();
+  outcome.err = text.str();
+  return outcome;
+}
+
+std::string example(const std::string& name) { return std::string(CVCOMP_EXAMPLES) + "/" + name; }
+
+std::vector<nlohmann::json> lines(const std::string& text) {
+  std::vector<nlohmann::json> parsed;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) parsed.push_back(nlohmann::json::parse(line));
+  return parsed;
+}
+
+TEST(Runner, GrayExampleWritesAnUprightGrayPicture) {
+  const fs::path picture = fs::temp_directory_path() / "cvcomp-gray.png";
+  const Outcome outcome =
+      cvcomp("run " + example("gray.json") + " --input " + test::sample("baboon.jpg").string() +
+             " --video " + picture.string() + " --json -");
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  const auto frames = lines(outcome.out);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0]["frame"], 0);
+
+  cv::Mat expected;
+  cv::cvtColor(test::samplePicture("baboon.jpg"), expected, cv::COLOR_BGR2GRAY);
+  cv::Mat written = cv::imread(picture.string(), cv::IMREAD_GRAYSCALE);
+  EXPECT_TRUE(test::sameBytes(written, expected));
+}
+
+TEST(Runner, WritesOneJsonLinePerFrameOfAClipAndNumberedPictures) {
+  const fs::path folder = fs::temp_directory_path() / "cvcomp-frames";
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  const Outcome outcome = cvcomp("run " + example("gray.json") + " --input " +
+                                 test::sample("Megamind.avi").string() + " --frames 12 --video " +
+                                 (folder / "f%03d.png").string() + " --json -");
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  const auto frames = lines(outcome.out);
+  ASSERT_EQ(frames.size(), 12u);
+  EXPECT_EQ(frames[11]["frame"], 11);
+  EXPECT_NEAR(frames[11]["time"].get<double>(), 11 / 23.976, 1e-3);
+  EXPECT_TRUE(fs::exists(folder / "f000.png"));
+  EXPECT_TRUE(fs::exists(folder / "f011.png"));
+  EXPECT_FALSE(fs::exists(folder / "f012.png"));
+  fs::remove_all(folder);
+}
+
+TEST(Runner, ExitStatusesAndMessages) {
+  const fs::path bad = fs::temp_directory_path() / "cvcomp-bad.json";
+  std::ofstream(bad) << R"({"patches": {"g": {"class": "OpenCVGray"}}})";
+  Outcome outcome = cvcomp("run " + bad.string());
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.err, "cvcomp: " + bad.string() + ": patch \"g\": unknown class \"OpenCVGray\"\n");
+  EXPECT_EQ(cvcomp("check " + bad.string()).status, 2);
+
+  outcome = cvcomp("run " + example("gray.json") + " --input /nonexistent/clip.avi");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("no such file or folder"), std::string::npos) << outcome.err;
+
+  outcome = cvcomp("run " + example("gray.json") + " --set toCV.inputFlip=sideways");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_NE(outcome.err.find("toCV.inputFlip"), std::string::npos) << outcome.err;
+
+  EXPECT_EQ(cvcomp("run").status, 2);
+  EXPECT_EQ(cvcomp("frobnicate").status, 2);
+  EXPECT_EQ(cvcomp("--help").status, 0);
+
+  outcome = cvcomp("check " + example("gray.json"));
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("4 patches, 3 connections"), std::string::npos) << outcome.out;
+}
+
+TEST(Runner, ListsEveryRegisteredClassWithItsPorts) {
+  const Outcome outcome = cvcomp("patches --json");
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  const nlohmann::json classes = nlohmann::json::parse(outcome.out);
+  std::vector<std::string> names;
+  for (const auto& patchClass : classes) names.push_back(patchClass["class"]);
+  EXPECT_EQ(names.front(), "ImageSource");
+  EXPECT_NE(std::find(names.begin(), names.end(), "OpenCVBGR2Gray"), names.end());
+  EXPECT_EQ(names.back(), "QCImageToOpenCVImage");
+  const auto& bridge = classes.back();
+  EXPECT_EQ(bridge["ports"][1]["name"], "inputFlip");
+  EXPECT_EQ(bridge["ports"][1]["max"], 3);
+  EXPECT_EQ(bridge["ports"][2]["type"], 1);
+}
+
+}  // namespace
+}  // namespace cvcomp
