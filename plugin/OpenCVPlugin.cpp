@@ -4,6 +4,7 @@
 
 #include "bridge/OpenCVImageToQCImage.hpp"
 #include "bridge/QCImageToOpenCVImage.hpp"
+#include "features/OpenCVCalcOpticalFlowPyrLK.hpp"
 #include "features/OpenCVGoodFeaturesToTrack.hpp"
 #include "filters/OpenCVBGR2Gray.hpp"
 
@@ -13,6 +14,7 @@ std::vector<PatchClass> OpenCVPlugin::patchClasses() {
   return {
       PatchClass::of<OpenCVBGR2Gray>(),
       PatchClass::of<OpenCVGoodFeaturesToTrack>(),
+      PatchClass::of<OpenCVCalcOpticalFlowPyrLK>(),
       PatchClass::of<OpenCVImageToQCImage>(),
       PatchClass::of<QCImageToOpenCVImage>(),
   };
