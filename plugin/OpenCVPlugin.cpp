@@ -4,6 +4,8 @@
 
 #include "bridge/OpenCVImageToQCImage.hpp"
 #include "bridge/QCImageToOpenCVImage.hpp"
+#include "features/OpenCVCalcOpticalFlowPyrLK.hpp"
+#include "features/OpenCVGoodFeaturesToTrack.hpp"
 #include "filters/OpenCVBGR2Gray.hpp"
 
 namespace cvcomp {
@@ -11,6 +13,8 @@ namespace cvcomp {
 std::vector<PatchClass> OpenCVPlugin::patchClasses() {
   return {
       PatchClass::of<OpenCVBGR2Gray>(),
+      PatchClass::of<OpenCVGoodFeaturesToTrack>(),
+      PatchClass::of<OpenCVCalcOpticalFlowPyrLK>(),
       PatchClass::of<OpenCVImageToQCImage>(),
       PatchClass::of<QCImageToOpenCVImage>(),
   };
