@@ -5,12 +5,16 @@
 #include "bridge/OpenCVImageToQCImage.hpp"
 #include "bridge/QCImageToOpenCVImage.hpp"
 #include "filters/OpenCVBGR2Gray.hpp"
+#include "filters/OpenCVCanny.hpp"
+#include "filters/OpenCVEqualizeHist.hpp"
 
 namespace cvcomp {
 
 std::vector<PatchClass> OpenCVPlugin::patchClasses() {
   return {
       PatchClass::of<OpenCVBGR2Gray>(),
+      PatchClass::of<OpenCVCanny>(),
+      PatchClass::of<OpenCVEqualizeHist>(),
       PatchClass::of<OpenCVImageToQCImage>(),
       PatchClass::of<QCImageToOpenCVImage>(),
   };
