@@ -4,6 +4,7 @@
 
 #include "bridge/OpenCVImageToQCImage.hpp"
 #include "bridge/QCImageToOpenCVImage.hpp"
+#include "features/OpenCVHoughLines2.hpp"
 #include "filters/OpenCVBGR2Gray.hpp"
 #include "filters/OpenCVCanny.hpp"
 #include "filters/OpenCVEqualizeHist.hpp"
@@ -15,6 +16,7 @@ std::vector<PatchClass> OpenCVPlugin::patchClasses() {
       PatchClass::of<OpenCVBGR2Gray>(),
       PatchClass::of<OpenCVCanny>(),
       PatchClass::of<OpenCVEqualizeHist>(),
+      PatchClass::of<OpenCVHoughLines2>(),
       PatchClass::of<OpenCVImageToQCImage>(),
       PatchClass::of<QCImageToOpenCVImage>(),
   };
