@@ -6,7 +6,10 @@
 #include "bridge/QCImageToOpenCVImage.hpp"
 #include "features/OpenCVCalcOpticalFlowPyrLK.hpp"
 #include "features/OpenCVGoodFeaturesToTrack.hpp"
+#include "features/OpenCVHoughLines2.hpp"
 #include "filters/OpenCVBGR2Gray.hpp"
+#include "filters/OpenCVCanny.hpp"
+#include "filters/OpenCVEqualizeHist.hpp"
 
 namespace cvcomp {
 
@@ -15,6 +18,9 @@ std::vector<PatchClass> OpenCVPlugin::patchClasses() {
       PatchClass::of<OpenCVBGR2Gray>(),
       PatchClass::of<OpenCVGoodFeaturesToTrack>(),
       PatchClass::of<OpenCVCalcOpticalFlowPyrLK>(),
+      PatchClass::of<OpenCVCanny>(),
+      PatchClass::of<OpenCVEqualizeHist>(),
+      PatchClass::of<OpenCVHoughLines2>(),
       PatchClass::of<OpenCVImageToQCImage>(),
       PatchClass::of<QCImageToOpenCVImage>(),
   };

@@ -6,6 +6,9 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "plugin/ImageBuffer.hpp"
+#include "plugin/ImageOutput.hpp"
+
 namespace cvcomp::test {
 
 std::filesystem::path sample(const std::string& name) {
@@ -62,6 +65,26 @@ bool sameBytes(const cv::Mat& a, const cv::Mat& b) {
     if (std::memcmp(a.ptr(y), b.ptr(y), a.cols * a.elemSize()) != 0) return false;
   }
   return true;
+}
+
+void expectUnsuitableReleases(QCPatch& patch, OpenCVTypePort& input, const OpenCVTypePort& output,
+                              cv::Mat& suitable, std::initializer_list<cv::Mat*> unsuitable) {
+  for (cv::Mat* image : unsuitable) {
+    feed(input, suitable);
+    EXPECT_TRUE(execute(patch));
+    EXPECT_NE(imageValue(output), nullptr);
+    if (image) {
+      feed(input, *image);
+    } else {
+      input.setCvObjectValue(nullptr);
+    }
+    EXPECT_TRUE(execute(patch));
+    EXPECT_EQ(output.cvObjectValue(), nullptr);
+    const std::uint64_t before = ImageBuffer::allocationCount();
+    feed(input, suitable);
+    EXPECT_TRUE(execute(patch));
+    EXPECT_EQ(ImageBuffer::allocationCount(), before + 1);
+  }
 }
 
 }  // namespace cvcomp::test

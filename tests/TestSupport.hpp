@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -33,5 +34,10 @@ QCContext& context();
 
 // Byte-exact equality of two images of the same size and type.
 bool sameBytes(const cv::Mat& a, const cv::Mat& b);
+
+// For each unsuitable input (an image, or nullptr for nil) after a suitable frame: the patch
+// publishes nil on `output` and releases its buffer, so the next suitable frame allocates anew.
+void expectUnsuitableReleases(QCPatch& patch, OpenCVTypePort& input, const OpenCVTypePort& output,
+                              cv::Mat& suitable, std::initializer_list<cv::Mat*> unsuitable);
 
 }  // namespace cvcomp::test

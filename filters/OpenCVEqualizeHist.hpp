@@ -1,0 +1,26 @@
+#pragma once
+
+#include "plugin/ImageOutput.hpp"
+#include "plugin/OpenCVPatch.hpp"
+#include "plugin/OpenCVTypePort.hpp"
+
+namespace cvcomp {
+
+// Equalizes the histogram of an 8-bit one-channel image into an image of its own, spreading the
+// gray levels by their cumulative histogram. Other inputs give nil. The buffer stays allocated
+// while the patch is disabled and goes with the patch.
+class OpenCVEqualizeHist final : public OpenCVPatch {
+ public:
+  QC_PATCH_CLASS(OpenCVEqualizeHist)
+
+  explicit OpenCVEqualizeHist(std::string identifier);
+  bool execute(QCContext& context, double time, const QCStructure& arguments) override;
+
+  QC_PORT(OpenCVTypePort, inputImage);
+  QC_PORT(OpenCVTypePort, outputImage);
+
+ private:
+  ImageOutput img{outputImage};
+};
+
+}  // namespace cvcomp
