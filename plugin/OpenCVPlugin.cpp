@@ -4,16 +4,25 @@
 
 #include "bridge/OpenCVImageToQCImage.hpp"
 #include "bridge/QCImageToOpenCVImage.hpp"
+#include "features/OpenCVFindChessboardCorners.hpp"
 #include "filters/OpenCVBGR2Gray.hpp"
+#include "filters/OpenCVLogPolar.hpp"
+#include "filters/OpenCVResize.hpp"
 
 namespace cvcomp {
 
 std::vector<PatchClass> OpenCVPlugin::patchClasses() {
+  // One class per line, in registration order.
+  // clang-format off
   return {
       PatchClass::of<OpenCVBGR2Gray>(),
+      PatchClass::of<OpenCVResize>(),
+      PatchClass::of<OpenCVLogPolar>(),
+      PatchClass::of<OpenCVFindChessboardCorners>(),
       PatchClass::of<OpenCVImageToQCImage>(),
       PatchClass::of<QCImageToOpenCVImage>(),
   };
+  // clang-format on
 }
 
 void OpenCVPlugin::registerNodesWithManager(QCNodeManager& manager) {
