@@ -250,6 +250,30 @@ TEST(OpenCVLogPolar, BufferFollowsTheRequestedSizeAndChannelCount) {
   releasedBy([&] { logPolar.disable(test::context()); }, false);
 }
 
+TEST(OpenCVLogPolar, AnImpossibleSizeIsReportedAndGivesNil) {
+  cv::Mat gray(48, 64, CV_8UC1, cv::Scalar(7));
+  OpenCVLogPolar logPolar("logPolar");
+  test::feed(logPolar.inputImage, gray);
+  ASSERT_TRUE(execute(logPolar));
+  ASSERT_NE(imageValue(logPolar.outputImage), nullptr);
+
+  // Far beyond any image extent: not wrapped round to some small size, but refused by OpenCV.
+  constexpr std::size_t kBeyondInt = std::size_t{1} << 32;
+  logPolar.inputWidth.setIndexValue(kBeyondInt + 32);
+  logPolar.inputHeight.setIndexValue(kBeyondInt + 16);
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(execute(logPolar));
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("OpenCVLogPolar: OpenCV("),
+            std::string::npos);
+  EXPECT_EQ(logPolar.outputImage.cvObjectValue(), nullptr);
+
+  logPolar.inputWidth.setIndexValue(32);
+  logPolar.inputHeight.setIndexValue(16);
+  ASSERT_TRUE(execute(logPolar));
+  ASSERT_NE(imageValue(logPolar.outputImage), nullptr);
+  EXPECT_EQ(imageValue(logPolar.outputImage)->size(), cv::Size(32, 16));
+}
+
 TEST(LogPolarMap, IsComputedOnlyWhenItsGeometryChanges) {
   const LogPolarGeometry geometry{{320, 240}, 40, {640, 480}, {256, 256}, false};
   LogPolarMap map;
