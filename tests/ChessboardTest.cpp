@@ -15,16 +15,6 @@ namespace {
 
 using test::execute;
 
-// The calibration boards of OpenCV's sample data: 9 × 6 inner corners each.
-std::vector<std::string> boardNames() {
-  std::vector<std::string> names;
-  for (int i = 1; i <= 14; ++i) {
-    if (i == 10) continue;  // the sample set has no tenth view
-    names.push_back((i < 10 ? "left0" : "left") + std::to_string(i) + ".jpg");
-  }
-  return names;
-}
-
 std::vector<cv::Point2f> detect(const cv::Mat& image, cv::Size pattern, int flags) {
   std::vector<cv::Point2f> corners;
   cv::findChessboardCorners(image, pattern, corners, flags);
@@ -63,7 +53,10 @@ void searchFor(OpenCVFindChessboardCorners& patch, std::size_t rows, std::size_t
 
 TEST(OpenCVFindChessboardCorners, FindsEveryBoardOfTheSampleSet) {
   EXPECT_EQ(centredUnit({0.0f, 0.0f}, {640, 480}), cv::Point2f(-1.0f, -0.75f));
-  for (const std::string& name : boardNames()) {
+  // The calibration views of OpenCV's sample data, 9 × 6 inner corners each; there is no tenth.
+  for (const char* name : {"left01.jpg", "left02.jpg", "left03.jpg", "left04.jpg", "left05.jpg",
+                           "left06.jpg", "left07.jpg", "left08.jpg", "left09.jpg", "left11.jpg",
+                           "left12.jpg", "left13.jpg", "left14.jpg"}) {
     SCOPED_TRACE(name);
     cv::Mat board = test::samplePicture(name);
     OpenCVFindChessboardCorners patch("board");
@@ -198,10 +191,8 @@ TEST(OpenCVFindChessboardCorners, RefusedImageIsASearchWithoutCorners) {
   EXPECT_TRUE(execute(patch));
   const std::string report = testing::internal::GetCapturedStderr();
   EXPECT_NE(report.find("OpenCVFindChessboardCorners: OpenCV("), std::string::npos) << report;
-  EXPECT_EQ(patch.outputCornerCount.indexValue(), 0u);
   EXPECT_FALSE(patch.outputAllFound.booleanValue());
-  ASSERT_NE(patch.outputCorners.structureValue(), nullptr);
-  EXPECT_EQ(patch.outputCorners.structureValue()->count(), 0u);
+  expectCorners(patch, {}, twoChannels.size());
 }
 
 }  // namespace

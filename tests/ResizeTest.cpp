@@ -42,6 +42,14 @@ TEST(OpenCVResize, EqualsCvResizeForEachMethod) {
     EXPECT_TRUE(test::sameBytes(*imageValue(resize.outputImage), expected)) << "method " << method;
   }
 
+  // Requests are bounded to 2048 × 2048 and methods 0 to 3.
+  resize.inputWidth.setIndexValue(5000);
+  resize.inputHeight.setIndexValue(3000);
+  resize.inputMethod.setIndexValue(7);
+  EXPECT_EQ(resize.inputWidth.indexValue(), 2048u);
+  EXPECT_EQ(resize.inputHeight.indexValue(), 2048u);
+  EXPECT_EQ(resize.inputMethod.indexValue(), 3u);
+
   // At the input's own size the output is a copy of the input.
   resize.inputWidth.setIndexValue(640);
   resize.inputHeight.setIndexValue(480);
@@ -49,16 +57,6 @@ TEST(OpenCVResize, EqualsCvResizeForEachMethod) {
   ASSERT_TRUE(execute(resize));
   EXPECT_TRUE(test::sameBytes(*imageValue(resize.outputImage), photo));
   EXPECT_NE(imageValue(resize.outputImage)->data, photo.data);
-}
-
-TEST(OpenCVResize, PortsAreBounded) {
-  OpenCVResize resize("resize");
-  resize.inputWidth.setIndexValue(5000);
-  resize.inputHeight.setIndexValue(3000);
-  resize.inputMethod.setIndexValue(7);
-  EXPECT_EQ(resize.inputWidth.indexValue(), 2048u);
-  EXPECT_EQ(resize.inputHeight.indexValue(), 2048u);
-  EXPECT_EQ(resize.inputMethod.indexValue(), 3u);
 }
 
 TEST(OpenCVResize, BufferFollowsTheRequestedSizeAndTheInputFormat) {
