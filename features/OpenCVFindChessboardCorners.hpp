@@ -1,0 +1,35 @@
+#pragma once
+
+#include "host/QCObjectPorts.hpp"
+#include "host/QCValuePorts.hpp"
+#include "plugin/OpenCVPatch.hpp"
+#include "plugin/OpenCVTypePort.hpp"
+
+namespace cvcomp {
+
+// Looks for the inner corners of a calibration chessboard in an 8-bit gray or colour image on
+// every frame while `inputFind` is on. The pattern is `inputInnerRows` corners wide and
+// `inputInnerColumns` corners high. Publishes the corners found as "Corner0000", "Corner0001",
+// ... with "X" and "Y" in centred unit coordinates, their count, and whether the whole pattern
+// was found. Without an image, with fewer than 3 inner rows or columns, or with `inputFind` off,
+// nothing runs and the outputs keep the last search's values.
+class OpenCVFindChessboardCorners final : public OpenCVPatch {
+ public:
+  QC_PATCH_CLASS(OpenCVFindChessboardCorners)
+
+  explicit OpenCVFindChessboardCorners(std::string identifier);
+  bool execute(QCContext& context, double time, const QCStructure& arguments) override;
+
+  QC_PORT(OpenCVTypePort, inputImage);
+  QC_PORT(QCIndexPort, inputInnerRows);
+  QC_PORT(QCIndexPort, inputInnerColumns);
+  QC_PORT(QCBooleanPort, inputFind);
+  QC_PORT(QCBooleanPort, inputAdaptiveThreshold);
+  QC_PORT(QCBooleanPort, inputNormalize);
+  QC_PORT(QCBooleanPort, inputFilterQuads);
+  QC_PORT(QCStructurePort, outputCorners);
+  QC_PORT(QCIndexPort, outputCornerCount);
+  QC_PORT(QCBooleanPort, outputAllFound);
+};
+
+}  // namespace cvcomp
