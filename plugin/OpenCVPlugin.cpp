@@ -4,6 +4,7 @@
 
 #include "bridge/OpenCVImageToQCImage.hpp"
 #include "bridge/QCImageToOpenCVImage.hpp"
+#include "detection/OpenCVLoad.hpp"
 #include "filters/OpenCVBGR2Gray.hpp"
 
 namespace cvcomp {
@@ -11,6 +12,7 @@ namespace cvcomp {
 std::vector<PatchClass> OpenCVPlugin::patchClasses() {
   return {
       PatchClass::of<OpenCVBGR2Gray>(),
+      PatchClass::of<OpenCVLoad>(),
       PatchClass::of<OpenCVImageToQCImage>(),
       PatchClass::of<QCImageToOpenCVImage>(),
   };
