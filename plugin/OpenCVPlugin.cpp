@@ -4,6 +4,7 @@
 
 #include "bridge/OpenCVImageToQCImage.hpp"
 #include "bridge/QCImageToOpenCVImage.hpp"
+#include "detection/OpenCVHaarDetectObjects.hpp"
 #include "detection/OpenCVLoad.hpp"
 #include "filters/OpenCVBGR2Gray.hpp"
 
@@ -13,6 +14,7 @@ std::vector<PatchClass> OpenCVPlugin::patchClasses() {
   return {
       PatchClass::of<OpenCVBGR2Gray>(),
       PatchClass::of<OpenCVLoad>(),
+      PatchClass::of<OpenCVHaarDetectObjects>(),
       PatchClass::of<OpenCVImageToQCImage>(),
       PatchClass::of<QCImageToOpenCVImage>(),
   };
