@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include <opencv2/imgproc.hpp>
 #include <opencv2/objdetect.hpp>
@@ -129,23 +130,6 @@ TEST(OpenCVHaarDetectObjects, ReducesTheSizeInSinglePrecision) {
   EXPECT_EQ(OpenCVHaarDetectObjects::reducedSize({21, 21}, 2.1f), cv::Size(10, 10));
   EXPECT_EQ(OpenCVHaarDetectObjects::reducedSize({640, 480}, 500.0f), cv::Size(1, 0));
   EXPECT_EQ(OpenCVHaarDetectObjects::reducedSize({640, 480}, INFINITY), cv::Size(0, 0));
-}
-
-TEST(OpenCVHaarDetectObjects, PortDefaultsAndBounds) {
-  OpenCVHaarDetectObjects haar("haar");
-  EXPECT_EQ(haar.inputImage.type(), kOpenCVTypeImage);
-  EXPECT_EQ(haar.inputCascade.type(), kOpenCVTypeCascade);
-  EXPECT_EQ(haar.inputImageScale.doubleValue(), 2.1);
-  EXPECT_EQ(haar.inputScaleFactor.doubleValue(), 1.3);
-  EXPECT_EQ(haar.inputMinNeighbors.indexValue(), 1u);
-  EXPECT_EQ(haar.inputMinSize.indexValue(), 20u);
-  EXPECT_TRUE(haar.inputCannyPruning.booleanValue());
-  haar.inputImageScale.setDoubleValue(0.5);
-  haar.inputScaleFactor.setDoubleValue(1.0);
-  EXPECT_EQ(haar.inputImageScale.doubleValue(), 1.0);
-  EXPECT_EQ(haar.inputScaleFactor.doubleValue(), 1.05);
-  haar.inputScaleFactor.setDoubleValue(10.0);
-  EXPECT_EQ(haar.inputScaleFactor.doubleValue(), 6.0);
 }
 
 struct Settings {
