@@ -4,6 +4,8 @@
 
 #include "bridge/OpenCVImageToQCImage.hpp"
 #include "bridge/QCImageToOpenCVImage.hpp"
+#include "detection/OpenCVHaarDetectObjects.hpp"
+#include "detection/OpenCVLoad.hpp"
 #include "features/OpenCVCalcOpticalFlowPyrLK.hpp"
 #include "features/OpenCVFindChessboardCorners.hpp"
 #include "features/OpenCVGoodFeaturesToTrack.hpp"
@@ -26,6 +28,8 @@ std::vector<PatchClass> OpenCVPlugin::patchClasses() {
       PatchClass::of<OpenCVCanny>(),
       PatchClass::of<OpenCVEqualizeHist>(),
       PatchClass::of<OpenCVResize>(),
+      PatchClass::of<OpenCVLoad>(),
+      PatchClass::of<OpenCVHaarDetectObjects>(),
       PatchClass::of<OpenCVHoughLines2>(),
       PatchClass::of<OpenCVLogPolar>(),
       PatchClass::of<OpenCVFindChessboardCorners>(),

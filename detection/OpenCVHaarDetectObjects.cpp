@@ -1,0 +1,113 @@
+#include "OpenCVHaarDetectObjects.hpp"
+
+#include <algorithm>
+#include <climits>
+
+#include <opencv2/imgproc.hpp>
+#include <opencv2/objdetect.hpp>
+
+#include "OpenCVLoad.hpp"
+#include "plugin/ImageOutput.hpp"
+#include "plugin/PointStructures.hpp"
+
+namespace cvcomp {
+
+namespace {
+
+int asInt(std::size_t index) {
+  return static_cast<int>(std::min<std::size_t>(index, INT_MAX));
+}
+
+int reducedSide(int side, float scale) {
+  const float quotient = static_cast<float>(side) / scale;
+  // Below one pixel (also for an infinite scale) nothing is left to search.
+  return quotient >= 1.0f ? static_cast<int>(quotient) : 0;
+}
+
+}  // namespace
+
+OpenCVHaarDetectObjects::OpenCVHaarDetectObjects(std::string identifier)
+    : OpenCVPatch(std::move(identifier)) {
+  inputImage.setType(kOpenCVTypeImage);
+  inputCascade.setType(kOpenCVTypeCascade);
+  inputImageScale.setDoubleValue(2.1);
+  inputImageScale.setMinDoubleValue(1.0);
+  inputScaleFactor.setMinDoubleValue(1.05);
+  inputScaleFactor.setMaxDoubleValue(6.0);
+  inputScaleFactor.setDoubleValue(1.3);
+  inputMinNeighbors.setIndexValue(1);
+  inputMinSize.setIndexValue(20);
+  inputCannyPruning.setBooleanValue(true);
+}
+
+cv::Size OpenCVHaarDetectObjects::reducedSize(cv::Size input, float scale) {
+  return {reducedSide(input.width, scale), reducedSide(input.height, scale)};
+}
+
+std::shared_ptr<QCStructure> OpenCVHaarDetectObjects::rectangle(const cv::Rect& rect,
+                                                                cv::Size searched) {
+  const float wr = static_cast<float>(searched.width);
+  const float hr = static_cast<float>(searched.height);
+  const float aspect = hr / wr;
+  const float cx = static_cast<float>(rect.x + 0.5 * rect.width);
+  const float cy = static_cast<float>(rect.y + 0.5 * rect.height);
+  // The detector saw the image flipped, so the centre row is counted from the other end: dividing
+  // by the negative half height turns it back.
+  const float y = ((cy + hr * -0.5f) / (hr * -0.5f)) * aspect;
+  auto member = std::make_shared<QCStructure>();
+  member->addMember(QCNumber::withFloat(centredUnit({cx, cy}, searched).x), "X");
+  member->addMember(QCNumber::withFloat(y), "Y");
+  member->addMember(QCNumber::withFloat(static_cast<float>(2.0 * rect.width / wr)), "W");
+  member->addMember(QCNumber::withFloat(static_cast<float>(2.0 * rect.height / hr)), "H");
+  return member;
+}
+
+void OpenCVHaarDetectObjects::detect(const cv::Mat& input, cv::Size size,
+                                     cv::CascadeClassifier& cascade) {
+  const cv::Mat* source = &input;
+  if (input.channels() != 1) {
+    const cv::Mat& g = gray.prepare(input.size(), CV_8UC1);
+    cv::cvtColor(input, g, input.channels() == 4 ? cv::COLOR_BGRA2GRAY : cv::COLOR_BGR2GRAY);
+    source = &g;
+  }
+  const cv::Mat& s = reduced.prepare(size, CV_8UC1);
+  cv::resize(*source, s, size, 0, 0, cv::INTER_LINEAR);
+  const cv::Mat& f = flipped.prepare(size, CV_8UC1);
+  cv::flip(s, f, 0);
+  cv::equalizeHist(f, f);
+
+  const int minSize = asInt(inputMinSize.indexValue());
+  const int flags = inputCannyPruning.booleanValue() ? cv::CASCADE_DO_CANNY_PRUNING : 0;
+  const int minNeighbors = asInt(inputMinNeighbors.indexValue());
+  const float scaleFactor = static_cast<float>(inputScaleFactor.doubleValue());
+  cascade.detectMultiScale(f, rectSeq, scaleFactor, minNeighbors, flags,
+                           cv::Size(minSize, minSize));
+}
+
+bool OpenCVHaarDetectObjects::execute(QCContext& /*context*/, double /*time*/,
+                                      const QCStructure& /*arguments*/) {
+  const cv::Mat* input = imageValue(inputImage);
+  cv::CascadeClassifier* cascade = cascadeValue(inputCascade);
+  if (!input || !cascade) {
+    outputRects.setStructureValue(nullptr);
+    return true;
+  }
+
+  const cv::Size size =
+      reducedSize(input->size(), static_cast<float>(inputImageScale.doubleValue()));
+  const int channels = input->channels();
+  rectSeq.clear();
+  if (!size.empty() && (channels == 1 || channels == 3 || channels == 4)) {
+    // A refused preparation or detection reports its error and finds nothing.
+    if (!guarded([&] { detect(*input, size, *cascade); })) rectSeq.clear();
+  }
+
+  auto rects = std::make_shared<QCStructure>();
+  for (std::size_t i = 0; i < rectSeq.size(); ++i) {
+    rects->addMember(rectangle(rectSeq[i], size), numberedKey("Object", i));
+  }
+  outputRects.setStructureValue(std::move(rects));
+  return true;
+}
+
+}  // namespace cvcomp

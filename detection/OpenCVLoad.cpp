@@ -1,0 +1,82 @@
+#include "OpenCVLoad.hpp"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace cvcomp {
+
+namespace {
+
+// The home folder of `user`, or of the current user when `user` is empty; none when unknown.
+std::optional<std::string> homeFolder(const std::string& user) {
+  if (user.empty()) {
+    if (const char* home = std::getenv("HOME")) return home;
+  }
+  const passwd* entry = user.empty() ? getpwuid(getuid()) : getpwnam(user.c_str());
+  if (!entry || !entry->pw_dir) return std::nullopt;
+  return entry->pw_dir;
+}
+
+// Replaces a leading "~" or "~user" by that user's home folder; an unknown user leaves the text
+// as it is.
+std::string expandTilde(const std::string& text) {
+  const std::size_t slash = text.find('/');
+  const std::string user = text.substr(1, slash == std::string::npos ? slash : slash - 1);
+  const std::optional<std::string> home = homeFolder(user);
+  if (!home) return text;
+  return *home + (slash == std::string::npos ? std::string() : text.substr(slash));
+}
+
+}  // namespace
+
+OpenCVLoad::OpenCVLoad(std::string identifier) : OpenCVPatch(std::move(identifier)) {
+  outputData.setType(kOpenCVTypeCascade);
+}
+
+std::optional<std::filesystem::path> OpenCVLoad::resolvePath(const std::string& text,
+                                                             const PatchOptions& options) {
+  if (text.empty()) return std::nullopt;
+  std::filesystem::path path;
+  if (text.front() == '~') {
+    path = expandTilde(text);
+  } else if (text.front() == '/') {
+    path = text;
+  } else if (options.compositionURL) {
+    path = options.compositionURL->parent_path() / text;
+  }
+  if (path.empty()) return std::nullopt;
+  return path;
+}
+
+std::unique_ptr<cv::CascadeClassifier> OpenCVLoad::load(const std::filesystem::path& path) const {
+  auto loaded = std::make_unique<cv::CascadeClassifier>();
+  // OpenCV answers false for some unusable files and raises an error for others (empty,
+  // truncated or not a file storage at all): both are a failed load.
+  bool ok = false;
+  guarded([&] { ok = loaded->load(path.string()); });
+  if (!ok || loaded->empty()) return nullptr;
+  return loaded;
+}
+
+bool OpenCVLoad::execute(QCContext& /*context*/, double /*time*/,
+                         const QCStructure& /*arguments*/) {
+  const std::optional<std::filesystem::path> path = resolvePath(inputPath.stringValue(), options());
+  // The cascade held is freed first, so a failed load never leaves it on the output.
+  cascade.reset();
+  if (!path) {
+    outputData.setCvObjectValue(nullptr);
+    return true;
+  }
+  cascade = load(*path);
+  outputData.setCvObjectValue(std::make_shared<OpenCVObject>(cascade.get()));
+  return true;
+}
+
+cv::CascadeClassifier* cascadeValue(const OpenCVTypePort& port) {
+  const std::shared_ptr<OpenCVObject> box = port.cvObjectValue();
+  return box ? static_cast<cv::CascadeClassifier*>(box->value()) : nullptr;
+}
+
+}  // namespace cvcomp
