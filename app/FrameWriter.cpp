@@ -1,7 +1,7 @@
 #include "FrameWriter.hpp"
 
+#include <cctype>
 #include <cstdio>
-#include <regex>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -9,7 +9,19 @@
 namespace cvcomp {
 
 namespace {
-const std::regex kNumberPattern("%0?[0-9]?d");
+// Whether `name` holds exactly one frame number: "%d", or "%0Nd" with one digit N.
+bool holdsOneFrameNumber(const std::string& name) {
+  const std::size_t percent = name.find('%');
+  if (percent == std::string::npos || name.find('%', percent + 1) != std::string::npos) {
+    return false;
+  }
+  std::size_t at = percent + 1;
+  if (at + 1 < name.size() && name[at] == '0' &&
+      std::isdigit(static_cast<unsigned char>(name[at + 1]))) {
+    at += 2;
+  }
+  return at < name.size() && name[at] == 'd';
+}
 
 std::string lowered(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -38,11 +50,7 @@ FrameWriter::FrameWriter(std::string name, double fps)
       numbered_(name_.find('%') != std::string::npos),
       picture_(isPictureName(name_)),
       fps_(fps) {
-  if (!numbered_) return;
-  const auto patterns = std::distance(
-      std::sregex_iterator(name_.begin(), name_.end(), kNumberPattern), std::sregex_iterator());
-  const auto percents = std::count(name_.begin(), name_.end(), '%');
-  if (patterns != 1 || percents != 1) {
+  if (numbered_ && !holdsOneFrameNumber(name_)) {
     throw FrameWriterError(name_ + ": a numbered name holds exactly one %d (or %05d)");
   }
 }
@@ -59,8 +67,8 @@ void FrameWriter::write(const QCImage& image, QCImageManager& manager, std::uint
     std::string file = name_;
     if (numbered_) {
       file.assign(name_.size() + 32, '\0');
-      const int length = std::snprintf(file.data(), file.size(), name_.c_str(),
-                                       static_cast<int>(frame));
+      const int length =
+          std::snprintf(file.data(), file.size(), name_.c_str(), static_cast<int>(frame));
       file.resize(static_cast<std::size_t>(std::max(length, 0)));
     }
     bool saved = false;

@@ -36,7 +36,8 @@ OrderedJson jsonStructure(const QCStructure& structure) {
 }
 
 OrderedJson jsonValue(const PortValue& value) {
-  if (const auto* number = std::get_if<double>(&value)) return jsonNumber(QCNumber::withDouble(*number));
+  if (const auto* number = std::get_if<double>(&value))
+    return jsonNumber(QCNumber::withDouble(*number));
   if (const auto* index = std::get_if<std::size_t>(&value)) return *index;
   if (const auto* flag = std::get_if<bool>(&value)) return *flag;
   if (const auto* text = std::get_if<std::string>(&value)) return *text;
@@ -46,7 +47,9 @@ OrderedJson jsonValue(const PortValue& value) {
   return nullptr;
 }
 
-bool writesAsJson(PortKind kind) { return kind != PortKind::Image && kind != PortKind::Object; }
+bool writesAsJson(PortKind kind) {
+  return kind != PortKind::Image && kind != PortKind::Object;
+}
 
 std::string frameLine(std::uint64_t frame, double time,
                       const std::vector<std::pair<std::string, const QCPort*>>& outputs) {

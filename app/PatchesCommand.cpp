@@ -12,7 +12,8 @@ OrderedJson describePort(const QCPort& port) {
   description["name"] = port.name();
   description["direction"] = port.isInput() ? "input" : "output";
   description["kind"] = std::string(portKindName(port.kind()));
-  if (port.isInput() && writesAsJson(port.kind())) description["default"] = jsonValue(port.genericValue());
+  if (port.isInput() && writesAsJson(port.kind()))
+    description["default"] = jsonValue(port.genericValue());
   for (const auto& [name, value] : port.attributes()) description[name] = jsonValue(value);
   return description;
 }

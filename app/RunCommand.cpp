@@ -18,7 +18,9 @@ namespace cvcomp {
 namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
-extern "C" void requestStop(int) { stopRequested = 1; }
+extern "C" void requestStop(int) {
+  stopRequested = 1;
+}
 
 // Frames and frames per second on a terminal, refreshed twice a second.
 class Progress {

@@ -17,7 +17,9 @@ void OpenCVImageToQCImage::enable(QCContext& /*context*/) {
   pf = QCPixelFormat::pixelFormatBGRX8();
 }
 
-void OpenCVImageToQCImage::disable(QCContext& /*context*/) { cs.reset(); }
+void OpenCVImageToQCImage::disable(QCContext& /*context*/) {
+  cs.reset();
+}
 
 bool OpenCVImageToQCImage::execute(QCContext& context, double /*time*/,
                                    const QCStructure& /*arguments*/) {
@@ -31,10 +33,17 @@ bool OpenCVImageToQCImage::execute(QCContext& context, double /*time*/,
   guarded([&] {
     const cv::Mat& bgra = cvt.prepare(input->size(), CV_8UC4);
     switch (input->channels()) {
-      case 1: cv::cvtColor(*input, bgra, cv::COLOR_GRAY2BGRA); break;
-      case 3: cv::cvtColor(*input, bgra, cv::COLOR_BGR2BGRA); break;
-      case 4: input->copyTo(bgra); break;
-      default: return;  // no conversion: the buffer keeps what it held
+      case 1:
+        cv::cvtColor(*input, bgra, cv::COLOR_GRAY2BGRA);
+        break;
+      case 3:
+        cv::cvtColor(*input, bgra, cv::COLOR_BGR2BGRA);
+        break;
+      case 4:
+        input->copyTo(bgra);
+        break;
+      default:
+        return;  // no conversion: the buffer keeps what it held
     }
     cvt.markWritten();
   });

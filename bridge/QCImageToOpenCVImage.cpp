@@ -11,13 +11,18 @@ namespace {
 constexpr int kPlainCopy = 2;
 int flipCode(std::size_t mode) {
   switch (mode) {
-    case 1: return -1;
-    case 3: return 1;
-    default: return 0;
+    case 1:
+      return -1;
+    case 3:
+      return 1;
+    default:
+      return 0;
   }
 }
 
-bool isPixelSize(double extent) { return std::isfinite(extent) && extent >= 1.0 && extent < 1e9; }
+bool isPixelSize(double extent) {
+  return std::isfinite(extent) && extent >= 1.0 && extent < 1e9;
+}
 }  // namespace
 
 QCImageToOpenCVImage::QCImageToOpenCVImage(std::string identifier)

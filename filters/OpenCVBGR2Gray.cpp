@@ -24,6 +24,8 @@ bool OpenCVBGR2Gray::execute(QCContext& /*context*/, double /*time*/,
   return true;
 }
 
-void OpenCVBGR2Gray::disable(QCContext& /*context*/) { img.release(); }
+void OpenCVBGR2Gray::disable(QCContext& /*context*/) {
+  img.release();
+}
 
 }  // namespace cvcomp

@@ -5,7 +5,9 @@
 namespace cvcomp {
 
 namespace {
-std::string inQuotes(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string inQuotes(std::string_view text) {
+  return "\"" + std::string(text) + "\"";
+}
 }  // namespace
 
 Composition::~Composition() {
@@ -78,8 +80,9 @@ void Composition::connect(std::string_view from, std::string_view to) {
   }
   if (!output.canConnectToPort(input) || !input.canConnectToPort(output)) {
     throw CompositionError("cannot connect " + inQuotes(from) + " (" +
-                           std::string(portKindName(output.kind())) + ") to " + inQuotes(to) + " (" +
-                           std::string(portKindName(input.kind())) + "): incompatible ports");
+                           std::string(portKindName(output.kind())) + ") to " + inQuotes(to) +
+                           " (" + std::string(portKindName(input.kind())) +
+                           "): incompatible ports");
   }
   if (reaches(input.patch(), output.patch())) {
     throw CompositionError("connecting " + inQuotes(from) + " to " + inQuotes(to) +

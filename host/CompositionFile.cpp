@@ -20,7 +20,9 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::string inQuotes(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string inQuotes(std::string_view text) {
+  return "\"" + std::string(text) + "\"";
+}
 
 // nlohmann's messages start with an internal tag such as "[json.exception.parse_error.101] ".
 std::string withoutTag(const std::string& message) {
@@ -35,14 +37,19 @@ Json parse(std::string_view text) {
   std::string duplicate;
   Json::parser_callback_t callback = [&](int, Json::parse_event_t event, Json& parsed) {
     switch (event) {
-      case Json::parse_event_t::object_start: keysPerObject.emplace_back(); break;
-      case Json::parse_event_t::object_end: keysPerObject.pop_back(); break;
+      case Json::parse_event_t::object_start:
+        keysPerObject.emplace_back();
+        break;
+      case Json::parse_event_t::object_end:
+        keysPerObject.pop_back();
+        break;
       case Json::parse_event_t::key:
         if (!keysPerObject.back().insert(parsed.get<std::string>()).second && duplicate.empty()) {
           duplicate = parsed.get<std::string>();
         }
         break;
-      default: break;
+      default:
+        break;
     }
     return true;
   };
@@ -52,7 +59,8 @@ Json parse(std::string_view text) {
   } catch (const Json::exception& error) {
     throw CompositionError("invalid JSON: " + withoutTag(error.what()));
   }
-  if (!duplicate.empty()) throw CompositionError("the key " + inQuotes(duplicate) + " appears twice");
+  if (!duplicate.empty())
+    throw CompositionError("the key " + inQuotes(duplicate) + " appears twice");
   return document;
 }
 
@@ -80,8 +88,10 @@ std::shared_ptr<QCStructure> structureFrom(const Json& object, const std::string
     } else if (value.is_string()) {
       structure->addMember(value.get<std::string>(), key);
     } else {
-      throw CompositionError(member + ": a structure member must be a number, boolean, string "
-                                      "or object, not " + std::string(value.type_name()));
+      throw CompositionError(member +
+                             ": a structure member must be a number, boolean, string "
+                             "or object, not " +
+                             std::string(value.type_name()));
     }
   }
   return structure;
@@ -108,7 +118,8 @@ PortValue initialValue(const QCPort& port, const Json& value, const std::string&
                            std::string(value.type_name()) + " " + value.dump());
   };
   switch (port.kind()) {
-    case PortKind::Index: return indexFrom(value, where);
+    case PortKind::Index:
+      return indexFrom(value, where);
     case PortKind::Number:
     case PortKind::Boolean:
       if (value.is_boolean()) return value.get<bool>();
@@ -140,7 +151,8 @@ void setInput(Composition& composition, const std::string& path, const Json& val
 std::string stringAt(const Json& object, std::string_view key, const std::string& where) {
   const auto found = object.find(key);
   if (found == object.end()) throw CompositionError(where + ": " + inQuotes(key) + " is missing");
-  if (!found->is_string()) throw CompositionError(where + ": " + inQuotes(key) + " must be a string");
+  if (!found->is_string())
+    throw CompositionError(where + ": " + inQuotes(key) + " must be a string");
   return found->get<std::string>();
 }
 

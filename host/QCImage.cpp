@@ -17,8 +17,8 @@ QCImage::QCImage(std::shared_ptr<QCImagePixelBuffer> buffer, const QCStructure* 
               static_cast<double>(buffer_->pixelsHigh())} {}
 
 QCImage::QCImage(Bitmap bitmap)
-    : QCImage(bitmap, {0.0, 0.0, static_cast<double>(bitmap.width),
-                       static_cast<double>(bitmap.height)}) {}
+    : QCImage(bitmap,
+              {0.0, 0.0, static_cast<double>(bitmap.width), static_cast<double>(bitmap.height)}) {}
 
 QCImage::QCImage(Bitmap bitmap, QCRect bounds) : bitmap_(std::move(bitmap)), bounds_(bounds) {}
 

@@ -65,9 +65,8 @@ class QCImage {
 
   // nullptr for an unknown representation type or an infinite image. A bitmap-backed image
   // shares its memory with the representation; a pixel-buffer image is copied upright.
-  std::unique_ptr<BitmapRepresentation> createRepresentationOfType(std::string_view type,
-                                                                   QCImageManager& manager,
-                                                                   const QCStructure* options) const;
+  std::unique_ptr<BitmapRepresentation> createRepresentationOfType(
+      std::string_view type, QCImageManager& manager, const QCStructure* options) const;
 
   void setMetadata(StructureMember value, std::string key, bool shouldForward);
   const StructureMember* metadataForKey(std::string_view key) const;

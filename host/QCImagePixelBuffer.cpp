@@ -4,7 +4,9 @@ namespace cvcomp {
 
 namespace {
 // Rows are padded to 16 bytes, so row starts stay aligned for vectorised copies.
-std::size_t paddedRow(std::size_t bytes) { return (bytes + 15) / 16 * 16; }
+std::size_t paddedRow(std::size_t bytes) {
+  return (bytes + 15) / 16 * 16;
+}
 }  // namespace
 
 QCImagePixelBuffer::QCImagePixelBuffer(const QCPixelFormat* format, std::size_t width,

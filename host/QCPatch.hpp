@@ -69,11 +69,16 @@ class QCPatch {
 };
 
 // Declares a port field; the field name is the port's name.
-#define QC_PORT(PortClass, field) PortClass field{*this, #field}
+#define QC_PORT(PortClass, field) \
+  PortClass field {               \
+    *this, #field                 \
+  }
 
 // Declares the class name that the host registers a patch class under.
-#define QC_PATCH_CLASS(Class)                             \
+#define QC_PATCH_CLASS(Class)                            \
   static constexpr std::string_view kClassName = #Class; \
-  std::string_view className() const override { return kClassName; }
+  std::string_view className() const override {          \
+    return kClassName;                                   \
+  }
 
 }  // namespace cvcomp

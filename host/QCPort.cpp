@@ -16,14 +16,22 @@ bool isScalar(PortKind kind) {
 
 std::string_view portKindName(PortKind kind) {
   switch (kind) {
-    case PortKind::Index: return "index";
-    case PortKind::Number: return "number";
-    case PortKind::Boolean: return "boolean";
-    case PortKind::String: return "string";
-    case PortKind::Structure: return "structure";
-    case PortKind::Image: return "image";
-    case PortKind::Object: return "object";
-    case PortKind::Virtual: return "virtual";
+    case PortKind::Index:
+      return "index";
+    case PortKind::Number:
+      return "number";
+    case PortKind::Boolean:
+      return "boolean";
+    case PortKind::String:
+      return "string";
+    case PortKind::Structure:
+      return "structure";
+    case PortKind::Image:
+      return "image";
+    case PortKind::Object:
+      return "object";
+    case PortKind::Virtual:
+      return "virtual";
   }
   return "unknown";
 }
@@ -41,8 +49,12 @@ bool QCPort::canConnectToPort(const QCPort& other) const {
   return mine == theirs;
 }
 
-void QCPort::touch() { stamp_ = ++portClock; }
+void QCPort::touch() {
+  stamp_ = ++portClock;
+}
 
-std::uint64_t QCPort::latestStamp() { return portClock; }
+std::uint64_t QCPort::latestStamp() {
+  return portClock;
+}
 
 }  // namespace cvcomp

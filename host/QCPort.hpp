@@ -23,9 +23,9 @@ std::string_view portKindName(PortKind kind);
 
 // A port's value in a form the host can move between ports of different kinds. The alternatives
 // are, in order: nil, number, index, boolean, string, structure, image and host object.
-using PortValue =
-    std::variant<std::monostate, double, std::size_t, bool, std::string,
-                 std::shared_ptr<QCStructure>, std::shared_ptr<QCImage>, std::shared_ptr<HostObject>>;
+using PortValue = std::variant<std::monostate, double, std::size_t, bool, std::string,
+                               std::shared_ptr<QCStructure>, std::shared_ptr<QCImage>,
+                               std::shared_ptr<HostObject>>;
 
 // Base of all ports. A port is a member field of its patch and registers itself with the patch
 // under its field name on construction (see QC_PORT). Ports whose name begins with "input" are

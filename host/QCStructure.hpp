@@ -48,7 +48,9 @@ class QCStructure {
   std::vector<Entry> entries_;
   struct KeyHash {
     using is_transparent = void;
-    std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+    std::size_t operator()(std::string_view key) const {
+      return std::hash<std::string_view>{}(key);
+    }
   };
   std::unordered_map<std::string, std::size_t, KeyHash, std::equal_to<>> index_;
 };

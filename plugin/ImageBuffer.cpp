@@ -21,6 +21,8 @@ void ImageBuffer::release() {
   written_ = false;
 }
 
-std::uint64_t ImageBuffer::allocationCount() { return allocations; }
+std::uint64_t ImageBuffer::allocationCount() {
+  return allocations;
+}
 
 }  // namespace cvcomp

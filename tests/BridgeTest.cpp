@@ -23,7 +23,9 @@ cv::Mat photoBGRA() {
   return bgra;
 }
 
-const cv::Mat* output(const OpenCVTypePort& port) { return imageValue(port); }
+const cv::Mat* output(const OpenCVTypePort& port) {
+  return imageValue(port);
+}
 
 TEST(QCImageToOpenCVImage, EachFlipModeCopiesTheBitmapAsCvFlipWould) {
   const cv::Mat bgra = photoBGRA();

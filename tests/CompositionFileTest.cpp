@@ -95,7 +95,8 @@ TEST_F(CompositionFileTest, RefusesBadFilesWithAMessageNamingTheProblem) {
   EXPECT_EQ(refusal(R"({"patches": {"a": {"class": "Pulse", "inputs": {"inputPeriod": 1e30}}}})"),
             "a.inputPeriod: 1e+30 is too large for an index");
   EXPECT_EQ(
-      refusal(R"({"patches": {"a": {"class": "QCImageToOpenCVImage", "inputs": {"inputFlip": 1e999}}}})"),
+      refusal(
+          R"({"patches": {"a": {"class": "QCImageToOpenCVImage", "inputs": {"inputFlip": 1e999}}}})"),
       "invalid JSON: number overflow parsing '1e999'");
   EXPECT_EQ(refusal(R"({"patches": {"a": {"class": "Overlay", "inputs": {"inputImage": 1}}}})"),
             "a.inputImage: a image port takes no initial value");
@@ -121,7 +122,8 @@ TEST_F(CompositionFileTest, RefusesFilesThatAreNoCompositions) {
     }
     return "accepted";
   };
-  EXPECT_EQ(messageOf(folder / "empty.json"), (folder / "empty.json").string() + ": the file is empty");
+  EXPECT_EQ(messageOf(folder / "empty.json"),
+            (folder / "empty.json").string() + ": the file is empty");
   EXPECT_EQ(messageOf(folder), folder.string() + ": is a directory, not a composition file");
   EXPECT_EQ(messageOf(folder / "missing.json"),
             (folder / "missing.json").string() + ": cannot be opened for reading");

@@ -71,8 +71,10 @@ TEST(OpenCVBGR2Gray, ReleasesOnAbsentOrGrayInputAndOnDisable) {
     return ImageBuffer::allocationCount() == before + 1;
   };
   auto runWith = [&](cv::Mat* input) {
-    if (input) test::feed(gray.inputImage, *input);
-    else gray.inputImage.setCvObjectValue(nullptr);
+    if (input)
+      test::feed(gray.inputImage, *input);
+    else
+      gray.inputImage.setCvObjectValue(nullptr);
     EXPECT_TRUE(execute(gray));
     EXPECT_EQ(gray.outputImage.cvObjectValue(), nullptr);
   };

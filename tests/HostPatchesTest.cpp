@@ -78,8 +78,8 @@ TEST(ImageSource, ReadsEveryFrameOfAVideo) {
 
 TEST(ImageSource, ReportsWhatCannotBeOpened) {
   ImageSource source("src");
-  for (const std::string path : {"/nonexistent/clip.avi", "pattern:0x10", "pattern:big",
-                                 "camera:97", ""}) {
+  for (const std::string path :
+       {"/nonexistent/clip.avi", "pattern:0x10", "pattern:big", "camera:97", ""}) {
     source.inputPath.setStringValue(path);
     EXPECT_TRUE(test::execute(source));
     EXPECT_FALSE(source.failure().empty()) << path;

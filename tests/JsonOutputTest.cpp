@@ -42,10 +42,11 @@ TEST(JsonOutput, FrameLinesKeepMemberOrderAndWriteNilAsNull) {
 
   Sink sink("s");
   sink.outputPoints.setStructureValue(points);
-  EXPECT_EQ(frameLine(7, 0.25, {{"s.outputPoints", &sink.outputPoints},
-                                {"s.outputNothing", &sink.outputNothing}}),
-            R"({"frame":7,"time":0.25,"s.outputPoints":{"Point0001":{"X":0.5,"Y":-0.25},)"
-            R"("Point0000":null,"label":"text"},"s.outputNothing":null})");
+  EXPECT_EQ(
+      frameLine(7, 0.25,
+                {{"s.outputPoints", &sink.outputPoints}, {"s.outputNothing", &sink.outputNothing}}),
+      R"({"frame":7,"time":0.25,"s.outputPoints":{"Point0001":{"X":0.5,"Y":-0.25},)"
+      R"("Point0000":null,"label":"text"},"s.outputNothing":null})");
 }
 
 }  // namespace

@@ -23,7 +23,8 @@ std::vector<std::string> namesOf(const QCNodeManager& manager) {
 
 std::vector<std::string> tableNames() {
   std::vector<std::string> names;
-  for (const PatchClass& patchClass : OpenCVPlugin::patchClasses()) names.push_back(patchClass.name);
+  for (const PatchClass& patchClass : OpenCVPlugin::patchClasses())
+    names.push_back(patchClass.name);
   return names;
 }
 
@@ -34,9 +35,9 @@ TEST(Registration, RegistersTheTableInOrder) {
 
   // The table keeps the plug-in's fixed order of all thirteen classes.
   const std::vector<std::string> order{
-      "OpenCVBGR2Gray",      "OpenCVGoodFeaturesToTrack", "OpenCVCalcOpticalFlowPyrLK",
-      "OpenCVCanny",         "OpenCVEqualizeHist",        "OpenCVResize",
-      "OpenCVLoad",          "OpenCVHaarDetectObjects",   "OpenCVHoughLines2",
+      "OpenCVBGR2Gray",      "OpenCVGoodFeaturesToTrack",   "OpenCVCalcOpticalFlowPyrLK",
+      "OpenCVCanny",         "OpenCVEqualizeHist",          "OpenCVResize",
+      "OpenCVLoad",          "OpenCVHaarDetectObjects",     "OpenCVHoughLines2",
       "OpenCVLogPolar",      "OpenCVFindChessboardCorners", "OpenCVImageToQCImage",
       "QCImageToOpenCVImage"};
   std::vector<std::string> present;
@@ -84,8 +85,8 @@ TEST(PluginModule, LoadsAndExportsOnlyItsEntryPoint) {
   ASSERT_NE(patch, nullptr);
   EXPECT_EQ(patch->className(), "OpenCVBGR2Gray");
 
-  std::unique_ptr<FILE, int (*)(FILE*)> nm(
-      popen("nm -D --defined-only " CVCOMP_PLUGIN_MODULE, "r"), pclose);
+  std::unique_ptr<FILE, int (*)(FILE*)> nm(popen("nm -D --defined-only " CVCOMP_PLUGIN_MODULE, "r"),
+                                           pclose);
   ASSERT_NE(nm, nullptr);
   std::vector<std::string> exported;
   std::array<char, 512> line{};

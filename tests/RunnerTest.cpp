@@ -42,7 +42,9 @@ Outcome cvcomp(const std::string& arguments) {
   return outcome;
 }
 
-std::string example(const std::string& name) { return std::string(CVCOMP_EXAMPLES) + "/" + name; }
+std::string example(const std::string& name) {
+  return std::string(CVCOMP_EXAMPLES) + "/" + name;
+}
 
 std::vector<nlohmann::json> lines(const std::string& text) {
   std::vector<nlohmann::json> parsed;
@@ -71,9 +73,9 @@ TEST(Runner, WritesOneJsonLinePerFrameOfAClipAndNumberedPictures) {
   const fs::path folder = fs::temp_directory_path() / "cvcomp-frames";
   fs::remove_all(folder);
   fs::create_directories(folder);
-  const Outcome outcome = cvcomp("run " + example("gray.json") + " --input " +
-                                 test::sample("Megamind.avi").string() + " --frames 12 --video " +
-                                 (folder / "f%03d.png").string() + " --json -");
+  const Outcome outcome =
+      cvcomp("run " + example("gray.json") + " --input " + test::sample("Megamind.avi").string() +
+             " --frames 12 --video " + (folder / "f%03d.png").string() + " --json -");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   const auto frames = lines(outcome.out);
   ASSERT_EQ(frames.size(), 12u);
@@ -90,7 +92,8 @@ TEST(Runner, ExitStatusesAndMessages) {
   std::ofstream(bad) << R"({"patches": {"g": {"class": "OpenCVGray"}}})";
   Outcome outcome = cvcomp("run " + bad.string());
   EXPECT_EQ(outcome.status, 2);
-  EXPECT_EQ(outcome.err, "cvcomp: " + bad.string() + ": patch \"g\": unknown class \"OpenCVGray\"\n");
+  EXPECT_EQ(outcome.err,
+            "cvcomp: " + bad.string() + ": patch \"g\": unknown class \"OpenCVGray\"\n");
   EXPECT_EQ(cvcomp("check " + bad.string()).status, 2);
 
   outcome = cvcomp("run " + example("gray.json") + " --input /nonexistent/clip.avi");

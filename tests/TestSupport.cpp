@@ -24,16 +24,15 @@ cv::Mat samplePicture(const std::string& name) {
 }
 
 std::shared_ptr<QCImage> hostImage(const cv::Mat& bgra) {
-  Bitmap bitmap = Bitmap::allocate(static_cast<std::size_t>(bgra.cols),
-                                   static_cast<std::size_t>(bgra.rows));
+  Bitmap bitmap =
+      Bitmap::allocate(static_cast<std::size_t>(bgra.cols), static_cast<std::size_t>(bgra.rows));
   bgra.copyTo(cv::Mat(bgra.size(), CV_8UC4, bitmap.data.get(), bitmap.bytesPerRow));
   return std::make_shared<QCImage>(std::move(bitmap));
 }
 
 cv::Mat bitmapOf(const QCImage& image) {
-  const auto rep =
-      image.createRepresentationOfType(QCImage::kBitmapRepresentation, context().imageManager(),
-                                       nullptr);
+  const auto rep = image.createRepresentationOfType(QCImage::kBitmapRepresentation,
+                                                    context().imageManager(), nullptr);
   if (!rep) return {};
   return cv::Mat(static_cast<int>(rep->pixelsHigh()), static_cast<int>(rep->pixelsWide()), CV_8UC4,
                  rep->bitmapData(), rep->bytesPerRow())
@@ -57,7 +56,9 @@ QCContext& context() {
   return shared;
 }
 
-bool execute(QCPatch& patch) { return patch.execute(context(), 0.0, QCStructure{}); }
+bool execute(QCPatch& patch) {
+  return patch.execute(context(), 0.0, QCStructure{});
+}
 
 bool sameBytes(const cv::Mat& a, const cv::Mat& b) {
   if (a.size() != b.size() || a.type() != b.type()) return false;

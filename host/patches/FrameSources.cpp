@@ -20,9 +20,8 @@ namespace {
 namespace fs = std::filesystem;
 
 bool isPictureFile(const fs::path& path) {
-  static const std::array<std::string, 11> extensions{".jpg", ".jpeg", ".png", ".bmp", ".tif",
-                                                      ".tiff", ".webp", ".ppm", ".pgm", ".pbm",
-                                                      ".jp2"};
+  static const std::array<std::string, 11> extensions{
+      ".jpg", ".jpeg", ".png", ".bmp", ".tif", ".tiff", ".webp", ".ppm", ".pgm", ".pbm", ".jp2"};
   std::string extension = path.extension().string();
   std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -80,7 +79,9 @@ class PictureSource final : public FrameSource {
       // One bad picture in a folder does not end the run.
       std::cerr << "cvcomp: skipping " << file.string() << ": not a readable picture\n";
     }
-    if (read_ == 0) throw FrameSourceError("no readable picture among " + std::to_string(files_.size()) + " files");
+    if (read_ == 0)
+      throw FrameSourceError("no readable picture among " + std::to_string(files_.size()) +
+                             " files");
     frame.release();
   }
 
@@ -100,7 +101,9 @@ class PatternSource final : public FrameSource {
     for (int y = 0; y < size.height; ++y) {
       for (int x = 0; x < size.width; ++x) {
         const auto shade = static_cast<uchar>(60 + (x * 80) / std::max(1, size.width));
-        texture_.at<cv::Vec3b>(y, x) = cv::Vec3b(shade, static_cast<uchar>(90), static_cast<uchar>(40 + (y * 60) / std::max(1, size.height)));
+        texture_.at<cv::Vec3b>(y, x) =
+            cv::Vec3b(shade, static_cast<uchar>(90),
+                      static_cast<uchar>(40 + (y * 60) / std::max(1, size.height)));
       }
     }
     for (int i = 0; i < 60; ++i) {
@@ -117,7 +120,8 @@ class PatternSource final : public FrameSource {
     const int shift = static_cast<int>(t) % std::max(1, size_.width);
     frame.create(size_, CV_8UC3);
     // The texture drifts to the right, wrapping around.
-    if (shift > 0) texture_.colRange(size_.width - shift, size_.width).copyTo(frame.colRange(0, shift));
+    if (shift > 0)
+      texture_.colRange(size_.width - shift, size_.width).copyTo(frame.colRange(0, shift));
     texture_.colRange(0, size_.width - shift).copyTo(frame.colRange(shift, size_.width));
 
     const int square = std::max(2, std::min(size_.width, size_.height) / 16);
