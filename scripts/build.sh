@@ -35,10 +35,8 @@ case "${1:-}" in
     install_missing
     build build
     mkdir -p out
-    build/bin/cvcomp run examples/gray.json \
-      --input /usr/share/doc/opencv-doc/examples/data/Megamind.avi \
-      --json out/gray.jsonl --video out/gray.avi
-    echo "Wrote out/gray.jsonl and out/gray.avi"
+    build/bin/cvcomp run examples/face-detect.json --json out/faces.jsonl --video out/faces.avi
+    echo "Wrote out/faces.jsonl (face rectangles per frame) and out/faces.avi (annotated clip)"
     ;;
   test)
     install_missing

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "TestSupport.hpp"
 #include "host/CompositionFile.hpp"
 #include "host/QCObjectPorts.hpp"
 #include "host/QCValuePorts.hpp"
@@ -111,7 +112,7 @@ TEST_F(CompositionFileTest, RefusesBadFilesWithAMessageNamingTheProblem) {
 }
 
 TEST_F(CompositionFileTest, RefusesFilesThatAreNoCompositions) {
-  const auto folder = std::filesystem::temp_directory_path() / "cvcomp-file-test";
+  const auto folder = test::scratch("file-test");
   std::filesystem::create_directories(folder);
   std::ofstream(folder / "empty.json") << "  \n";
   auto messageOf = [&](const std::filesystem::path& file) -> std::string {

@@ -37,7 +37,7 @@ TEST(Pulse, FiresOnListedFramesAndEveryPeriod) {
 }
 
 TEST(ImageSource, ReadsAFolderOfPicturesInNameOrder) {
-  const fs::path folder = fs::temp_directory_path() / "cvcomp-folder-test";
+  const fs::path folder = test::scratch("folder-test");
   fs::create_directories(folder);
   const cv::Mat first(30, 40, CV_8UC3, cv::Scalar(10, 20, 30));
   const cv::Mat second(50, 20, CV_8UC3, cv::Scalar(200, 100, 0));

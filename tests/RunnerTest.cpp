@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -17,49 +15,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-// Runs the cvcomp program with `arguments` (already quoted for the shell).
-Outcome cvcomp(const std::string& arguments) {
-  const fs::path errors = fs::temp_directory_path() / "cvcomp-runner-test.err";
-  const std::string command =
-      std::string(CVCOMP_PROGRAM) + " " + arguments + " 2>" + errors.string() + " </dev/null";
-  Outcome outcome{-1, {}, {}};
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return outcome;
-  char buffer[4096];
-  while (const std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) outcome.out.append(buffer, n);
-  const int status = pclose(pipe);
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  std::ifstream in(errors);
-  std::ostringstream text;
-  text << in.rdbuf();
-  outcome.err = text.str();
-  return outcome;
-}
-
-std::string example(const std::string& name) {
-  return std::string(CVCOMP_EXAMPLES) + "/" + name;
-}
-
-std::vector<nlohmann::json> lines(const std::string& text) {
-  std::vector<nlohmann::json> parsed;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) parsed.push_back(nlohmann::json::parse(line));
-  return parsed;
-}
+using test::cvcomp;
+using test::Outcome;
+using test::example;
+using test::jsonLines;
 
 TEST(Runner, GrayExampleWritesAnUprightGrayPicture) {
-  const fs::path picture = fs::temp_directory_path() / "cvcomp-gray.png";
+  const fs::path picture = test::scratch("gray.png");
   const Outcome outcome =
       cvcomp("run " + example("gray.json") + " --input " + test::sample("baboon.jpg").string() +
              " --video " + picture.string() + " --json -");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  const auto frames = lines(outcome.out);
+  const auto frames = jsonLines(outcome.out);
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0]["frame"], 0);
 
@@ -70,14 +37,14 @@ TEST(Runner, GrayExampleWritesAnUprightGrayPicture) {
 }
 
 TEST(Runner, WritesOneJsonLinePerFrameOfAClipAndNumberedPictures) {
-  const fs::path folder = fs::temp_directory_path() / "cvcomp-frames";
+  const fs::path folder = test::scratch("frames");
   fs::remove_all(folder);
   fs::create_directories(folder);
   const Outcome outcome =
       cvcomp("run " + example("gray.json") + " --input " + test::sample("Megamind.avi").string() +
              " --frames 12 --video " + (folder / "f%03d.png").string() + " --json -");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  const auto frames = lines(outcome.out);
+  const auto frames = jsonLines(outcome.out);
   ASSERT_EQ(frames.size(), 12u);
   EXPECT_EQ(frames[11]["frame"], 11);
   EXPECT_NEAR(frames[11]["time"].get<double>(), 11 / 23.976, 1e-3);
@@ -88,7 +55,7 @@ TEST(Runner, WritesOneJsonLinePerFrameOfAClipAndNumberedPictures) {
 }
 
 TEST(Runner, ExitStatusesAndMessages) {
-  const fs::path bad = fs::temp_directory_path() / "cvcomp-bad.json";
+  const fs::path bad = test::scratch("bad.json");
   std::ofstream(bad) << R"({"patches": {"g": {"class": "OpenCVGray"}}})";
   Outcome outcome = cvcomp("run " + bad.string());
   EXPECT_EQ(outcome.status, 2);

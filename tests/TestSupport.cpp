@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -86,6 +92,41 @@ void expectUnsuitableReleases(QCPatch& patch, OpenCVTypePort& input, const OpenC
     EXPECT_TRUE(execute(patch));
     EXPECT_EQ(ImageBuffer::allocationCount(), before + 1);
   }
+}
+
+std::filesystem::path scratch(const std::string& name) {
+  return std::filesystem::temp_directory_path() /
+         ("cvcomp-" + std::to_string(getpid()) + "-" + name);
+}
+
+Outcome cvcomp(const std::string& arguments) {
+  const std::filesystem::path errors = scratch("program.err");
+  const std::string command =
+      std::string(CVCOMP_PROGRAM) + " " + arguments + " 2>" + errors.string() + " </dev/null";
+  Outcome outcome{-1, {}, {}};
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return outcome;
+  char buffer[4096];
+  while (const std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) outcome.out.append(buffer, n);
+  const int status = pclose(pipe);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  std::ifstream in(errors);
+  std::ostringstream text;
+  text << in.rdbuf();
+  outcome.err = text.str();
+  std::filesystem::remove(errors);
+  return outcome;
+}
+
+std::string example(const std::string& name) {
+  return std::string(CVCOMP_EXAMPLES) + "/" + name;
+}
+
+std::vector<nlohmann::json> jsonLines(const std::string& text) {
+  std::vector<nlohmann::json> parsed;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) parsed.push_back(nlohmann::json::parse(line));
+  return parsed;
 }
 
 }  // namespace cvcomp::test

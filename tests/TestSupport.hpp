@@ -4,6 +4,9 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include <opencv2/core.hpp>
 
@@ -39,5 +42,21 @@ bool sameBytes(const cv::Mat& a, const cv::Mat& b);
 // publishes nil on `output` and releases its buffer, so the next suitable frame allocates anew.
 void expectUnsuitableReleases(QCPatch& patch, OpenCVTypePort& input, const OpenCVTypePort& output,
                               cv::Mat& suitable, std::initializer_list<cv::Mat*> unsuitable);
+
+// A path in the temporary folder that no other test process uses.
+std::filesystem::path scratch(const std::string& name);
+
+// What a run of the cvcomp program gave.
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+// Runs the cvcomp program with `arguments` (already quoted for the shell), no standard input.
+Outcome cvcomp(const std::string& arguments);
+// The path of an example composition.
+std::string example(const std::string& name);
+// Each line of `text` parsed as JSON.
+std::vector<nlohmann::json> jsonLines(const std::string& text);
 
 }  // namespace cvcomp::test
