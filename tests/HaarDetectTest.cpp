@@ -325,3 +325,44 @@ TEST(OpenCVHaarDetectObjects, SteadyFramesAllocateNothingAndGrayInputsWork) {
 
 }  // namespace
 }  // namespace cvcomp
+
+namespace cvcomp {
+namespace {
+
+// The README says that the installed detector ignores the Canny-pruning flag: hold it to that.
+TEST(OpenCVHaarDetectObjects, TheInstalledDetectorIgnoresCannyPruning) {
+  const Loaded cascade(test::cascadeFile(kFrontalFace));
+  OpenCVHaarDetectObjects pruned("pruned"), plain("plain");
+  plain.inputCannyPruning.setBooleanValue(false);
+  ASSERT_TRUE(pruned.inputCannyPruning.booleanValue());
+  cascade.feed(pruned);
+  cascade.feed(plain);
+  auto sortedValues = [](const QCStructure& rects) {
+    std::vector<std::vector<StructureMember>> values;
+    for (const auto& [key, member] : rects.members()) {
+      std::vector<StructureMember> object;
+      for (const auto& entry : std::get<std::shared_ptr<QCStructure>>(member)->members()) {
+        object.push_back(entry.second);
+      }
+      values.push_back(object);
+    }
+    std::sort(values.begin(), values.end(), [](const auto& a, const auto& b) {
+      return std::get<QCNumber>(a[0]).value < std::get<QCNumber>(b[0]).value;
+    });
+    return values;
+  };
+  for (int frame : {kOneFace150, kOneFace200, kTwoFound25}) {
+    const Bridged picture(megamind()[frame]);
+    picture.feed(pruned);
+    picture.feed(plain);
+    ASSERT_TRUE(execute(pruned));
+    ASSERT_TRUE(execute(plain));
+    EXPECT_GT(pruned.outputRects.structureValue()->count(), 0u);
+    EXPECT_EQ(sortedValues(*pruned.outputRects.structureValue()),
+              sortedValues(*plain.outputRects.structureValue()))
+        << frame;
+  }
+}
+
+}  // namespace
+}  // namespace cvcomp
