@@ -152,11 +152,11 @@ class PatternSource final : public FrameSource {
   std::size_t frame_ = 0;
 };
 
-std::unique_ptr<FrameSource> openPattern(std::string_view spec, const std::string& location) {
-  const std::size_t cross = spec.find('x');
-  const auto width = wholeNumber(spec.substr(0, cross));
+std::unique_ptr<FrameSource> openPattern(std::string_view size, const std::string& location) {
+  const std::size_t cross = size.find('x');
+  const auto width = wholeNumber(size.substr(0, cross));
   const auto height =
-      cross == std::string_view::npos ? std::nullopt : wholeNumber(spec.substr(cross + 1));
+      cross == std::string_view::npos ? std::nullopt : wholeNumber(size.substr(cross + 1));
   if (!width || !height || *width < 1 || *height < 1 || *width > 8192 || *height > 8192) {
     throw FrameSourceError(location + ": a pattern needs a size WxH from 1x1 to 8192x8192");
   }
