@@ -166,7 +166,8 @@ std::unique_ptr<FrameSource> openPattern(std::string_view size, const std::strin
 std::unique_ptr<FrameSource> openCamera(std::string_view number, const std::string& location) {
   const auto index = wholeNumber(number);
   if (!index || *index < 0) throw FrameSourceError(location + ": a camera is named camera:N");
-  cv::VideoCapture capture(*index);
+  // V4L2 is the camera interface here; asking it alone spares probing every other back-end.
+  cv::VideoCapture capture(*index, cv::CAP_V4L2);
   if (!capture.isOpened()) throw FrameSourceError(location + ": the camera cannot be opened");
   return std::make_unique<VideoSource>(std::move(capture), location);
 }
