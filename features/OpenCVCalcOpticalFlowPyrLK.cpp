@@ -67,6 +67,7 @@ bool OpenCVCalcOpticalFlowPyrLK::execute(QCContext& /*context*/, double /*time*/
   const cv::Mat* image = imageValue(inputImage);
   if (!image) {
     autoPrevFrame.release();
+    prevPyramidWindow.reset();
     outputPoints.setStructureValue(nullptr);
     return true;
   }
@@ -88,13 +89,15 @@ bool OpenCVCalcOpticalFlowPyrLK::execute(QCContext& /*context*/, double /*time*/
                           autoPrevFrame.mat().type() == image->type();
   if (!comparable) {
     guarded([&] { image->copyTo(autoPrevFrame.prepare(image->size(), image->type())); });
+    prevPyramidWindow.reset();
     return true;
   }
 
   if (inputWindowSize.indexValue() < kMinHalfWindow) inputWindowSize.setIndexValue(kMinHalfWindow);
   track(*image);
   std::shared_ptr<QCStructure> structure = pointStructure(image->size());
-  guarded([&] { image->copyTo(autoPrevFrame.mat()); });
+  // The kept pyramid describes the kept frame; without the frame it cannot serve.
+  if (!guarded([&] { image->copyTo(autoPrevFrame.mat()); })) prevPyramidWindow.reset();
   // The positions just found are where the next frame's search starts, lost points included.
   std::swap(points, prevPoints);
   outputPoints.setStructureValue(std::move(structure));
@@ -136,16 +139,24 @@ void OpenCVCalcOpticalFlowPyrLK::track(const cv::Mat& image) {
                                   static_cast<int>(inputMaxIterations.indexValue()),
                                   static_cast<float>(inputEpsilon.doubleValue()));
   const bool tracked = guarded([&] {
-    prevPyramid.build(autoPrevFrame.mat(), window, kMaxLevel, true);
-    pyramid.build(image, window, kMaxLevel, false);
+    if (prevPyramidWindow != window) {
+      prevPyramid.build(autoPrevFrame.mat(), window, kMaxLevel, true);
+    }
+    // With derivatives, so that it serves as the previous pyramid of the next frame; the tracker
+    // reads only the image levels of the current frame's pyramid.
+    pyramid.build(image, window, kMaxLevel, true);
     cv::calcOpticalFlowPyrLK(prevPyramid.levels(), pyramid.levels(), prevPoints, points,
                              pointStatus, cv::noArray(), window, kMaxLevel, criteria, 0);
   });
-  // A failed call has found no point: all count as lost and stay where they were.
-  if (!tracked) {
-    std::copy(prevPoints.begin(), prevPoints.end(), points.begin());
-    std::fill(pointStatus.begin(), pointStatus.end(), 0);
+  if (tracked) {
+    std::swap(pyramid, prevPyramid);
+    prevPyramidWindow = window;
+    return;
   }
+  // A failed call has found no point: all count as lost and stay where they were.
+  prevPyramidWindow.reset();
+  std::copy(prevPoints.begin(), prevPoints.end(), points.begin());
+  std::fill(pointStatus.begin(), pointStatus.end(), 0);
 }
 
 std::shared_ptr<QCStructure> OpenCVCalcOpticalFlowPyrLK::pointStructure(cv::Size size) const {
