@@ -43,6 +43,7 @@ cv::Point2f unitOf(cv::Point2f pixel, float w, float h, float r) {
 
 void addPoint(QCStructure& structure, std::size_t index, cv::Point2f now, cv::Point2f before) {
   auto point = std::make_shared<QCStructure>();
+  point->reserve(4);
   point->addMember(QCNumber::withFloat(now.x), "X");
   point->addMember(QCNumber::withFloat(now.y), "Y");
   point->addMember(QCNumber::withFloat(before.x), "pX");
@@ -165,6 +166,7 @@ std::shared_ptr<QCStructure> OpenCVCalcOpticalFlowPyrLK::pointStructure(cv::Size
   const float r = h / w;
   const bool excludeLost = inputExcludeNaNs.booleanValue();
   auto structure = std::make_shared<QCStructure>();
+  structure->reserve(pointCount());
   for (std::size_t i = 0; i < pointCount(); ++i) {
     if (pointStatus[i] != 0) {
       addPoint(*structure, i, unitOf(points[i], w, h, r), unitOf(prevPoints[i], w, h, r));
