@@ -18,16 +18,20 @@ OrderedJson jsonNumber(const QCNumber& number) {
 
 OrderedJson jsonStructure(const QCStructure& structure) {
   OrderedJson object = OrderedJson::object();
+  // A structure's keys are unique, so members are appended without the ordered object's linear
+  // key search, which would make a structure of n members cost n² comparisons.
+  auto& members = object.get_ref<OrderedJson::object_t&>();
+  members.reserve(structure.count());
   for (const auto& [key, member] : structure.members()) {
     std::visit(
         [&, &key = key](const auto& value) {
           using T = std::decay_t<decltype(value)>;
           if constexpr (std::is_same_v<T, QCNumber>) {
-            object[key] = jsonNumber(value);
+            members.emplace_back(key, jsonNumber(value));
           } else if constexpr (std::is_same_v<T, std::shared_ptr<QCStructure>>) {
-            object[key] = value ? jsonStructure(*value) : OrderedJson(nullptr);
+            members.emplace_back(key, value ? jsonStructure(*value) : OrderedJson(nullptr));
           } else {
-            object[key] = value;
+            members.emplace_back(key, value);
           }
         },
         member);

@@ -43,6 +43,7 @@ cv::Point2f unitOf(cv::Point2f pixel, float w, float h, float r) {
 
 void addPoint(QCStructure& structure, std::size_t index, cv::Point2f now, cv::Point2f before) {
   auto point = std::make_shared<QCStructure>();
+  point->reserve(4);
   point->addMember(QCNumber::withFloat(now.x), "X");
   point->addMember(QCNumber::withFloat(now.y), "Y");
   point->addMember(QCNumber::withFloat(before.x), "pX");
@@ -67,6 +68,7 @@ bool OpenCVCalcOpticalFlowPyrLK::execute(QCContext& /*context*/, double /*time*/
   const cv::Mat* image = imageValue(inputImage);
   if (!image) {
     autoPrevFrame.release();
+    prevPyramidWindow.reset();
     outputPoints.setStructureValue(nullptr);
     return true;
   }
@@ -88,13 +90,15 @@ bool OpenCVCalcOpticalFlowPyrLK::execute(QCContext& /*context*/, double /*time*/
                           autoPrevFrame.mat().type() == image->type();
   if (!comparable) {
     guarded([&] { image->copyTo(autoPrevFrame.prepare(image->size(), image->type())); });
+    prevPyramidWindow.reset();
     return true;
   }
 
   if (inputWindowSize.indexValue() < kMinHalfWindow) inputWindowSize.setIndexValue(kMinHalfWindow);
   track(*image);
   std::shared_ptr<QCStructure> structure = pointStructure(image->size());
-  guarded([&] { image->copyTo(autoPrevFrame.mat()); });
+  // The kept pyramid describes the kept frame; without the frame it cannot serve.
+  if (!guarded([&] { image->copyTo(autoPrevFrame.mat()); })) prevPyramidWindow.reset();
   // The positions just found are where the next frame's search starts, lost points included.
   std::swap(points, prevPoints);
   outputPoints.setStructureValue(std::move(structure));
@@ -136,16 +140,24 @@ void OpenCVCalcOpticalFlowPyrLK::track(const cv::Mat& image) {
                                   static_cast<int>(inputMaxIterations.indexValue()),
                                   static_cast<float>(inputEpsilon.doubleValue()));
   const bool tracked = guarded([&] {
-    prevPyramid.build(autoPrevFrame.mat(), window, kMaxLevel, true);
-    pyramid.build(image, window, kMaxLevel, false);
+    if (prevPyramidWindow != window) {
+      prevPyramid.build(autoPrevFrame.mat(), window, kMaxLevel, true);
+    }
+    // With derivatives, so that it serves as the previous pyramid of the next frame; the tracker
+    // reads only the image levels of the current frame's pyramid.
+    pyramid.build(image, window, kMaxLevel, true);
     cv::calcOpticalFlowPyrLK(prevPyramid.levels(), pyramid.levels(), prevPoints, points,
                              pointStatus, cv::noArray(), window, kMaxLevel, criteria, 0);
   });
-  // A failed call has found no point: all count as lost and stay where they were.
-  if (!tracked) {
-    std::copy(prevPoints.begin(), prevPoints.end(), points.begin());
-    std::fill(pointStatus.begin(), pointStatus.end(), 0);
+  if (tracked) {
+    std::swap(pyramid, prevPyramid);
+    prevPyramidWindow = window;
+    return;
   }
+  // A failed call has found no point: all count as lost and stay where they were.
+  prevPyramidWindow.reset();
+  std::copy(prevPoints.begin(), prevPoints.end(), points.begin());
+  std::fill(pointStatus.begin(), pointStatus.end(), 0);
 }
 
 std::shared_ptr<QCStructure> OpenCVCalcOpticalFlowPyrLK::pointStructure(cv::Size size) const {
@@ -154,6 +166,7 @@ std::shared_ptr<QCStructure> OpenCVCalcOpticalFlowPyrLK::pointStructure(cv::Size
   const float r = h / w;
   const bool excludeLost = inputExcludeNaNs.booleanValue();
   auto structure = std::make_shared<QCStructure>();
+  structure->reserve(pointCount());
   for (std::size_t i = 0; i < pointCount(); ++i) {
     if (pointStatus[i] != 0) {
       addPoint(*structure, i, unitOf(points[i], w, h, r), unitOf(prevPoints[i], w, h, r));

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "OpticalFlowPyramid.hpp"
@@ -50,8 +51,12 @@ class OpenCVCalcOpticalFlowPyrLK final : public OpenCVPatch {
   bool oldUseInputPointsSignal = false;
   bool oldAddInputPointsSignal = false;
   ImageBuffer autoPrevFrame;
+  // Each frame's pyramid is built once, with derivatives, and kept as the next frame's previous
+  // pyramid. prevPyramidWindow tells the window it was built for; it is empty when the previous
+  // frame has no pyramid yet (just primed, or the last tracking failed).
   OpticalFlowPyramid pyramid;
   OpticalFlowPyramid prevPyramid;
+  std::optional<cv::Size> prevPyramidWindow;
   // Positions in pixels in the current and in the previous frame, and whether the tracker found
   // each point in the current frame. All three have one entry per point.
   std::vector<cv::Point2f> points;

@@ -2,13 +2,9 @@
 
 #include <algorithm>
 
-namespace cvcomp {
+#include "Quoted.hpp"
 
-namespace {
-std::string inQuotes(std::string_view text) {
-  return "\"" + std::string(text) + "\"";
-}
-}  // namespace
+namespace cvcomp {
 
 Composition::~Composition() {
   if (context_) stop(*context_);

@@ -13,16 +13,13 @@
 
 #include "QCObjectPorts.hpp"
 #include "QCValuePorts.hpp"
+#include "Quoted.hpp"
 
 namespace cvcomp {
 
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-std::string inQuotes(std::string_view text) {
-  return "\"" + std::string(text) + "\"";
-}
 
 // nlohmann's messages start with an internal tag such as "[json.exception.parse_error.101] ".
 std::string withoutTag(const std::string& message) {

@@ -2,18 +2,33 @@
 
 namespace cvcomp {
 
+const QCStructure::Entry* QCStructure::find(std::string_view key) const {
+  if (entries_.size() < kIndexedFrom) {
+    for (const Entry& entry : entries_) {
+      if (entry.first == key) return &entry;
+    }
+    return nullptr;
+  }
+  auto found = index_.find(key);
+  return found == index_.end() ? nullptr : &entries_[found->second];
+}
+
 void QCStructure::addMember(StructureMember member, std::string key) {
-  if (auto found = index_.find(key); found != index_.end()) {
-    entries_[found->second].second = std::move(member);
+  if (const Entry* found = find(key)) {
+    entries_[static_cast<std::size_t>(found - entries_.data())].second = std::move(member);
     return;
   }
-  index_.emplace(key, entries_.size());
   entries_.emplace_back(std::move(key), std::move(member));
+  if (entries_.size() == kIndexedFrom) {
+    for (std::size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].first, i);
+  } else if (entries_.size() > kIndexedFrom) {
+    index_.emplace(entries_.back().first, entries_.size() - 1);
+  }
 }
 
 const StructureMember* QCStructure::memberForKey(std::string_view key) const {
-  auto found = index_.find(key);
-  return found == index_.end() ? nullptr : &entries_[found->second].second;
+  const Entry* found = find(key);
+  return found ? &found->second : nullptr;
 }
 
 void QCStructure::removeAllMembers() {

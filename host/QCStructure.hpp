@@ -36,6 +36,8 @@ class QCStructure {
   void addMember(StructureMember member, std::string key);
   const StructureMember* memberForKey(std::string_view key) const;
   std::size_t count() const { return entries_.size(); }
+  // Room for `members` members, so that filling a structure of known size allocates once.
+  void reserve(std::size_t members) { entries_.reserve(members); }
   void removeAllMembers();
 
   const std::vector<Entry>& members() const { return entries_; }
@@ -45,6 +47,11 @@ class QCStructure {
   const QCStructure* structureForKey(std::string_view key) const;
 
  private:
+  // Small structures (a point's few coordinates) are searched in order, which costs less than
+  // keeping a hash index; from this many members on, the index serves every search.
+  static constexpr std::size_t kIndexedFrom = 16;
+  const Entry* find(std::string_view key) const;
+
   std::vector<Entry> entries_;
   struct KeyHash {
     using is_transparent = void;

@@ -3,6 +3,7 @@
 #   scripts/build.sh run       install what is missing, build, run the main example
 #   scripts/build.sh test      install what is missing, build, run the whole test suite
 #   scripts/build.sh sanitize  the test suite under AddressSanitizer and UndefinedBehaviorSanitizer
+#   scripts/build.sh bench     build in Release and run the benchmarks (arguments go to cvcomp_bench)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -49,8 +50,15 @@ case "${1:-}" in
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
       ctest --test-dir build-sanitize --output-on-failure -j "$(nproc)"
     ;;
+  bench)
+    install_missing
+    build build
+    cmake --build build -j "$(nproc)" --target cvcomp_bench cvcomp_micro
+    build/bin/cvcomp_micro
+    build/bin/cvcomp_bench "${@:2}"
+    ;;
   *)
-    echo "usage: scripts/build.sh run|test|sanitize" >&2
+    echo "usage: scripts/build.sh run|test|sanitize|bench" >&2
     exit 2
     ;;
 esac

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
 
 #include "host/QCObjectPorts.hpp"
 #include "host/QCPatch.hpp"
@@ -100,6 +101,36 @@ TEST(HostStructure, KeepsInsertionOrderAndReplacesInPlace) {
   s.removeAllMembers();
   EXPECT_EQ(s.count(), 0u);
   EXPECT_EQ(s.memberForKey("X"), nullptr);
+}
+
+// Small structures are searched in order, large ones through an index: every key is found, and
+// replaced in place, whatever the size, also across the point where the index is built.
+std::string keyOf(int i) {
+  std::string key = "K";
+  key += std::to_string(i);
+  return key;
+}
+
+TEST(HostStructure, FindsAndReplacesAtEverySize) {
+  QCStructure s;
+  for (int i = 0; i < 40; ++i) {
+    const std::string key = keyOf(i);
+    s.addMember(QCNumber::withDouble(i), key);
+    s.addMember(QCNumber::withDouble(-i), key);
+    ASSERT_EQ(s.count(), static_cast<std::size_t>(i + 1));
+    for (int j = 0; j <= i; ++j) {
+      const QCNumber* found = s.numberForKey(keyOf(j));
+      ASSERT_NE(found, nullptr) << i << " " << j;
+      EXPECT_EQ(found->value, -j);
+    }
+    EXPECT_EQ(s.memberForKey(keyOf(i + 1)), nullptr);
+    EXPECT_EQ(s.members().back().first, key);
+  }
+  s.removeAllMembers();
+  EXPECT_EQ(s.memberForKey("K20"), nullptr);
+  s.addMember(true, "K20");
+  EXPECT_EQ(s.count(), 1u);
+  EXPECT_NE(s.memberForKey("K20"), nullptr);
 }
 
 }  // namespace

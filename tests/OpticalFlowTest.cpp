@@ -187,6 +187,47 @@ TEST(OpenCVCalcOpticalFlowPyrLK, FollowsARealClipExactlyAsOpenCVDoes) {
   }
 }
 
+// Each frame's pyramid is kept as the next frame's previous pyramid. Whatever replaces the
+// previous frame or the window (a new window size, a frame without image, another size) must
+// not track against a stale pyramid: every output stays bit-identical to OpenCV tracking the two
+// frames from scratch.
+TEST(OpenCVCalcOpticalFlowPyrLK, KeptPyramidsTrackBitIdenticallyToFreshOnes) {
+  cv::VideoCapture clip(test::sample("vtest.avi").string());
+  ASSERT_TRUE(clip.isOpened());
+  Tracker tracker;
+  tracker.patch.inputExcludeNaNs.setBooleanValue(false);
+  cv::Mat colour, gray, previous;
+  std::vector<cv::Point2f> expected;
+  int tracked = 0;
+  for (int frame = 0; frame < 40 && clip.read(colour); ++frame) {
+    cv::cvtColor(colour, gray, cv::COLOR_BGR2GRAY);
+    // Half-windows 10, then 4 from frame 12, then 10 again from frame 20.
+    const int half = frame >= 12 && frame < 20 ? 4 : 10;
+    tracker.patch.inputWindowSize.setIndexValue(static_cast<std::size_t>(half));
+    if (frame == 0) {
+      tracker.connect(pointList(strongCorners(gray, 300), gray.size()));
+      expected = loaded(strongCorners(gray, 300), gray.size());
+    }
+    if (frame == 28) {
+      // No image: the previous frame is dropped, the next one is only kept.
+      tracker.patch.inputImage.setCvObjectValue(nullptr);
+      ASSERT_TRUE(execute(tracker.patch));
+    }
+    const std::shared_ptr<QCStructure> output = tracker.run(gray, frame == 0);
+    if (frame == 0 || frame == 28) {
+      EXPECT_EQ(output, nullptr) << frame;
+    } else {
+      ASSERT_NE(output, nullptr) << frame;
+      const DirectFlow flow = directFlow(previous, gray, expected, 2 * half + 1);
+      expectDirect(trackedPoints(*output), flow, expected, gray.size());
+      expected = flow.to;
+      ++tracked;
+    }
+    gray.copyTo(previous);
+  }
+  EXPECT_EQ(tracked, 38);
+}
+
 TEST(OpenCVCalcOpticalFlowPyrLK, FollowsSubPixelShiftsOfAPhoto) {
   const cv::Mat photo = grayPicture("building.jpg");
   cv::Mat first = photo.clone();

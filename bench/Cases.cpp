@@ -1,0 +1,108 @@
+#include "Cases.hpp"
+
+#include <initializer_list>
+#include <string_view>
+
+namespace cvcomp::bench {
+
+namespace {
+
+// The pieces one after the other (GCC 12 at -O3 warns falsely about operator+ chains of strings).
+std::string joined(std::initializer_list<std::string_view> pieces) {
+  std::string text;
+  for (std::string_view piece : pieces) text += piece;
+  return text;
+}
+
+const std::string kExamples = CVCOMP_SOURCE_DIR "/examples/";
+const std::string kBenchCompositions = CVCOMP_SOURCE_DIR "/bench/compositions/";
+const std::string kData = CVCOMP_SAMPLE_DATA "/";
+
+Case face(double scale, std::size_t frames) {
+  return {joined({"face detection, image scale ", std::to_string(scale).substr(0, 3)}),
+          kExamples + "face-detect.json",
+          kData + "Megamind.avi",
+          frames,
+          {{"faces.inputImageScale", std::to_string(scale)}},
+          [scale] { return faceLoop(scale); }};
+}
+
+Case track(std::size_t points, std::size_t frames, double quality = 0.01) {
+  Case c{joined({"features + tracking, ", std::to_string(points), " points"}),
+         kExamples + "track-features.json",
+         kData + "vtest.avi",
+         frames,
+         {{"features.inputMaxPoints", std::to_string(points)},
+          {"features.inputQuality", std::to_string(quality)}},
+         [points, quality] { return trackLoop(points, quality); }};
+  c.timesJson = true;
+  return c;
+}
+
+}  // namespace
+
+std::vector<Case> frameCases() {
+  return {
+      face(2.1, 120),
+      face(1.0, 60),
+      track(50, 200),
+      track(500, 200),
+      // A lower corner quality, so that the clip yields the full thousand points.
+      track(1000, 200, 0.001),
+      {"edges + lines, building.jpg",
+       kExamples + "edges-lines.json",
+       kData + "building.jpg",
+       60,
+       {},
+       edgesLoop},
+      {"edges + lines, vtest.avi",
+       kExamples + "edges-lines.json",
+       kData + "vtest.avi",
+       100,
+       {},
+       edgesLoop},
+      {"chessboard, left*.jpg",
+       kExamples + "chessboard.json",
+       kExamples + "chessboards",
+       13,
+       {},
+       chessboardLoop},
+      {"resize 640x480 to 320x240",
+       kBenchCompositions + "resize.json",
+       "pattern:640x480",
+       300,
+       {},
+       resizeLoop},
+      {"log-polar 640x480, round trip",
+       kExamples + "logpolar.json",
+       "pattern:640x480",
+       200,
+       {{"logPolar.inputCenterX", "320"},
+        {"logPolar.inputCenterY", "240"},
+        {"cartesian.inputCenterX", "320"},
+        {"cartesian.inputCenterY", "240"},
+        {"cartesian.inputWidth", "640"},
+        {"cartesian.inputHeight", "480"}},
+       [] { return logPolarLoop(640, 480); }},
+      {"gray 640x480", kExamples + "gray.json", "pattern:640x480", 300, {}, grayLoop},
+  };
+}
+
+std::vector<Case> endToEndCases() {
+  return {
+      {"face-detect.json, Megamind.avi",
+       kExamples + "face-detect.json",
+       kData + "Megamind.avi",
+       270,
+       {},
+       [] { return faceLoop(2.1); }},
+      {"track-features.json, vtest.avi",
+       kExamples + "track-features.json",
+       kData + "vtest.avi",
+       400,
+       {},
+       [] { return trackLoop(200); }},
+  };
+}
+
+}  // namespace cvcomp::bench

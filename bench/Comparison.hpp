@@ -1,0 +1,48 @@
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "Cases.hpp"
+
+namespace cvcomp::bench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double millisecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+inline double median(std::vector<double> values) {
+  if (values.empty()) return 0.0;
+  std::sort(values.begin(), values.end());
+  const std::size_t middle = values.size() / 2;
+  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2.0;
+}
+
+// One case measured side by side: both sides run in alternating rounds; every figure is the median
+// over the rounds.
+struct Measurement {
+  std::size_t frames = 0;
+  double compositionMs = 0.0;  // per frame
+  double handMs = 0.0;         // per frame
+  // Image buffers the patches allocated per round after the first two frames (steady state).
+  std::size_t steadyAllocations = 0;
+  // The JSON line of the published outputs, per frame, and the points in the last one.
+  double jsonMs = 0.0;
+  std::size_t jsonPoints = 0;
+  std::vector<double> compositionRounds, handRounds;  // ms per frame of every round
+
+  double ratio() const { return compositionMs > 0.0 ? handMs / compositionMs : 0.0; }
+};
+
+// The composition through the evaluator against its hand loop, on frames decoded beforehand.
+Measurement compareInMemory(const Case& c, int rounds);
+// Whole `cvcomp run` invocations (decoding and JSON lines included) against the hand loop with
+// its own sequential decoding and JSON lines; per frame figures over whole runs.
+Measurement compareEndToEnd(const Case& c, int rounds, const std::string& program);
+
+}  // namespace cvcomp::bench

@@ -1,0 +1,71 @@
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+
+#include <opencv2/videoio.hpp>
+
+#include "Comparison.hpp"
+#include "Frames.hpp"
+
+namespace cvcomp::bench {
+
+namespace {
+
+const std::string kRunnerOutput = "/tmp/cvcomp-bench-runner.jsonl";
+const std::string kHandOutput = "/tmp/cvcomp-bench-hand.jsonl";
+
+// Single quotes for the shell.
+std::string quoted(const std::string& text) {
+  std::string result = "'";
+  for (char ch : text) result += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+  return result + "'";
+}
+
+// One whole run of the runner, in ms.
+double runnerRound(const Case& c, const std::string& program) {
+  std::string command = quoted(program) + " run " + quoted(c.composition) + " --input " +
+                        quoted(c.input) + " --frames " + std::to_string(c.frames) +
+                        " --quiet --json " + quoted(kRunnerOutput);
+  for (const auto& [path, value] : c.settings) command += " --set " + quoted(path + "=" + value);
+  const Clock::time_point start = Clock::now();
+  if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
+  return millisecondsSince(start);
+}
+
+// One whole run of the hand loop in one thread: open, decode, convert as the runner's reader
+// does, process, write a JSON line; returns ms and the frames it processed.
+double handRound(const Case& c, std::size_t& frames) {
+  const Clock::time_point start = Clock::now();
+  cv::VideoCapture clip(c.input);
+  if (!clip.isOpened()) throw std::runtime_error(c.input + ": cannot be opened");
+  const double fps = clip.get(cv::CAP_PROP_FPS) > 0.0 ? clip.get(cv::CAP_PROP_FPS) : 30.0;
+  const std::unique_ptr<HandLoop> loop = c.handLoop();
+  std::ofstream out(kHandOutput);
+  cv::Mat decoded;
+  frames = 0;
+  while (frames < c.frames && clip.read(decoded)) {
+    loop->process(bitmapOf(decoded), frames);
+    loop->writeLine(out, frames, static_cast<double>(frames) / fps);
+    ++frames;
+  }
+  return millisecondsSince(start);
+}
+
+}  // namespace
+
+Measurement compareEndToEnd(const Case& c, int rounds, const std::string& program) {
+  Measurement m;
+  for (int r = 0; r < rounds; ++r) {
+    m.compositionRounds.push_back(runnerRound(c, program));
+    m.handRounds.push_back(handRound(c, m.frames));
+  }
+  const double frames = static_cast<double>(m.frames);
+  for (double& round : m.compositionRounds) round /= frames;
+  for (double& round : m.handRounds) round /= frames;
+  m.compositionMs = median(m.compositionRounds);
+  m.handMs = median(m.handRounds);
+  return m;
+}
+
+}  // namespace cvcomp::bench

@@ -1,0 +1,156 @@
+// cvcomp_micro: Google Benchmark micro-benchmarks of the host's own costs.
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/JsonOutput.hpp"
+#include "host/Composition.hpp"
+#include "host/QCObjectPorts.hpp"
+#include "host/QCPatch.hpp"
+#include "host/QCValuePorts.hpp"
+#include "plugin/PointStructures.hpp"
+
+namespace cvcomp {
+
+namespace {
+
+// The cheapest possible processor: its output is its input plus one.
+class Increment final : public QCPatch {
+ public:
+  QC_PATCH_CLASS(Increment)
+  explicit Increment(std::string identifier) : QCPatch(std::move(identifier)) {}
+  bool execute(QCContext& /*context*/, double /*time*/, const QCStructure& /*arguments*/) override {
+    outputNumber.setDoubleValue(inputNumber.doubleValue() + 1.0);
+    return true;
+  }
+  QC_PORT(QCNumberPort, inputNumber);
+  QC_PORT(QCNumberPort, outputNumber);
+};
+
+// A patch that only publishes point lists.
+class Publisher final : public QCPatch {
+ public:
+  QC_PATCH_CLASS(Publisher)
+  explicit Publisher(std::string identifier) : QCPatch(std::move(identifier)) {}
+  bool execute(QCContext& /*context*/, double /*time*/, const QCStructure& /*arguments*/) override {
+    return true;
+  }
+  QC_PORT(QCStructurePort, outputPoints);
+};
+
+const QCNodeManager& manager() {
+  static const QCNodeManager registry = [] {
+    QCNodeManager m;
+    m.registerNodeWithClass(PatchClass::of<Increment>());
+    return m;
+  }();
+  return registry;
+}
+
+// Patch "p<index>" and its ports "p<index>.<port>", appended piece by piece: GCC 12 at -O3
+// warns falsely (-Wrestrict) about operator+ on a literal and a temporary string.
+std::string idOf(int index) {
+  std::string id = "p";
+  id += std::to_string(index);
+  return id;
+}
+std::string pathOf(int index, const char* port) {
+  std::string path = idOf(index);
+  path += '.';
+  path += port;
+  return path;
+}
+
+// `count` Increment patches "p0", "p1", ... each connected to the one before.
+struct Chain {
+  explicit Chain(int count) : composition(manager()) {
+    for (int i = 0; i < count; ++i) {
+      composition.addPatch(idOf(i), "Increment");
+      if (i > 0) composition.connect(pathOf(i - 1, "outputNumber"), pathOf(i, "inputNumber"));
+    }
+    composition.start(context);
+    render();  // the first frame executes every patch
+  }
+  ~Chain() { composition.stop(context); }
+  void render() { composition.renderFrame(context, frame++, 0.0); }
+  QCNumberPort& input() {
+    return static_cast<QCNumberPort&>(composition.port(pathOf(0, "inputNumber")));
+  }
+
+  QCContext context;
+  Composition composition;
+  std::uint64_t frame = 0;
+};
+
+// A point list as the tracker publishes it: "Point0000"... with X, Y, pX, pY in single precision.
+std::shared_ptr<QCStructure> pointList(std::size_t count) {
+  auto list = std::make_shared<QCStructure>();
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto f = static_cast<float>(i) / static_cast<float>(count);
+    auto point = std::make_shared<QCStructure>();
+    point->addMember(QCNumber::withFloat(f), "X");
+    point->addMember(QCNumber::withFloat(-f), "Y");
+    point->addMember(QCNumber::withFloat(f * 0.5f), "pX");
+    point->addMember(QCNumber::withFloat(-f * 0.5f), "pY");
+    list->addMember(std::move(point), numberedKey("Point", i));
+  }
+  return list;
+}
+
+// A patch with unchanged inputs: the evaluator checks it and skips its execution.
+void SkippedExecution(benchmark::State& state) {
+  Chain chain(1);
+  for (auto _ : state) chain.render();
+}
+BENCHMARK(SkippedExecution);
+
+// A patch whose input changed: it executes.
+void ChangedExecution(benchmark::State& state) {
+  Chain chain(1);
+  double value = 0.0;
+  for (auto _ : state) {
+    chain.input().setDoubleValue(++value);
+    chain.render();
+  }
+}
+BENCHMARK(ChangedExecution);
+
+// Two patches: the first one's new output travels along the connection into the second, which
+// executes as well.
+void PropagationAlongAConnection(benchmark::State& state) {
+  Chain chain(2);
+  double value = 0.0;
+  for (auto _ : state) {
+    chain.input().setDoubleValue(++value);
+    chain.render();
+  }
+}
+BENCHMARK(PropagationAlongAConnection);
+
+// Building a 1000-point list and publishing it on a structure port.
+void Publish1000PointStructure(benchmark::State& state) {
+  Publisher publisher("tracker");
+  for (auto _ : state) publisher.outputPoints.setStructureValue(pointList(1000));
+}
+BENCHMARK(Publish1000PointStructure)->Unit(benchmark::kMicrosecond);
+
+// One frame's JSON line with a 1000-point list.
+void JsonLine1000Points(benchmark::State& state) {
+  Publisher publisher("tracker");
+  publisher.outputPoints.setStructureValue(pointList(1000));
+  const std::vector<std::pair<std::string, const QCPort*>> outputs{
+      {"tracker.outputPoints", &publisher.outputPoints}};
+  std::uint64_t frame = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(frameLine(frame++, 0.0, outputs));
+}
+BENCHMARK(JsonLine1000Points)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+}  // namespace cvcomp
+
+BENCHMARK_MAIN();

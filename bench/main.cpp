@@ -1,0 +1,110 @@
+// cvcomp_bench: every example composition through the evaluator against a hand-written loop of
+// the same OpenCV calls, measured side by side in alternating rounds.
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include <CLI/CLI.hpp>
+
+#include "Comparison.hpp"
+
+namespace {
+
+using namespace cvcomp::bench;
+
+std::string loadAverage() {
+  std::ifstream file("/proc/loadavg");
+  std::string one;
+  file >> one;
+  return one.empty() ? "?" : one;
+}
+
+// The largest distance of a round from the median, in percent of the median.
+double spread(const std::vector<double>& rounds, double middle) {
+  double largest = 0.0;
+  for (double r : rounds) largest = std::max(largest, std::abs(r - middle));
+  return middle > 0.0 ? 100.0 * largest / middle : 0.0;
+}
+
+void printHeader(const char* title, int rounds) {
+  std::printf("\n%s\n%u cores, load average %s at start, %d alternating rounds, medians\n", title,
+              std::thread::hardware_concurrency(), loadAverage().c_str(), rounds);
+}
+
+void printRow(const std::string& name, const Measurement& m, const std::string& extra) {
+  const double noise =
+      std::max(spread(m.compositionRounds, m.compositionMs), spread(m.handRounds, m.handMs));
+  std::printf("%-34s %6zu %11.3f %10.3f %7.3f %6.1f%%  %s\n", name.c_str(), m.frames,
+              m.compositionMs, m.handMs, m.ratio(), noise, extra.c_str());
+  std::fflush(stdout);
+}
+
+std::vector<Case> selected(std::vector<Case> cases, const std::string& only) {
+  std::erase_if(cases, [&](const Case& c) { return c.name.find(only) == std::string::npos; });
+  return cases;
+}
+
+void inMemory(int rounds, const std::string& only) {
+  printHeader("In memory: frames decoded first, processing only (ms per frame)", rounds);
+  std::printf("%-34s %6s %11s %10s %7s %7s  %s\n", "case", "frames", "composition", "hand loop",
+              "ratio", "noise", "buffers allocated in steady state");
+  std::vector<std::string> jsonLines;
+  for (const Case& c : selected(frameCases(), only)) {
+    const Measurement m = compareInMemory(c, rounds);
+    printRow(c.name, m, std::to_string(m.steadyAllocations));
+    if (c.timesJson) {
+      char line[200];
+      std::snprintf(line, sizeof line,
+                    "%-34s %6zu points %8.3f ms  %5.1f%% of the hand loop's step", c.name.c_str(),
+                    m.jsonPoints, m.jsonMs, 100.0 * m.jsonMs / m.handMs);
+      jsonLines.emplace_back(line);
+    }
+  }
+  std::printf("\nJSON line of the published points, per frame\n");
+  for (const std::string& line : jsonLines) std::printf("%s\n", line.c_str());
+}
+
+void endToEnd(int rounds, const std::string& program, const std::string& only) {
+  printHeader(
+      "End to end: whole `cvcomp run` (decode, evaluation, JSON lines) against the "
+      "sequential hand loop (ms per frame)",
+      rounds);
+  std::printf("%-34s %6s %11s %10s %7s %7s\n", "case", "frames", "cvcomp run", "hand loop", "ratio",
+              "noise");
+  for (const Case& c : selected(endToEndCases(), only))
+    printRow(c.name, compareEndToEnd(c, rounds, program), "");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"cvcomp_bench: compositions against hand-written OpenCV loops"};
+  std::string mode = "all";
+  int rounds = 7;
+  int endToEndRounds = 3;
+  std::string program = CVCOMP_PROGRAM;
+  std::string only;
+  app.add_option("mode", mode, "in-memory, end-to-end or all")
+      ->check(CLI::IsMember({"in-memory", "end-to-end", "all"}));
+  app.add_option("--rounds", rounds, "Rounds of each side in memory")->check(CLI::Range(1, 100));
+  app.add_option("--end-to-end-rounds", endToEndRounds, "Whole runs of each side")
+      ->check(CLI::Range(1, 100));
+  app.add_option("--program", program, "The cvcomp program to time");
+  app.add_option("--only", only, "Only the cases whose name holds this text");
+  CLI11_PARSE(app, argc, argv);
+
+  std::printf(
+      "ratio = hand loop ms / composition ms (throughput of the composition relative to "
+      "the hand loop); noise = largest distance of a round from its median\n");
+  try {
+    if (mode != "end-to-end") inMemory(rounds, only);
+    if (mode != "in-memory") endToEnd(endToEndRounds, program, only);
+  } catch (const std::exception& error) {
+    std::cerr << "cvcomp_bench: " << error.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
