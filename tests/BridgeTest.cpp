@@ -1,11 +1,8 @@
-#include <gtest/gtest.h>
 
-#include <opencv2/imgproc.hpp>
 
 #include "TestSupport.hpp"
 #include "bridge/OpenCVImageToQCImage.hpp"
 #include "bridge/QCImageToOpenCVImage.hpp"
-#include "plugin/ImageBuffer.hpp"
 
 namespace cvcomp {
 namespace {
@@ -87,26 +84,6 @@ TEST(OpenCVImageToQCImage, ConvertsOneThreeAndFourChannelsByteExact) {
   test::feed(toHost.inputImage, twoChannels);
   ASSERT_TRUE(execute(toHost));
   EXPECT_EQ(toHost.outputImage.imageValue(), nullptr);
-}
-
-TEST(OpenCVImageToQCImage, KeepsItsConversionBufferWhileTheInputIsAbsent) {
-  cv::Mat gray(120, 160, CV_8UC1, cv::Scalar(77)), larger(130, 160, CV_8UC1, cv::Scalar(1));
-  OpenCVImageToQCImage toHost("toHost");
-  toHost.enable(test::context());
-  test::feed(toHost.inputImage, gray);
-  ASSERT_TRUE(execute(toHost));
-  const std::uint64_t before = ImageBuffer::allocationCount();
-  test::feed(toHost.inputImage, nullptr);
-  ASSERT_TRUE(execute(toHost));
-  EXPECT_EQ(toHost.outputImage.imageValue(), nullptr);
-  test::feed(toHost.inputImage, gray);
-  ASSERT_TRUE(execute(toHost));
-  EXPECT_EQ(ImageBuffer::allocationCount(), before);
-  EXPECT_EQ(test::pixelBufferOf(*toHost.outputImage.imageValue()).at<cv::Vec4b>(5, 7),
-            cv::Vec4b(77, 77, 77, 255));
-  test::feed(toHost.inputImage, larger);
-  ASSERT_TRUE(execute(toHost));
-  EXPECT_EQ(ImageBuffer::allocationCount(), before + 1);
 }
 
 }  // namespace

@@ -1,8 +1,4 @@
-#include <gtest/gtest.h>
 
-#include <vector>
-
-#include <opencv2/imgproc.hpp>
 
 #include "TestSupport.hpp"
 #include "filters/OpenCVCanny.hpp"
@@ -43,14 +39,6 @@ TEST(OpenCVCanny, EqualsCannyWithEachApertureAndEitherThresholdOrder) {
   canny.inputAperature.setMaxIndexValue(9);
   canny.inputAperature.setIndexValue(9);
   EXPECT_TRUE(test::sameBytes(edgesOf(canny, 60.0, 180.0), maps[2]));
-
-  // Just below 150 in double precision is 150 in single precision, and the map shows it.
-  canny.inputAperature.setIndexValue(0);
-  cv::Mat single, full;
-  cv::Canny(gray, single, 50.0, 150.0, 3);
-  cv::Canny(gray, full, 50.0, 149.99999999999, 3);
-  ASSERT_FALSE(test::sameBytes(single, full));
-  EXPECT_TRUE(test::sameBytes(edgesOf(canny, 50.0, 149.99999999999), single));
 }
 
 TEST(OpenCVCanny, ColourOrAbsentInputGivesNilAndReleasesTheBuffer) {

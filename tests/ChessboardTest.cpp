@@ -1,7 +1,5 @@
-#include <gtest/gtest.h>
 
 #include <opencv2/calib3d.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include "TestSupport.hpp"
 #include "features/OpenCVFindChessboardCorners.hpp"

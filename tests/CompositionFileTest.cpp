@@ -1,9 +1,6 @@
-#include <gtest/gtest.h>
 
 #include "TestSupport.hpp"
 #include "host/CompositionFile.hpp"
-#include "host/QCObjectPorts.hpp"
-#include "host/QCValuePorts.hpp"
 #include "host/patches/HostPatches.hpp"
 #include "plugin/OpenCVPlugin.hpp"
 

@@ -1,12 +1,7 @@
-#include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
 
 #include "TestSupport.hpp"
 #include "host/Composition.hpp"
-#include "host/QCObjectPorts.hpp"
-#include "host/QCValuePorts.hpp"
 #include "plugin/OpenCVPlugin.hpp"
 
 namespace cvcomp {

@@ -1,21 +1,14 @@
 // The example compositions, run end to end by the cvcomp program on real sample data.
 
-#include <gtest/gtest.h>
-
-#include <cmath>
 #include <numbers>
 
 #include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
 #include "TestSupport.hpp"
 #include "host/CompositionFile.hpp"
-#include "host/QCValuePorts.hpp"
 #include "host/patches/HostPatches.hpp"
 #include "plugin/OpenCVPlugin.hpp"
-#include "plugin/OpenCVTypePort.hpp"
-#include "plugin/PointStructures.hpp"
 
 namespace cvcomp {
 namespace {

@@ -1,10 +1,7 @@
-#include <gtest/gtest.h>
 
-#include <opencv2/imgproc.hpp>
 
 #include "TestSupport.hpp"
 #include "features/OpenCVGoodFeaturesToTrack.hpp"
-#include "plugin/PointStructures.hpp"
 
 namespace cvcomp {
 namespace {

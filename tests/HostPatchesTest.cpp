@@ -1,7 +1,5 @@
-#include <gtest/gtest.h>
 
 #include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include "TestSupport.hpp"
 #include "host/patches/ImageSource.hpp"

@@ -1,11 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <limits>
-
-#include "host/QCObjectPorts.hpp"
-#include "host/QCPatch.hpp"
-#include "host/QCValuePorts.hpp"
+#include "TestSupport.hpp"
 
 namespace cvcomp {
 namespace {
@@ -18,19 +11,7 @@ struct Ports final : QCPatch {
   QC_PORT(QCIndexPort, inputIndex);
   QC_PORT(QCNumberPort, inputNumber);
   QC_PORT(QCBooleanPort, inputFlag);
-  QC_PORT(QCStructurePort, outputStructure);
 };
-
-TEST(HostPorts, RegisterUnderFieldNamesInDeclarationOrder) {
-  Ports patch("p");
-  ASSERT_EQ(patch.ports().size(), 4u);
-  EXPECT_EQ(patch.ports()[0]->name(), "inputIndex");
-  EXPECT_EQ(patch.ports()[3]->name(), "outputStructure");
-  EXPECT_TRUE(patch.ports()[2]->isInput());
-  EXPECT_FALSE(patch.ports()[3]->isInput());
-  EXPECT_EQ(patch.port("inputNumber"), &patch.inputNumber);
-  EXPECT_EQ(patch.port("inputMissing"), nullptr);
-}
 
 TEST(HostPorts, IndexAndNumberPortsStayWithinTheirBounds) {
   Ports patch("p");
@@ -62,17 +43,6 @@ TEST(HostPorts, IndexAndNumberPortsStayWithinTheirBounds) {
   EXPECT_TRUE(patch.inputFlag.booleanValue());
   EXPECT_TRUE(number.setGenericValue(true));
   EXPECT_EQ(number.doubleValue(), 10.0);
-}
-
-TEST(HostStructure, KeepsInsertionOrderAndReplacesInPlace) {
-  QCStructure s;
-  s.addMember(QCNumber::withFloat(0.5f), "Y");
-  s.addMember(QCNumber::withDouble(0.25), "X");
-  s.addMember(QCNumber::withDouble(1.5), "Y");
-  ASSERT_EQ(s.count(), 2u);
-  EXPECT_EQ(s.members()[0].first, "Y");
-  EXPECT_EQ(*s.numberForKey("Y"), QCNumber::withDouble(1.5));
-  EXPECT_EQ(s.memberForKey("Z"), nullptr);
 }
 
 }  // namespace

@@ -1,12 +1,8 @@
-#include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include <opencv2/imgproc.hpp>
-
 #include "TestSupport.hpp"
 #include "features/OpenCVHoughLines2.hpp"
-#include "plugin/PointStructures.hpp"
 
 namespace cvcomp {
 namespace {

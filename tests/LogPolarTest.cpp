@@ -1,9 +1,5 @@
-#include <gtest/gtest.h>
 
-#include <cmath>
 #include <optional>
-
-#include <opencv2/imgproc.hpp>
 
 #include "TestSupport.hpp"
 #include "filters/LogPolarMap.hpp"

@@ -1,6 +1,4 @@
-#include <gtest/gtest.h>
 
-#include <opencv2/imgproc.hpp>
 
 #include "TestSupport.hpp"
 #include "filters/OpenCVResize.hpp"

@@ -1,8 +1,5 @@
-#include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include "TestSupport.hpp"
 #include "plugin/OpenCVPlugin.hpp"

@@ -1,7 +1,5 @@
 #include "TestSupport.hpp"
 
-#include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -11,11 +9,6 @@
 #include <sstream>
 
 #include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
-
-#include "plugin/ImageBuffer.hpp"
-#include "plugin/ImageOutput.hpp"
-#include "plugin/PointStructures.hpp"
 
 namespace cvcomp::test {
 
@@ -112,6 +105,26 @@ void expectPointList(const QCStructure* list, const std::string& word,
     EXPECT_EQ(*point.numberForKey("X"), QCNumber::withDouble(unit.x)) << key;
     EXPECT_EQ(*point.numberForKey("Y"), QCNumber::withDouble(unit.y)) << key;
   }
+}
+
+std::map<std::size_t, cv::Vec4f> fourNumbers(const std::shared_ptr<QCStructure>& list,
+                                             const std::string& word, const std::string& names) {
+  static const QCStructure none;
+  std::map<std::size_t, cv::Vec4f> result;
+  for (const auto& [key, member] : (list ? *list : none).members()) {
+    const std::size_t index = std::stoul(key.substr(word.size()));
+    EXPECT_EQ(key, numberedKey(word, index));
+    const QCStructure& entry = *std::get<std::shared_ptr<QCStructure>>(member);
+    std::string joined;
+    for (std::size_t m = 0; m < entry.count(); ++m) {
+      const QCNumber& number = std::get<QCNumber>(entry.members()[m].second);
+      EXPECT_TRUE(number.single) << key;
+      joined += entry.members()[m].first;
+      if (m < 4) result[index][static_cast<int>(m)] = static_cast<float>(number.value);
+    }
+    EXPECT_EQ(joined, names) << key;
+  }
+  return result;
 }
 
 Published::Published(const OpenCVTypePort& output)

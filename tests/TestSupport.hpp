@@ -1,8 +1,13 @@
 #pragma once
 
+// Shared by the tests: what nearly every test file needs, and the helpers below.
+#include <gtest/gtest.h>
+
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,10 +15,16 @@
 #include <nlohmann/json.hpp>
 
 #include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "host/QCImage.hpp"
+#include "host/QCObjectPorts.hpp"
 #include "host/QCPatch.hpp"
+#include "host/QCValuePorts.hpp"
+#include "plugin/ImageBuffer.hpp"
+#include "plugin/ImageOutput.hpp"
 #include "plugin/OpenCVTypePort.hpp"
+#include "plugin/PointStructures.hpp"
 
 namespace cvcomp::test {
 
@@ -54,6 +65,11 @@ cv::Point2f unitOf(cv::Point2f pixel, cv::Size size);
 // `list` holds exactly `pixels`, as members "<word>0000", ... of double-precision "X" and "Y".
 void expectPointList(const QCStructure* list, const std::string& word,
                      const std::vector<cv::Point2f>& pixels, cv::Size size);
+
+// A structure of numbered members ("<word>0000", ...) that each hold four single-precision
+// numbers whose names join to `names` (such as "XYWH"), by index; nil reads as no members.
+std::map<std::size_t, cv::Vec4f> fourNumbers(const std::shared_ptr<QCStructure>& list,
+                                             const std::string& word, const std::string& names);
 
 // An image output as published now: its box, its buffer and the allocations so far.
 struct Published {
