@@ -1,12 +1,6 @@
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
 
 #include "TestSupport.hpp"
 #include "host/CompositionFile.hpp"
-#include "host/QCObjectPorts.hpp"
-#include "host/QCValuePorts.hpp"
 #include "host/patches/HostPatches.hpp"
 #include "plugin/OpenCVPlugin.hpp"
 
@@ -19,14 +13,13 @@ class CompositionFileTest : public testing::Test {
     registerHostPatches(manager);
     OpenCVPlugin::registerNodesWithManager(manager);
   }
-  // The message a refused composition gives, without the leading file name.
-  std::string refusal(const std::string& text) {
+  // The message a refused composition gives.
+  template <typename Load>
+  std::string refusal(Load&& load) {
     try {
-      loadCompositionText(text, "c.json", manager);
+      load();
     } catch (const CompositionError& error) {
-      const std::string message = error.what();
-      EXPECT_TRUE(message.starts_with("c.json: ")) << message;
-      return message.substr(8);
+      return error.what();
     }
     return "accepted";
   }
@@ -69,75 +62,59 @@ TEST_F(CompositionFileTest, BuildsPatchesValuesConnectionsAndPublishedOutputs) {
   EXPECT_EQ(*b->numberForKey("Y"), QCNumber::withDouble(-0.25));
   EXPECT_EQ(std::get<bool>(*b->memberForKey("on")), true);
   EXPECT_EQ(std::get<std::string>(*structure->structureForKey("A")->memberForKey("name")), "x");
-}
 
-TEST_F(CompositionFileTest, RefusesBadFilesWithAMessageNamingTheProblem) {
-  EXPECT_EQ(refusal("{\n  \"patches\": {,}\n}"),
-            "invalid JSON: parse error at line 2, column 15: syntax error while parsing object "
-            "key - unexpected ','; expected string literal");
-  EXPECT_EQ(refusal("[]"), "the file must hold a JSON object");
-  EXPECT_EQ(refusal(R"({"patches": []})"), "\"patches\" must be an object of patches by id");
-  EXPECT_EQ(refusal(R"({"patches": {}, "extra": 1})"), "the composition: unknown key \"extra\"");
-  EXPECT_EQ(refusal(R"({"patches": {"a": {"class": "Gray"}}})"),
-            "patch \"a\": unknown class \"Gray\"");
-  EXPECT_EQ(refusal(R"({"patches": {"a": {}}})"), "patch \"a\": \"class\" is missing");
-  EXPECT_EQ(refusal(R"({"patches": {"a": {"class": "Pulse"}, "a": {"class": "Pulse"}}})"),
-            "the key \"a\" appears twice");
-  EXPECT_EQ(refusal(R"({"patches": {"a": {"class": "Pulse", "inputs": {"inputNope": 1}}}})"),
-            "patch \"a\" (Pulse) has no port \"inputNope\"");
-  EXPECT_EQ(refusal(R"({"patches": {"a": {"class": "Pulse", "inputs": {"outputSignal": 1}}}})"),
-            "a.outputSignal is an output, not an input");
-  EXPECT_EQ(refusal(R"({"patches": {"a": {"class": "Pulse", "inputs": {"inputFrames": 3}}}})"),
-            "a.inputFrames: a string port cannot take number 3");
-  EXPECT_EQ(refusal(R"({"patches": {"a": {"class": "Pulse", "inputs": {"inputPeriod": -2}}}})"),
-            "a.inputPeriod: an index port takes a whole number from 0 up, not -2");
-  EXPECT_EQ(refusal(R"({"patches": {"a": {"class": "Pulse", "inputs": {"inputPeriod": 2.5}}}})"),
-            "a.inputPeriod: an index port takes a whole number from 0 up, not 2.5");
-  EXPECT_EQ(refusal(R"({"patches": {"a": {"class": "Pulse", "inputs": {"inputPeriod": 1e30}}}})"),
-            "a.inputPeriod: 1e+30 is too large for an index");
-  EXPECT_EQ(
-      refusal(
-          R"({"patches": {"a": {"class": "QCImageToOpenCVImage", "inputs": {"inputFlip": 1e999}}}})"),
-      "invalid JSON: number overflow parsing '1e999'");
-  EXPECT_EQ(refusal(R"({"patches": {"a": {"class": "Overlay", "inputs": {"inputImage": 1}}}})"),
-            "a.inputImage: a image port takes no initial value");
-  EXPECT_EQ(refusal(R"({"patches": {"a": {"class": "Pulse"}}, "publish": ["a.outputNope"]})"),
-            "patch \"a\" (Pulse) has no port \"outputNope\"");
-  EXPECT_EQ(refusal(R"({"patches": {"a": {"class": "Pulse"}, "b": {"class": "Overlay"}},
-                        "connections": [{"from": "a.outputSignal", "to": "b.inputImage"}]})"),
-            "cannot connect \"a.outputSignal\" (boolean) to \"b.inputImage\" (image): "
-            "incompatible ports");
-  EXPECT_EQ(refusal(R"({"patches": {"a": {"class": "Pulse"}}, "connections": [{"from": "a.x"}]})"),
-            "connection {\"from\":\"a.x\"}: \"to\" is missing");
-}
-
-TEST_F(CompositionFileTest, RefusesFilesThatAreNoCompositions) {
-  const auto folder = test::scratch("file-test");
-  std::filesystem::create_directories(folder);
-  std::ofstream(folder / "empty.json") << "  \n";
-  auto messageOf = [&](const std::filesystem::path& file) -> std::string {
-    try {
-      loadCompositionFile(file, manager);
-    } catch (const CompositionError& error) {
-      return error.what();
-    }
-    return "accepted";
-  };
-  EXPECT_EQ(messageOf(folder / "empty.json"),
-            (folder / "empty.json").string() + ": the file is empty");
-  EXPECT_EQ(messageOf(folder), folder.string() + ": is a directory, not a composition file");
-  EXPECT_EQ(messageOf(folder / "missing.json"),
-            (folder / "missing.json").string() + ": cannot be opened for reading");
-  std::filesystem::remove_all(folder);
-}
-
-TEST_F(CompositionFileTest, SetsInputsFromCommandLineText) {
-  auto composition = loadCompositionText(kChain, "c.json", manager);
+  // Values from the command line, as text.
   setInputFromText(*composition, "toCV.inputFlip", "1");
   setInputFromText(*composition, "src.inputPath", "42");
   EXPECT_EQ(static_cast<QCIndexPort&>(composition->port("toCV.inputFlip")).indexValue(), 1u);
   EXPECT_EQ(static_cast<QCStringPort&>(composition->port("src.inputPath")).stringValue(), "42");
   EXPECT_THROW(setInputFromText(*composition, "toCV.inputFlip", "many"), CompositionError);
+}
+
+TEST_F(CompositionFileTest, RefusesBadFilesWithAMessageNamingTheProblem) {
+  const std::string pulse = R"({"patches": {"a": {"class": "Pulse", "inputs": )";
+  const std::vector<std::pair<std::string, std::string>> refused{
+      {"{\n  \"patches\": {,}\n}",
+       "invalid JSON: parse error at line 2, column 15: syntax error while parsing object key - "
+       "unexpected ','; expected string literal"},
+      {"[]", "the file must hold a JSON object"},
+      {R"({"patches": []})", "\"patches\" must be an object of patches by id"},
+      {R"({"patches": {}, "extra": 1})", "the composition: unknown key \"extra\""},
+      {R"({"patches": {"a": {"class": "Gray"}}})", "patch \"a\": unknown class \"Gray\""},
+      {R"({"patches": {"a": {}}})", "patch \"a\": \"class\" is missing"},
+      {R"({"patches": {"a": {"class": "Pulse"}, "a": {"class": "Pulse"}}})",
+       "the key \"a\" appears twice"},
+      {pulse + R"({"inputNope": 1}}}})", "patch \"a\" (Pulse) has no port \"inputNope\""},
+      {pulse + R"({"outputSignal": 1}}}})", "a.outputSignal is an output, not an input"},
+      {pulse + R"({"inputFrames": 3}}}})", "a.inputFrames: a string port cannot take number 3"},
+      {pulse + R"({"inputPeriod": -2}}}})",
+       "a.inputPeriod: an index port takes a whole number from 0 up, not -2"},
+      {pulse + R"({"inputPeriod": 2.5}}}})",
+       "a.inputPeriod: an index port takes a whole number from 0 up, not 2.5"},
+      {pulse + R"({"inputPeriod": 1e30}}}})", "a.inputPeriod: 1e+30 is too large for an index"},
+      {pulse + R"({"inputPeriod": 1e999}}}})", "invalid JSON: number overflow parsing '1e999'"},
+      {R"({"patches": {"a": {"class": "Overlay", "inputs": {"inputImage": 1}}}})",
+       "a.inputImage: a image port takes no initial value"},
+      {R"({"patches": {"a": {"class": "Pulse"}}, "publish": ["a.outputNope"]})",
+       "patch \"a\" (Pulse) has no port \"outputNope\""},
+      {R"({"patches": {"a": {"class": "Pulse"}, "b": {"class": "Overlay"}},
+           "connections": [{"from": "a.outputSignal", "to": "b.inputImage"}]})",
+       "cannot connect \"a.outputSignal\" (boolean) to \"b.inputImage\" (image): incompatible "
+       "ports"},
+      {R"({"patches": {"a": {"class": "Pulse"}}, "connections": [{"from": "a.x"}]})",
+       "connection {\"from\":\"a.x\"}: \"to\" is missing"}};
+  for (const auto& [text, message] : refused) {
+    EXPECT_EQ(refusal([&] { loadCompositionText(text, "c.json", manager); }), "c.json: " + message);
+  }
+
+  const test::TempFolder folder;
+  const std::filesystem::path empty = folder.write("empty.json", "  \n");
+  for (const auto& [file, message] :
+       {std::pair{empty, ": the file is empty"},
+        {folder.path(), ": is a directory, not a composition file"},
+        {folder / "missing.json", ": cannot be opened for reading"}}) {
+    EXPECT_EQ(refusal([&] { loadCompositionFile(file, manager); }), file.string() + message);
+  }
 }
 
 }  // namespace

@@ -2,45 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <random>
-#include <sstream>
+#include <vector>
 
-#include <opencv2/videoio.hpp>
-
-#include "TestSupport.hpp"
+#include <opencv2/core.hpp>
 
 namespace cvcomp::test {
 
-std::filesystem::path cascadeFile(const std::string& name) {
-  const std::filesystem::path path = std::filesystem::path(CVCOMP_CASCADE_DATA) / name;
+std::filesystem::path frontalFace() {
+  const std::filesystem::path path = std::filesystem::path(CVCOMP_CASCADE_DATA) /
+                                     "haarcascades/haarcascade_frontalface_default.xml";
   EXPECT_TRUE(std::filesystem::exists(path)) << "missing cascade " << path;
   return path;
-}
-
-TempFolder::TempFolder() {
-  std::random_device random;
-  path_ = std::filesystem::temp_directory_path() / ("cvcomp-test-" + std::to_string(random()));
-  std::filesystem::create_directories(path_);
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::filesystem::path TempFolder::write(const std::string& name, const std::string& bytes) const {
-  const std::filesystem::path file = path_ / name;
-  std::filesystem::create_directories(file.parent_path());
-  std::ofstream(file, std::ios::binary) << bytes;
-  return file;
-}
-
-std::string contents(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 namespace {
@@ -68,8 +40,8 @@ void writeFeature(cv::FileStorage& out, const cv::FileNode& feature) {
   for (const cv::FileNode& rect : feature["rects"]) {
     const std::vector<double> r = numbers(rect);
     out.startWriteStruct("", cv::FileNode::SEQ | cv::FileNode::FLOW);
-    for (std::size_t i = 0; i < 4; ++i) out << static_cast<int>(r.at(i));
-    out << r.at(4);
+    out << static_cast<int>(r.at(0)) << static_cast<int>(r.at(1)) << static_cast<int>(r.at(2))
+        << static_cast<int>(r.at(3)) << r.at(4);
     out.endWriteStruct();
   }
   out.endWriteStruct();
@@ -99,8 +71,6 @@ void writeClassicCascade(const std::filesystem::path& from, const std::filesyste
   cv::FileStorage in(from.string(), cv::FileStorage::READ);
   const cv::FileNode cascade = in.getFirstTopLevelNode();
   ASSERT_EQ(static_cast<std::string>(cascade["featureType"]), "HAAR") << from;
-  const cv::FileNode features = cascade["features"];
-
   cv::FileStorage out(to.string(), cv::FileStorage::WRITE);
   out.startWriteStruct(from.stem().string(), cv::FileNode::MAP, "opencv-haar-classifier");
   out.startWriteStruct("size", cv::FileNode::SEQ | cv::FileNode::FLOW);
@@ -111,28 +81,17 @@ void writeClassicCascade(const std::filesystem::path& from, const std::filesyste
   for (const cv::FileNode& stage : cascade["stages"]) {
     out.startWriteStruct("", cv::FileNode::MAP);
     out.startWriteStruct("trees", cv::FileNode::SEQ);
-    for (const cv::FileNode& weak : stage["weakClassifiers"]) writeTree(out, weak, features);
+    for (const cv::FileNode& weak : stage["weakClassifiers"]) {
+      writeTree(out, weak, cascade["features"]);
+    }
     out.endWriteStruct();
     out << "stage_threshold" << static_cast<double>(stage["stageThreshold"]);
     // A plain chain of stages: each stage's parent is the one before it.
-    out << "parent" << index - 1 << "next" << -1;
+    out << "parent" << index++ - 1 << "next" << -1;
     out.endWriteStruct();
-    ++index;
   }
   out.endWriteStruct();
   out.endWriteStruct();
-}
-
-std::vector<cv::Mat> clipFrames(const std::string& name, const std::vector<int>& indices) {
-  cv::VideoCapture clip(sample(name).string());
-  EXPECT_TRUE(clip.isOpened()) << name;
-  std::vector<cv::Mat> frames;
-  cv::Mat frame;
-  for (int index = 0; clip.read(frame) && frames.size() < indices.size(); ++index) {
-    if (index == indices[frames.size()]) frames.push_back(frame.clone());
-  }
-  EXPECT_EQ(frames.size(), indices.size()) << name;
-  return frames;
 }
 
 }  // namespace cvcomp::test

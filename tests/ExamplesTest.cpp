@@ -1,21 +1,14 @@
 // The example compositions, run end to end by the cvcomp program on real sample data.
 
-#include <gtest/gtest.h>
-
-#include <cmath>
 #include <numbers>
 
 #include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
 #include "TestSupport.hpp"
 #include "host/CompositionFile.hpp"
-#include "host/QCValuePorts.hpp"
 #include "host/patches/HostPatches.hpp"
 #include "plugin/OpenCVPlugin.hpp"
-#include "plugin/OpenCVTypePort.hpp"
-#include "plugin/PointStructures.hpp"
 
 namespace cvcomp {
 namespace {
@@ -115,13 +108,9 @@ TEST(Examples, EdgesAndLinesAgreeWithADirectComputation) {
   ASSERT_EQ(published.size(), segments.size());
   for (std::size_t i = 0; i < segments.size(); ++i) {
     const auto& line = published[numberedKey("Line", i)];
-    const cv::Point2f start =
-        centredUnit(cv::Point2f(segments[i][0], segments[i][1]), edges.size());
-    const cv::Point2f end = centredUnit(cv::Point2f(segments[i][2], segments[i][3]), edges.size());
-    EXPECT_EQ(line["X1"].get<double>(), start.x) << i;
-    EXPECT_EQ(line["Y1"].get<double>(), start.y) << i;
-    EXPECT_EQ(line["X2"].get<double>(), end.x) << i;
-    EXPECT_EQ(line["Y2"].get<double>(), end.y) << i;
+    const cv::Point2f a = test::unitOf(cv::Point2f(segments[i][0], segments[i][1]), edges.size());
+    const cv::Point2f b = test::unitOf(cv::Point2f(segments[i][2], segments[i][3]), edges.size());
+    EXPECT_EQ(line, nlohmann::json({{"X1", a.x}, {"Y1", a.y}, {"X2", b.x}, {"Y2", b.y}})) << i;
   }
 }
 
@@ -138,28 +127,24 @@ TEST(Examples, ChessboardFindsEveryBoardOfTheSampleSet) {
 }
 
 TEST(Examples, LogPolarRoundTripLooksLikeItsInput) {
-  const auto picture = test::scratch("logpolar.png");
-  const test::Outcome outcome =
-      cvcomp("run " + example("logpolar.json") + " --frames 1 --video " + picture.string());
+  const test::TempFolder folder;
+  const test::Outcome outcome = cvcomp("run " + example("logpolar.json") + " --frames 1 --video " +
+                                       (folder / "logpolar.png").string());
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  const cv::Mat roundTrip = cv::imread(picture.string(), cv::IMREAD_COLOR);
+  const cv::Mat roundTrip = cv::imread((folder / "logpolar.png").string(), cv::IMREAD_COLOR);
   cv::VideoCapture clip(test::sample("vtest.avi").string());
-  cv::Mat original;
+  cv::Mat original, shifted;
   ASSERT_TRUE(clip.read(original));
   ASSERT_EQ(roundTrip.size(), original.size());
-
   // Within a disc around the centre the round trip keeps the picture; a shifted copy does not.
   cv::Mat disc = cv::Mat::zeros(original.size(), CV_8UC1);
   cv::circle(disc, {384, 288}, 200, cv::Scalar(255), cv::FILLED);
-  cv::Mat shifted;
-  cv::warpAffine(original, shifted, cv::Mat_<double>({2, 3}, {1, 0, 4, 0, 1, 0}), original.size());
-  const double error =
-      cv::norm(roundTrip, original, cv::NORM_L1, disc) / cv::countNonZero(disc) / 3;
-  const double shiftError =
-      cv::norm(shifted, original, cv::NORM_L1, disc) / cv::countNonZero(disc) / 3;
+  cv::warpAffine(original, shifted, cv::Matx23d(1, 0, 4, 0, 1, 0), original.size());
+  const double pixels = 3.0 * cv::countNonZero(disc);
+  const double error = cv::norm(roundTrip, original, cv::NORM_L1, disc) / pixels;
+  const double shiftError = cv::norm(shifted, original, cv::NORM_L1, disc) / pixels;
   EXPECT_LT(error, 8.0);
   EXPECT_LT(error, shiftError / 2.0) << error << " vs " << shiftError;
-  std::filesystem::remove(picture);
 }
 
 }  // namespace

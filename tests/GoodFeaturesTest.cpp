@@ -1,44 +1,17 @@
-#include <gtest/gtest.h>
 
-#include <memory>
-#include <string>
-#include <tuple>
-#include <vector>
-
-#include <opencv2/imgproc.hpp>
 
 #include "TestSupport.hpp"
 #include "features/OpenCVGoodFeaturesToTrack.hpp"
-#include "plugin/PointStructures.hpp"
 
 namespace cvcomp {
 namespace {
 
 using test::execute;
 
-cv::Mat grayPicture(const std::string& name) {
-  cv::Mat gray;
-  cv::cvtColor(test::samplePicture(name), gray, cv::COLOR_BGR2GRAY);
-  return gray;
-}
-
-// The keys and coordinates of a point list, in member order.
-using PointList = std::vector<std::tuple<std::string, double, double>>;
-PointList listOf(const QCStructure& points) {
-  PointList list;
-  for (const auto& [key, member] : points.members()) {
-    const QCStructure* point = points.structureForKey(key);
-    EXPECT_NE(point, nullptr) << key;
-    if (point)
-      list.emplace_back(key, point->numberForKey("X")->value, point->numberForKey("Y")->value);
-  }
-  return list;
-}
-
 struct Finder {
   OpenCVGoodFeaturesToTrack patch{"features"};
 
-  const std::shared_ptr<QCStructure>& run(cv::Mat& image, bool find) {
+  std::shared_ptr<QCStructure> run(cv::Mat& image, bool find) {
     test::feed(patch.inputImage, image);
     patch.inputFindSignal.setBooleanValue(find);
     EXPECT_TRUE(execute(patch));
@@ -46,124 +19,84 @@ struct Finder {
   }
 };
 
-TEST(OpenCVGoodFeaturesToTrack, PublishesOpenCVsCornersInCentredUnitsAsDoubles) {
-  cv::Mat gray = grayPicture("building.jpg");
-  Finder finder;
-  const std::shared_ptr<QCStructure> points = finder.run(gray, true);
-  ASSERT_NE(points, nullptr);
-
-  std::vector<cv::Point2f> corners;
-  cv::goodFeaturesToTrack(gray, corners, 50, 0.01f, 10.0f, cv::noArray(), 7, false, 0.04f);
-  ASSERT_EQ(corners.size(), 50u);
-  ASSERT_EQ(points->count(), corners.size());
-  for (std::size_t i = 0; i < corners.size(); ++i) {
-    const auto& [key, member] = points->members()[i];
-    EXPECT_EQ(key, numberedKey("Point", i));
-    const QCStructure* point = points->structureForKey(key);
-    ASSERT_NE(point, nullptr);
-    ASSERT_EQ(point->count(), 2u);
-    EXPECT_EQ(point->members()[0].first, "X");
-    EXPECT_EQ(point->members()[1].first, "Y");
-    // Computed in single precision, stored as double-precision numbers.
-    const cv::Point2f unit = centredUnit(corners[i], gray.size());
-    EXPECT_EQ(*point->numberForKey("X"), QCNumber::withDouble(unit.x)) << key;
-    EXPECT_EQ(*point->numberForKey("Y"), QCNumber::withDouble(unit.y)) << key;
-  }
+// The corners that the patch's defaults (50 points, quality 0.01, distance 10) should find.
+std::vector<cv::Point2f> corners(const cv::Mat& gray, int count = 50, float quality = 0.01f,
+                                 float distance = 10.0f) {
+  std::vector<cv::Point2f> found;
+  cv::goodFeaturesToTrack(gray, found, count, quality, distance, cv::noArray(), 7, false, 0.04f);
+  return found;
 }
 
-TEST(OpenCVGoodFeaturesToTrack, ReportsAThousandCornersUnderConsecutiveKeys) {
-  cv::Mat gray = grayPicture("building.jpg");
+TEST(OpenCVGoodFeaturesToTrack, PublishesOpenCVsCornersInCentredUnits) {
+  cv::Mat gray = test::grayPicture("building.jpg");
   Finder finder;
+  const std::vector<cv::Point2f> expected = corners(gray);
+  ASSERT_EQ(expected.size(), 50u);
+  test::expectPointList(finder.run(gray, true).get(), "Point", expected, gray.size());
+
+  // A thousand at most, under consecutive keys from Point0000 to Point0999.
   finder.patch.inputMaxPoints.setIndexValue(5000);
   EXPECT_EQ(finder.patch.inputMaxPoints.indexValue(), 1000u);
   finder.patch.inputQuality.setDoubleValue(0.001);
   finder.patch.inputMinDistance.setDoubleValue(1.0);
-  const std::shared_ptr<QCStructure> points = finder.run(gray, true);
-  ASSERT_NE(points, nullptr);
-  ASSERT_EQ(points->count(), 1000u);
-  for (std::size_t i = 0; i < 1000; ++i) {
-    const QCStructure* point = points->structureForKey(numberedKey("Point", i));
-    ASSERT_NE(point, nullptr) << i;
-    EXPECT_NE(point->numberForKey("X"), nullptr);
-    EXPECT_NE(point->numberForKey("Y"), nullptr);
-  }
-  EXPECT_EQ(points->memberForKey("Point1000"), nullptr);
-}
+  finder.run(gray, false);
+  const std::vector<cv::Point2f> thousand = corners(gray, 1000, 0.001f, 1.0f);
+  ASSERT_EQ(thousand.size(), 1000u);
+  test::expectPointList(finder.run(gray, true).get(), "Point", thousand, gray.size());
 
-TEST(OpenCVGoodFeaturesToTrack, FailedOrFruitlessSearchesPublishAnEmptyList) {
-  cv::Mat gray = grayPicture("building.jpg");
-  Finder finder;
+  // Quality 0 is refused by OpenCV, which reports it: an empty list; a flat frame finds nothing.
   finder.patch.inputQuality.setDoubleValue(0.0);
-  testing::internal::CaptureStderr();
-  const std::shared_ptr<QCStructure> failed = finder.run(gray, true);
-  const std::string report = testing::internal::GetCapturedStderr();
-  EXPECT_NE(report.find("OpenCVGoodFeaturesToTrack: OpenCV("), std::string::npos) << report;
-  ASSERT_NE(failed, nullptr);
-  EXPECT_EQ(failed->count(), 0u);
-
+  finder.run(gray, false);
+  EXPECT_NE(test::stderrOf([&] {
+              test::expectPointList(finder.run(gray, true).get(), "Point", {}, gray.size());
+            }).find("OpenCVGoodFeaturesToTrack: OpenCV("),
+            std::string::npos);
   cv::Mat flat(240, 320, CV_8UC1, cv::Scalar(128));
   finder.patch.inputQuality.setDoubleValue(0.01);
   finder.run(flat, false);
-  const std::shared_ptr<QCStructure> none = finder.run(flat, true);
-  ASSERT_NE(none, nullptr);
-  EXPECT_EQ(none->count(), 0u);
+  test::expectPointList(finder.run(flat, true).get(), "Point", {}, flat.size());
 }
 
-TEST(OpenCVGoodFeaturesToTrack, SearchesOnlyOnRisingEdges) {
-  cv::Mat building = grayPicture("building.jpg");
-  cv::Mat sudoku = grayPicture("sudoku.png");
+TEST(OpenCVGoodFeaturesToTrack, SearchesOnRisingEdgesAndAfterResets) {
+  cv::Mat building = test::grayPicture("building.jpg");
+  cv::Mat sudoku = test::grayPicture("sudoku.png");
+  cv::Mat colour = test::samplePicture("building.jpg");
+  const std::vector<cv::Point2f> onBuilding = corners(building), onSudoku = corners(sudoku);
   Finder finder;
   EXPECT_EQ(finder.run(building, false), nullptr);
-  const std::shared_ptr<QCStructure> first = finder.run(building, true);
-  ASSERT_NE(first, nullptr);
-  const PointList found = listOf(*first);
-  ASSERT_FALSE(found.empty());
-
-  // Held YES over other images: no new search, the list stays as it is.
-  for (int frame = 0; frame < 3; ++frame) {
-    EXPECT_EQ(finder.run(sudoku, true), first);
-    EXPECT_EQ(listOf(*first), found);
-  }
+  const std::shared_ptr<QCStructure> list = finder.run(building, true);
+  test::expectPointList(list.get(), "Point", onBuilding, building.size());
+  // Held YES over another image: no new search, the list stays as it is.
+  for (int frame = 0; frame < 3; ++frame) EXPECT_EQ(finder.run(sudoku, true), list);
+  test::expectPointList(list.get(), "Point", onBuilding, building.size());
   // Falling and rising again searches the current image, refilling the same list.
-  EXPECT_EQ(finder.run(sudoku, false), first);
-  EXPECT_EQ(finder.run(sudoku, true), first);
-  EXPECT_NE(listOf(*first), found);
-
+  EXPECT_EQ(finder.run(sudoku, false), list);
+  EXPECT_EQ(finder.run(sudoku, true), list);
+  test::expectPointList(list.get(), "Point", onSudoku, sudoku.size());
   // After disable a held YES searches again.
-  const PointList onSudoku = listOf(*first);
   finder.patch.disable(test::context());
-  EXPECT_EQ(finder.run(building, true), first);
-  EXPECT_EQ(listOf(*first), found);
-  EXPECT_NE(listOf(*first), onSudoku);
-}
+  EXPECT_EQ(finder.run(building, true), list);
+  test::expectPointList(list.get(), "Point", onBuilding, building.size());
 
-TEST(OpenCVGoodFeaturesToTrack, UnsuitableFramesPublishNilAndReArmTheSignal) {
-  cv::Mat gray = grayPicture("building.jpg");
-  cv::Mat colour = test::samplePicture("building.jpg");
-  Finder finder;
-  const std::shared_ptr<QCStructure> first = finder.run(gray, true);
-  ASSERT_NE(first, nullptr);
-  const PointList found = listOf(*first);
-
-  auto gapFrame = [&](auto&& makeUnsuitable, auto&& restore) {
-    makeUnsuitable();
+  // An unsuitable frame publishes nil; the signal, held YES all along, searches again on the
+  // first suitable frame, into a new list, while the one published before keeps its points.
+  std::shared_ptr<QCStructure> last = list;
+  for (const auto& [unsuitable, restore] :
+       std::initializer_list<std::pair<std::function<void()>, std::function<void()>>>{
+           {[&] { test::feed(finder.patch.inputImage, nullptr); }, [] {}},
+           {[&] { test::feed(finder.patch.inputImage, colour); }, [] {}},
+           {[&] { finder.patch.inputMaxPoints.setIndexValue(0); },
+            [&] { finder.patch.inputMaxPoints.setIndexValue(50); }}}) {
+    unsuitable();
     EXPECT_TRUE(execute(finder.patch));
     EXPECT_EQ(finder.patch.outputPoints.structureValue(), nullptr);
     restore();
-    // The signal was held YES all along: the first suitable frame searches again, into a new
-    // list, while the one published before keeps its points for whoever holds it.
-    const std::shared_ptr<QCStructure> again = finder.run(gray, true);
-    EXPECT_NE(again, nullptr);
-    EXPECT_NE(again, first);
-    EXPECT_EQ(listOf(*first), found);
-    if (again) {
-      EXPECT_EQ(listOf(*again), found);
-    }
-  };
-  gapFrame([&] { finder.patch.inputImage.setCvObjectValue(nullptr); }, [] {});
-  gapFrame([&] { test::feed(finder.patch.inputImage, colour); }, [] {});
-  gapFrame([&] { finder.patch.inputMaxPoints.setIndexValue(0); },
-           [&] { finder.patch.inputMaxPoints.setIndexValue(50); });
+    const std::shared_ptr<QCStructure> again = finder.run(building, true);
+    EXPECT_NE(again, last);
+    test::expectPointList(again.get(), "Point", onBuilding, building.size());
+    test::expectPointList(last.get(), "Point", onBuilding, building.size());
+    last = again;
+  }
 }
 
 }  // namespace

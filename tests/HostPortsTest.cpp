@@ -1,12 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <limits>
-#include <string>
-
-#include "host/QCObjectPorts.hpp"
-#include "host/QCPatch.hpp"
-#include "host/QCValuePorts.hpp"
+#include "TestSupport.hpp"
 
 namespace cvcomp {
 namespace {
@@ -19,88 +11,38 @@ struct Ports final : QCPatch {
   QC_PORT(QCIndexPort, inputIndex);
   QC_PORT(QCNumberPort, inputNumber);
   QC_PORT(QCBooleanPort, inputFlag);
-  QC_PORT(QCStructurePort, outputStructure);
 };
 
-TEST(HostPorts, RegisterUnderFieldNamesInDeclarationOrder) {
+TEST(HostPorts, IndexAndNumberPortsStayWithinTheirBounds) {
   Ports patch("p");
-  ASSERT_EQ(patch.ports().size(), 4u);
-  EXPECT_EQ(patch.ports()[0]->name(), "inputIndex");
-  EXPECT_EQ(patch.ports()[3]->name(), "outputStructure");
-  EXPECT_TRUE(patch.ports()[2]->isInput());
-  EXPECT_FALSE(patch.ports()[3]->isInput());
-  EXPECT_EQ(patch.port("inputNumber"), &patch.inputNumber);
-  EXPECT_EQ(patch.port("inputMissing"), nullptr);
-}
-
-TEST(HostPorts, IndexNeverAboveItsMaximum) {
-  Ports patch("p");
-  patch.inputIndex.setIndexValue(7);
-  patch.inputIndex.setMaxIndexValue(3);
-  EXPECT_EQ(patch.inputIndex.indexValue(), 3u);
-  patch.inputIndex.setIndexValue(9);
-  EXPECT_EQ(patch.inputIndex.indexValue(), 3u);
-  patch.inputIndex.setIndexValue(2);
-  EXPECT_EQ(patch.inputIndex.indexValue(), 2u);
-
+  QCIndexPort& index = patch.inputIndex;
+  index.setIndexValue(7);
+  index.setMaxIndexValue(3);
+  EXPECT_EQ(index.indexValue(), 3u);
   // Numbers arriving on an index: truncated, negative and NaN to 0, huge ones to the maximum.
-  EXPECT_TRUE(patch.inputIndex.setGenericValue(2.9));
-  EXPECT_EQ(patch.inputIndex.indexValue(), 2u);
-  EXPECT_TRUE(patch.inputIndex.setGenericValue(-5.0));
-  EXPECT_EQ(patch.inputIndex.indexValue(), 0u);
-  EXPECT_TRUE(patch.inputIndex.setGenericValue(1e300));
-  EXPECT_EQ(patch.inputIndex.indexValue(), 3u);
-  EXPECT_TRUE(patch.inputIndex.setGenericValue(std::nan("")));
-  EXPECT_EQ(patch.inputIndex.indexValue(), 0u);
-  EXPECT_FALSE(patch.inputIndex.setGenericValue(std::string("2")));
-}
+  for (const auto& [value, expected] : std::initializer_list<std::pair<PortValue, std::size_t>>{
+           {std::size_t{9}, 3}, {std::size_t{2}, 2}, {2.9, 2}, {-5.0, 0}, {1e300, 3}, {NAN, 0}}) {
+    EXPECT_TRUE(index.setGenericValue(value));
+    EXPECT_EQ(index.indexValue(), expected);
+  }
+  EXPECT_FALSE(index.setGenericValue(std::string("2")));
 
-TEST(HostPorts, NumberClampedToItsBounds) {
-  Ports patch("p");
-  patch.inputNumber.setDoubleValue(5.0);
-  patch.inputNumber.setMinDoubleValue(10.0);
-  EXPECT_EQ(patch.inputNumber.doubleValue(), 10.0);
-  patch.inputNumber.setMaxDoubleValue(20.0);
-  patch.inputNumber.setDoubleValue(25.5);
-  EXPECT_EQ(patch.inputNumber.doubleValue(), 20.0);
-  patch.inputNumber.setDoubleValue(-std::numeric_limits<double>::infinity());
-  EXPECT_EQ(patch.inputNumber.doubleValue(), 10.0);
-  patch.inputNumber.setDoubleValue(std::nan(""));
-  EXPECT_EQ(patch.inputNumber.doubleValue(), 10.0);
-  patch.inputNumber.setMaxDoubleValue(15.0);
-  patch.inputNumber.setDoubleValue(12.25);
-  EXPECT_EQ(patch.inputNumber.doubleValue(), 12.25);
-
+  QCNumberPort& number = patch.inputNumber;
+  number.setDoubleValue(5.0);
+  number.setMinDoubleValue(10.0);
+  EXPECT_EQ(number.doubleValue(), 10.0);
+  number.setMaxDoubleValue(20.0);
+  for (const auto& [value, expected] : {std::pair{25.5, 20.0},
+                                        {12.25, 12.25},
+                                        {-std::numeric_limits<double>::infinity(), 10.0},
+                                        {std::nan(""), 10.0}}) {
+    number.setDoubleValue(value);
+    EXPECT_EQ(number.doubleValue(), expected) << value;
+  }
   EXPECT_TRUE(patch.inputFlag.setGenericValue(std::size_t{2}));
   EXPECT_TRUE(patch.inputFlag.booleanValue());
-  EXPECT_TRUE(patch.inputNumber.setGenericValue(true));
-  EXPECT_EQ(patch.inputNumber.doubleValue(), 10.0);
-}
-
-TEST(HostPorts, EverySetIsANewValueEvenWhenUnchanged) {
-  Ports patch("p");
-  auto structure = std::make_shared<QCStructure>();
-  patch.outputStructure.setStructureValue(structure);
-  const auto first = patch.outputStructure.stamp();
-  patch.outputStructure.setStructureValue(structure);
-  EXPECT_GT(patch.outputStructure.stamp(), first);
-}
-
-TEST(HostStructure, KeepsInsertionOrderAndReplacesInPlace) {
-  QCStructure s;
-  s.addMember(QCNumber::withFloat(0.5f), "Y");
-  s.addMember(QCNumber::withDouble(0.25), "X");
-  s.addMember(std::string("text"), "Name");
-  s.addMember(QCNumber::withDouble(1.5), "Y");
-  ASSERT_EQ(s.count(), 3u);
-  EXPECT_EQ(s.members()[0].first, "Y");
-  EXPECT_EQ(s.members()[1].first, "X");
-  EXPECT_EQ(*s.numberForKey("Y"), QCNumber::withDouble(1.5));
-  EXPECT_EQ(s.memberForKey("Z"), nullptr);
-  EXPECT_EQ(s.numberForKey("Name"), nullptr);
-  s.removeAllMembers();
-  EXPECT_EQ(s.count(), 0u);
-  EXPECT_EQ(s.memberForKey("X"), nullptr);
+  EXPECT_TRUE(number.setGenericValue(true));
+  EXPECT_EQ(number.doubleValue(), 10.0);
 }
 
 // Small structures are searched in order, large ones through an index: every key is found, and

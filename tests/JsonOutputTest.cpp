@@ -1,10 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <cmath>
-
-#include "host/QCObjectPorts.hpp"
-#include "host/QCPatch.hpp"
-
+#include "TestSupport.hpp"
 #include "app/JsonOutput.hpp"
 
 namespace cvcomp {

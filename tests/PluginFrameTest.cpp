@@ -1,16 +1,6 @@
-#include <gtest/gtest.h>
-
-#include <array>
-#include <cstdio>
-#include <memory>
-#include <string>
-#include <vector>
-
+#include "TestSupport.hpp"
 #include "host/PluginModule.hpp"
-#include "host/QCObjectPorts.hpp"
-#include "host/QCValuePorts.hpp"
 #include "plugin/OpenCVPlugin.hpp"
-#include "plugin/OpenCVTypePort.hpp"
 
 namespace cvcomp {
 namespace {
@@ -21,53 +11,17 @@ std::vector<std::string> namesOf(const QCNodeManager& manager) {
   return names;
 }
 
-std::vector<std::string> tableNames() {
-  std::vector<std::string> names;
-  for (const PatchClass& patchClass : OpenCVPlugin::patchClasses())
-    names.push_back(patchClass.name);
-  return names;
-}
+const std::vector<std::string> kOrder{
+    "OpenCVBGR2Gray",      "OpenCVGoodFeaturesToTrack",   "OpenCVCalcOpticalFlowPyrLK",
+    "OpenCVCanny",         "OpenCVEqualizeHist",          "OpenCVResize",
+    "OpenCVLoad",          "OpenCVHaarDetectObjects",     "OpenCVHoughLines2",
+    "OpenCVLogPolar",      "OpenCVFindChessboardCorners", "OpenCVImageToQCImage",
+    "QCImageToOpenCVImage"};
 
-TEST(Registration, RegistersTheTableInOrder) {
+TEST(Registration, RegistersAllClassesInOrderWithTheirTraits) {
   QCNodeManager manager;
   OpenCVPlugin::registerNodesWithManager(manager);
-  EXPECT_EQ(namesOf(manager), tableNames());
-
-  // The table keeps the plug-in's fixed order of all thirteen classes.
-  const std::vector<std::string> order{
-      "OpenCVBGR2Gray",      "OpenCVGoodFeaturesToTrack",   "OpenCVCalcOpticalFlowPyrLK",
-      "OpenCVCanny",         "OpenCVEqualizeHist",          "OpenCVResize",
-      "OpenCVLoad",          "OpenCVHaarDetectObjects",     "OpenCVHoughLines2",
-      "OpenCVLogPolar",      "OpenCVFindChessboardCorners", "OpenCVImageToQCImage",
-      "QCImageToOpenCVImage"};
-  std::vector<std::string> present;
-  for (const std::string& name : order) {
-    if (manager.isNodeRegisteredWithName(name)) present.push_back(name);
-  }
-  EXPECT_EQ(present, tableNames());
-  EXPECT_GE(present.size(), 3u);
-}
-
-TEST(Registration, SkipsNamesAlreadyRegistered) {
-  const std::vector<std::string> table = tableNames();
-  ASSERT_GE(table.size(), 3u);
-  // Another class already holds the name of the second table entry.
-  auto refuse = [](const std::string&) -> std::unique_ptr<QCPatch> { return nullptr; };
-  QCNodeManager manager;
-  manager.registerNodeWithClass({table[1], {false, 0, false, 0}, refuse});
-  OpenCVPlugin::registerNodesWithManager(manager);
-
-  std::vector<std::string> expected{table[1], table[0]};
-  expected.insert(expected.end(), table.begin() + 2, table.end());
-  EXPECT_EQ(namesOf(manager), expected);
-  EXPECT_EQ(manager.nodeClass(table[1])->create("x"), nullptr) << "the earlier class was replaced";
-  EXPECT_NE(manager.nodeClass(table[0])->create("x"), nullptr);
-  EXPECT_EQ(manager.nodeClass(table[0])->create(""), nullptr) << "empty identifiers are refused";
-}
-
-TEST(Registration, ClassTraits) {
-  QCNodeManager manager;
-  OpenCVPlugin::registerNodesWithManager(manager);
+  EXPECT_EQ(namesOf(manager), kOrder);
   for (const PatchClass& patchClass : manager.nodeClasses()) {
     // The cascade loader reads files and keeps the host's default safety trait.
     EXPECT_EQ(patchClass.traits.isSafe, patchClass.name != "OpenCVLoad") << patchClass.name;
@@ -77,27 +31,40 @@ TEST(Registration, ClassTraits) {
   }
 }
 
+TEST(Registration, SkipsNamesAlreadyRegistered) {
+  // Another class already holds the name of the second table entry.
+  QCNodeManager manager;
+  manager.registerNodeWithClass(
+      {kOrder[1], {false, 0, false, 0}, [](const std::string&) -> std::unique_ptr<QCPatch> {
+         return nullptr;
+       }});
+  OpenCVPlugin::registerNodesWithManager(manager);
+  std::vector<std::string> expected{kOrder[1], kOrder[0]};
+  expected.insert(expected.end(), kOrder.begin() + 2, kOrder.end());
+  EXPECT_EQ(namesOf(manager), expected);
+  EXPECT_EQ(manager.nodeClass(kOrder[1])->create("x"), nullptr) << "the earlier class stays";
+  EXPECT_NE(manager.nodeClass(kOrder[0])->create("x"), nullptr);
+  EXPECT_EQ(manager.nodeClass(kOrder[0])->create(""), nullptr) << "empty identifiers are refused";
+}
+
 TEST(PluginModule, LoadsAndExportsOnlyItsEntryPoint) {
   QCNodeManager manager;
   loadPluginModule(CVCOMP_PLUGIN_MODULE, manager);
-  EXPECT_EQ(namesOf(manager), tableNames());
-  auto patch = manager.nodeClass("OpenCVBGR2Gray")->create("gray");
-  ASSERT_NE(patch, nullptr);
-  EXPECT_EQ(patch->className(), "OpenCVBGR2Gray");
+  EXPECT_EQ(namesOf(manager), kOrder);
+  EXPECT_EQ(manager.nodeClass("OpenCVBGR2Gray")->create("gray")->className(), "OpenCVBGR2Gray");
+  EXPECT_THROW(loadPluginModule("/nonexistent/module.so", manager), std::runtime_error);
 
   std::unique_ptr<FILE, int (*)(FILE*)> nm(popen("nm -D --defined-only " CVCOMP_PLUGIN_MODULE, "r"),
                                            pclose);
   ASSERT_NE(nm, nullptr);
   std::vector<std::string> exported;
-  std::array<char, 512> line{};
-  while (fgets(line.data(), line.size(), nm.get())) {
-    std::string text(line.data());
+  char line[512];
+  while (fgets(line, sizeof line, nm.get())) {
+    std::string text(line);
     text.erase(text.find_last_not_of("\r\n") + 1);
     exported.push_back(text.substr(text.rfind(' ') + 1));
   }
   EXPECT_EQ(exported, std::vector<std::string>{kPluginEntryPoint});
-
-  EXPECT_THROW(loadPluginModule("/nonexistent/module.so", manager), std::runtime_error);
 }
 
 struct PortBench final : QCPatch {
@@ -137,18 +104,17 @@ TEST(OpenCVTypePort, ConnectsOnlyEqualNonZeroCodesAndThePlainVirtualPort) {
   }
 }
 
-TEST(OpenCVObject, BoxNeverOwnsItsValue) {
-  auto value = std::make_shared<int>(42);
-  {
-    auto box = std::make_shared<OpenCVObject>(value.get());
-    EXPECT_EQ(box->value(), value.get());
-    box->setValue(nullptr);
-    EXPECT_EQ(box->value(), nullptr);
-  }
-  EXPECT_EQ(value.use_count(), 1);
-  EXPECT_EQ(*value, 42);
-  OpenCVObject again(value.get());
-  EXPECT_EQ(static_cast<int*>(again.value()), value.get());
+TEST(PointStructures, NumberedKeysAndCentredUnitCoordinates) {
+  EXPECT_EQ(numberedKey("Point", 0), "Point0000");
+  EXPECT_EQ(numberedKey("Line", 12), "Line0012");
+  EXPECT_EQ(numberedKey("Object", 9999), "Object9999");
+  EXPECT_EQ(numberedKey("Corner", 10000), "Corner10000");
+  // One unit is half the width on both axes; Y grows with the row.
+  EXPECT_EQ(centredUnit({0, 0}, {640, 480}), cv::Point2f(-1.0f, -0.75f));
+  EXPECT_EQ(centredUnit({0, 0}, {320, 240}), cv::Point2f(-1.0f, -0.75f));
+  EXPECT_EQ(centredUnit({160, 120}, {320, 240}), cv::Point2f(0.0f, 0.0f));
+  EXPECT_EQ(centredUnit({320, 240}, {320, 240}), cv::Point2f(1.0f, 0.75f));
+  EXPECT_EQ(centredUnit({160, 280}, {320, 240}), cv::Point2f(0.0f, 1.0f));
 }
 
 }  // namespace

@@ -1,19 +1,14 @@
 #include "TestSupport.hpp"
 
-#include <gtest/gtest.h>
-
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include <opencv2/imgcodecs.hpp>
-
-#include "plugin/ImageBuffer.hpp"
-#include "plugin/ImageOutput.hpp"
 
 namespace cvcomp::test {
 
@@ -29,9 +24,26 @@ cv::Mat samplePicture(const std::string& name) {
   return picture;
 }
 
+cv::Mat grayPicture(const std::string& name, cv::Size size) {
+  cv::Mat gray;
+  cv::cvtColor(samplePicture(name), gray, cv::COLOR_BGR2GRAY);
+  if (!size.empty()) cv::resize(gray, gray, size, 0, 0, cv::INTER_AREA);
+  return gray;
+}
+
+cv::Mat bgraPicture(const std::string& name) {
+  cv::Mat bgra, inverted = 255 - grayPicture(name);
+  cv::cvtColor(samplePicture(name), bgra, cv::COLOR_BGR2BGRA);
+  cv::mixChannels(&inverted, 1, &bgra, 1, std::array<int, 2>{0, 3}.data(), 1);
+  return bgra;
+}
+
 std::shared_ptr<QCImage> hostImage(const cv::Mat& bgra) {
-  Bitmap bitmap =
-      Bitmap::allocate(static_cast<std::size_t>(bgra.cols), static_cast<std::size_t>(bgra.rows));
+  const std::size_t w = static_cast<std::size_t>(bgra.cols),
+                    h = static_cast<std::size_t>(bgra.rows);
+  Bitmap bitmap{std::shared_ptr<std::uint8_t[]>(new std::uint8_t[(w * 4 + 20) * h]), w, h,
+                w * 4 + 20};
+  std::memset(bitmap.data.get(), 0xAB, bitmap.bytesPerRow * h);
   bgra.copyTo(cv::Mat(bgra.size(), CV_8UC4, bitmap.data.get(), bitmap.bytesPerRow));
   return std::make_shared<QCImage>(std::move(bitmap));
 }
@@ -53,8 +65,8 @@ cv::Mat pixelBufferOf(const QCImage& image) {
       .clone();
 }
 
-void feed(OpenCVTypePort& port, cv::Mat& image) {
-  port.setCvObjectValue(std::make_shared<OpenCVObject>(&image));
+void feed(OpenCVTypePort& port, cv::Mat* image) {
+  port.setCvObjectValue(image ? std::make_shared<OpenCVObject>(image) : nullptr);
 }
 
 QCContext& context() {
@@ -74,35 +86,114 @@ bool sameBytes(const cv::Mat& a, const cv::Mat& b) {
   return true;
 }
 
-void expectUnsuitableReleases(QCPatch& patch, OpenCVTypePort& input, const OpenCVTypePort& output,
-                              cv::Mat& suitable, std::initializer_list<cv::Mat*> unsuitable) {
-  for (cv::Mat* image : unsuitable) {
-    feed(input, suitable);
-    EXPECT_TRUE(execute(patch));
-    EXPECT_NE(imageValue(output), nullptr);
-    if (image) {
-      feed(input, *image);
-    } else {
-      input.setCvObjectValue(nullptr);
-    }
-    EXPECT_TRUE(execute(patch));
-    EXPECT_EQ(output.cvObjectValue(), nullptr);
-    const std::uint64_t before = ImageBuffer::allocationCount();
-    feed(input, suitable);
-    EXPECT_TRUE(execute(patch));
-    EXPECT_EQ(ImageBuffer::allocationCount(), before + 1);
+cv::Point2f unitOf(cv::Point2f pixel, cv::Size size) {
+  const float w = static_cast<float>(size.width), h = static_cast<float>(size.height);
+  return {(pixel.x + w * -0.5f) / (w * 0.5f), (((pixel.y + h * -0.5f) / (h * 0.5f)) * h) / w};
+}
+
+void expectPointList(const QCStructure* list, const std::string& word,
+                     const std::vector<cv::Point2f>& pixels, cv::Size size) {
+  ASSERT_NE(list, nullptr);
+  ASSERT_EQ(list->count(), pixels.size());
+  for (std::size_t i = 0; i < pixels.size(); ++i) {
+    const auto& [key, member] = list->members()[i];
+    ASSERT_EQ(key, numberedKey(word, i));
+    const QCStructure& point = *std::get<std::shared_ptr<QCStructure>>(member);
+    ASSERT_EQ(point.count(), 2u);
+    ASSERT_EQ(point.members()[0].first + point.members()[1].first, "XY");
+    const cv::Point2f unit = unitOf(pixels[i], size);
+    EXPECT_EQ(*point.numberForKey("X"), QCNumber::withDouble(unit.x)) << key;
+    EXPECT_EQ(*point.numberForKey("Y"), QCNumber::withDouble(unit.y)) << key;
   }
 }
 
-std::filesystem::path scratch(const std::string& name) {
-  return std::filesystem::temp_directory_path() /
-         ("cvcomp-" + std::to_string(getpid()) + "-" + name);
+std::map<std::size_t, cv::Vec4f> fourNumbers(const std::shared_ptr<QCStructure>& list,
+                                             const std::string& word, const std::string& names) {
+  static const QCStructure none;
+  std::map<std::size_t, cv::Vec4f> result;
+  for (const auto& [key, member] : (list ? *list : none).members()) {
+    const std::size_t index = std::stoul(key.substr(word.size()));
+    EXPECT_EQ(key, numberedKey(word, index));
+    const QCStructure& entry = *std::get<std::shared_ptr<QCStructure>>(member);
+    std::string joined;
+    for (std::size_t m = 0; m < entry.count(); ++m) {
+      const QCNumber& number = std::get<QCNumber>(entry.members()[m].second);
+      EXPECT_TRUE(number.single) << key;
+      joined += entry.members()[m].first;
+      if (m < 4) result[index][static_cast<int>(m)] = static_cast<float>(number.value);
+    }
+    EXPECT_EQ(joined, names) << key;
+  }
+  return result;
+}
+
+Published::Published(const OpenCVTypePort& output)
+    : box(output.cvObjectValue()),
+      data(imageValue(output) ? imageValue(output)->data : nullptr),
+      allocations(ImageBuffer::allocationCount()) {}
+
+bool Published::reusedBy(const OpenCVTypePort& output) const {
+  const cv::Mat* image = imageValue(output);
+  return image && image->data == data && output.cvObjectValue() != box && allocatedSince() == 0;
+}
+
+std::uint64_t Published::allocatedSince() const {
+  return ImageBuffer::allocationCount() - allocations;
+}
+
+void expectReleases(QCPatch& patch, const OpenCVTypePort& output,
+                    const std::function<void()>& suitable, const std::function<void()>& unsuitable,
+                    bool givesNil, std::uint64_t fresh) {
+  suitable();
+  EXPECT_TRUE(execute(patch));
+  EXPECT_NE(imageValue(output), nullptr);
+  unsuitable();
+  if (givesNil) {
+    EXPECT_TRUE(execute(patch));
+    EXPECT_EQ(output.cvObjectValue(), nullptr);
+  }
+  suitable();
+  const Published before(output);
+  EXPECT_TRUE(execute(patch));
+  EXPECT_NE(imageValue(output), nullptr);
+  EXPECT_EQ(before.allocatedSince(), fresh);
+}
+
+std::string stderrOf(const std::function<void()>& run) {
+  testing::internal::CaptureStderr();
+  run();
+  return testing::internal::GetCapturedStderr();
+}
+
+TempFolder::TempFolder() {
+  std::random_device random;
+  path_ = std::filesystem::temp_directory_path() / ("cvcomp-test-" + std::to_string(random()));
+  std::filesystem::create_directories(path_);
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::filesystem::path TempFolder::write(const std::string& name, const std::string& bytes) const {
+  const std::filesystem::path file = path_ / name;
+  std::filesystem::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary) << bytes;
+  return file;
+}
+
+std::string contents(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 Outcome cvcomp(const std::string& arguments) {
-  const std::filesystem::path errors = scratch("program.err");
-  const std::string command =
-      std::string(CVCOMP_PROGRAM) + " " + arguments + " 2>" + errors.string() + " </dev/null";
+  const TempFolder folder;
+  const std::string command = std::string(CVCOMP_PROGRAM) + " " + arguments + " 2>" +
+                              (folder / "err").string() + " </dev/null";
   Outcome outcome{-1, {}, {}};
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return outcome;
@@ -110,11 +201,7 @@ Outcome cvcomp(const std::string& arguments) {
   while (const std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) outcome.out.append(buffer, n);
   const int status = pclose(pipe);
   outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  std::ifstream in(errors);
-  std::ostringstream text;
-  text << in.rdbuf();
-  outcome.err = text.str();
-  std::filesystem::remove(errors);
+  outcome.err = contents(folder / "err");
   return outcome;
 }
 

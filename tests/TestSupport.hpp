@@ -1,7 +1,13 @@
 #pragma once
 
+// Shared by the tests: what nearly every test file needs, and the helpers below.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
 #include <filesystem>
-#include <initializer_list>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,10 +15,16 @@
 #include <nlohmann/json.hpp>
 
 #include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "host/QCImage.hpp"
+#include "host/QCObjectPorts.hpp"
 #include "host/QCPatch.hpp"
+#include "host/QCValuePorts.hpp"
+#include "plugin/ImageBuffer.hpp"
+#include "plugin/ImageOutput.hpp"
 #include "plugin/OpenCVTypePort.hpp"
+#include "plugin/PointStructures.hpp"
 
 namespace cvcomp::test {
 
@@ -20,16 +32,25 @@ namespace cvcomp::test {
 std::filesystem::path sample(const std::string& name);
 // A sample picture read as 8-bit BGR (imread's own layout).
 cv::Mat samplePicture(const std::string& name);
+// A sample picture in 8-bit gray, resized with area averaging when `size` is given.
+cv::Mat grayPicture(const std::string& name, cv::Size size = {});
+// A sample picture in 8-bit BGRA whose alpha is the inverted gray, so a lost channel shows.
+cv::Mat bgraPicture(const std::string& name);
 
-// A host image whose bitmap holds `bgra` (8-bit, 4 channels) row for row.
+// A host image whose bitmap holds `bgra` (8-bit, 4 channels) row for row, in rows that carry
+// padding bytes beyond the pixels.
 std::shared_ptr<QCImage> hostImage(const cv::Mat& bgra);
 // A host image's pixels as the bridge sees them: its bitmap representation, top-down.
 cv::Mat bitmapOf(const QCImage& image);
 // The memory rows of a host image's pixel buffer, first (bottom) row first.
 cv::Mat pixelBufferOf(const QCImage& image);
 
-// Puts `image` on an OpenCV input as a box, as an upstream patch would publish it.
-void feed(OpenCVTypePort& port, cv::Mat& image);
+// Puts `image` on an OpenCV input as a box, as an upstream patch would publish it; nullptr
+// gives nil.
+void feed(OpenCVTypePort& port, cv::Mat* image);
+inline void feed(OpenCVTypePort& port, cv::Mat& image) {
+  feed(port, &image);
+}
 
 // Runs a patch's execute with a shared test context.
 bool execute(QCPatch& patch);
@@ -38,13 +59,58 @@ QCContext& context();
 // Byte-exact equality of two images of the same size and type.
 bool sameBytes(const cv::Mat& a, const cv::Mat& b);
 
-// For each unsuitable input (an image, or nullptr for nil) after a suitable frame: the patch
-// publishes nil on `output` and releases its buffer, so the next suitable frame allocates anew.
-void expectUnsuitableReleases(QCPatch& patch, OpenCVTypePort& input, const OpenCVTypePort& output,
-                              cv::Mat& suitable, std::initializer_list<cv::Mat*> unsuitable);
+// Centred unit coordinates computed in single precision in the published order:
+// X = (x + w·(−0.5)) / (w·0.5), Y = (((y + h·(−0.5)) / (h·0.5)) · h) / w.
+cv::Point2f unitOf(cv::Point2f pixel, cv::Size size);
+// `list` holds exactly `pixels`, as members "<word>0000", ... of double-precision "X" and "Y".
+void expectPointList(const QCStructure* list, const std::string& word,
+                     const std::vector<cv::Point2f>& pixels, cv::Size size);
 
-// A path in the temporary folder that no other test process uses.
-std::filesystem::path scratch(const std::string& name);
+// A structure of numbered members ("<word>0000", ...) that each hold four single-precision
+// numbers whose names join to `names` (such as "XYWH"), by index; nil reads as no members.
+std::map<std::size_t, cv::Vec4f> fourNumbers(const std::shared_ptr<QCStructure>& list,
+                                             const std::string& word, const std::string& names);
+
+// An image output as published now: its box, its buffer and the allocations so far.
+struct Published {
+  explicit Published(const OpenCVTypePort& output);
+  // The output holds a new box around the same buffer, and nothing was allocated since.
+  bool reusedBy(const OpenCVTypePort& output) const;
+  std::uint64_t allocatedSince() const;
+
+  std::shared_ptr<OpenCVObject> box;
+  const void* data;
+  std::uint64_t allocations;
+};
+
+// Runs `patch` after `suitable`, then after `unsuitable` (when `givesNil`: the patch publishes
+// nil), then after `suitable` again: the buffer was released, so `fresh` buffers are allocated.
+void expectReleases(QCPatch& patch, const OpenCVTypePort& output,
+                    const std::function<void()>& suitable, const std::function<void()>& unsuitable,
+                    bool givesNil = true, std::uint64_t fresh = 1);
+
+// What the patch printed on stderr while `run` ran.
+std::string stderrOf(const std::function<void()>& run);
+
+// A fresh folder that is removed with everything in it when the object goes.
+class TempFolder {
+ public:
+  TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  ~TempFolder();
+
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+  // Writes `bytes` into the file `name` of the folder and returns its path.
+  std::filesystem::path write(const std::string& name, const std::string& bytes) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+// The text of a file.
+std::string contents(const std::filesystem::path& file);
 
 // What a run of the cvcomp program gave.
 struct Outcome {
