@@ -6,6 +6,7 @@
 #include "bridge/OpenCVImageToQCImage.hpp"
 #include "filters/OpenCVBGR2Gray.hpp"
 #include "plugin/ImageBuffer.hpp"
+#include "plugin/OpenCVGuard.hpp"
 
 namespace cvcomp {
 namespace {
@@ -122,7 +123,10 @@ TEST(OpenCVErrors, AreReportedAndThePatchCarriesOn) {
   test::feed(toHost.inputImage, deep);
   testing::internal::CaptureStderr();
   EXPECT_TRUE(execute(toHost));
-  EXPECT_NE(testing::internal::GetCapturedStderr(), "");
+  flushOpenCVErrorReports();
+  EXPECT_NE(
+      testing::internal::GetCapturedStderr().find("OpenCVImageToQCImage: repeated 1 more time"),
+      std::string::npos);
   ASSERT_NE(toHost.outputImage.imageValue(), nullptr);
   EXPECT_EQ(test::pixelBufferOf(*toHost.outputImage.imageValue()).at<cv::Vec4b>(39, 49),
             cv::Vec4b(11, 22, 33, 255));

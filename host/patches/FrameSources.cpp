@@ -166,7 +166,8 @@ std::unique_ptr<FrameSource> openPattern(std::string_view spec, const std::strin
 std::unique_ptr<FrameSource> openCamera(std::string_view number, const std::string& location) {
   const auto index = wholeNumber(number);
   if (!index || *index < 0) throw FrameSourceError(location + ": a camera is named camera:N");
-  cv::VideoCapture capture(*index);
+  // Cameras through Video4Linux only: other backends add their own noise to the one message.
+  cv::VideoCapture capture(*index, cv::CAP_V4L2);
   if (!capture.isOpened()) throw FrameSourceError(location + ": the camera cannot be opened");
   return std::make_unique<VideoSource>(std::move(capture), location);
 }
@@ -196,7 +197,9 @@ std::unique_ptr<FrameSource> openFrameSource(const std::string& location, const 
   if (fs::is_directory(status)) return openFolder(path);
   if (isPictureFile(path)) return std::make_unique<PictureSource>(std::vector{path}, true);
 
-  cv::VideoCapture capture(path.string());
+  // FFmpeg alone: it reads every clip that the other backends read, and a file it cannot open
+  // then gives one message instead of every backend's attempts.
+  cv::VideoCapture capture(path.string(), cv::CAP_FFMPEG);
   if (!capture.isOpened()) throw FrameSourceError(path.string() + ": cannot be opened as a video");
   return std::make_unique<VideoSource>(std::move(capture), path.string());
 }
