@@ -68,7 +68,7 @@ class ReportBook {
 
 }  // namespace
 
-void reportOpenCVError(std::string_view patch, const cv::Exception& error) {
+void reportOpenCVError(std::string_view patch, const std::exception& error) {
   ReportBook::instance().report(patch, error.what());
 }
 

@@ -197,6 +197,8 @@ TEST_F(BadInput, FilesWithoutACascadeFindNoFaces) {
                    "</opencv_storage>\n"),
       folder.path(),
       dangling,
+      // OpenCV's parser answers this one with a standard exception instead of its own.
+      folder.write("length-error.yml", "%YAML:1.\n a:5\n :"),
   };
   for (const fs::path& file : bad) {
     const Outcome run =
@@ -206,6 +208,37 @@ TEST_F(BadInput, FilesWithoutACascadeFindNoFaces) {
     ASSERT_EQ(run.lines, 1u) << file;
     EXPECT_TRUE(nlohmann::json::parse(run.out)["faces.outputRects"].is_null()) << run.out;
   }
+}
+
+TEST_F(BadInput, PointsNoPictureHoldsAreLostPoints) {
+  const fs::path composition = folder.write("track.json", R"({
+    "patches": {
+      "src": {"class": "ImageSource", "inputs": {"inputPath": "pattern:160x120"}},
+      "start": {"class": "Pulse", "inputs": {"inputFrames": "0"}},
+      "toCV": {"class": "QCImageToOpenCVImage"},
+      "gray": {"class": "OpenCVBGR2Gray"},
+      "tracker": {"class": "OpenCVCalcOpticalFlowPyrLK", "inputs": {"inputPoints": {
+        "Point0000": {"X": 1e300, "Y": -1e300}, "Point0001": {"X": 50, "Y": -40},
+        "Point0002": {"X": 0.1, "Y": 0.05}, "Point0003": {"X": "left", "Y": true}}}}
+    },
+    "connections": [
+      {"from": "src.outputImage", "to": "toCV.inputImage"},
+      {"from": "toCV.outputImage", "to": "gray.inputImage"},
+      {"from": "gray.outputImage", "to": "tracker.inputImage"},
+      {"from": "start.outputSignal", "to": "tracker.inputUseInputPointsSignal"}
+    ],
+    "publish": ["tracker.outputPoints"]
+  })");
+  const Outcome run = cvcomp("run " + composition.string() + " --frames 5 --json -");
+  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_EQ(run.lines, 5u);
+  const nlohmann::json last =
+      nlohmann::json::parse(run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1));
+  const nlohmann::json& points = last["tracker.outputPoints"];
+  ASSERT_EQ(points.size(), 4u) << last;
+  EXPECT_EQ(points["Point0000"]["X"], 1) << last;
+  EXPECT_EQ(points["Point0001"]["X"], 1) << last;
+  EXPECT_NE(points["Point0002"]["X"], 1) << last;
 }
 
 TEST_F(BadInput, AnErrorRepeatedEveryFrameIsPrintedOnceWithItsCount) {

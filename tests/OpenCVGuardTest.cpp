@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include <opencv2/core.hpp>
 
 #include "plugin/OpenCVGuard.hpp"
@@ -45,6 +47,14 @@ TEST(OpenCVErrorReports, ARepeatedReportIsPrintedOnceAndCountedUntilFlushed) {
   reportOpenCVError("OpenCVCanny", bad);
   flushOpenCVErrorReports();
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "OpenCVCanny: " + badText);
+}
+
+TEST(OpenCVErrorReports, StandardExceptionsFromOpenCVAreErrorsOfTheCall) {
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(
+      guardOpenCV("OpenCVLoad", [] { throw std::length_error("basic_string::_M_create"); }));
+  EXPECT_TRUE(guardOpenCV("OpenCVLoad", [] {}));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "OpenCVLoad: basic_string::_M_create\n");
 }
 
 }  // namespace
