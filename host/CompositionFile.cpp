@@ -5,7 +5,6 @@
 #include <fstream>
 #include <limits>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,14 +27,27 @@ std::string withoutTag(const std::string& message) {
                                                                    : message;
 }
 
-// Parses JSON and refuses an object that has the same key twice (such as two patches with one id).
+// Deeper nesting than any composition needs; refusing it keeps the recursive reading of
+// structures and messages within the stack.
+constexpr int kMaxNesting = 64;
+// Far more than any composition holds; a larger file (or a device that never ends) is refused
+// before it fills the memory.
+constexpr std::size_t kMaxFileSize = std::size_t{16} << 20;
+
+// Parses JSON and refuses an object that has the same key twice (such as two patches with one id)
+// and values nested too deeply.
 Json parse(std::string_view text) {
   std::vector<std::set<std::string>> keysPerObject;
   std::string duplicate;
-  Json::parser_callback_t callback = [&](int, Json::parse_event_t event, Json& parsed) {
+  Json::parser_callback_t callback = [&](int depth, Json::parse_event_t event, Json& parsed) {
     switch (event) {
       case Json::parse_event_t::object_start:
-        keysPerObject.emplace_back();
+      case Json::parse_event_t::array_start:
+        if (depth >= kMaxNesting) {
+          throw CompositionError("values are nested more than " + std::to_string(kMaxNesting) +
+                                 " levels deep");
+        }
+        if (event == Json::parse_event_t::object_start) keysPerObject.emplace_back();
         break;
       case Json::parse_event_t::object_end:
         keysPerObject.pop_back();
@@ -215,8 +227,7 @@ std::unique_ptr<Composition> loadCompositionText(std::string_view text,
 }
 
 void setInputFromText(Composition& composition, std::string_view path, std::string_view text) {
-  Json value = Json::parse(text.begin(), text.end(), nullptr, false);
-  if (value.is_discarded()) value = std::string(text);
+  Json value = Json::accept(text.begin(), text.end()) ? parse(text) : Json(std::string(text));
   // A string port takes the text itself, also when it happens to read as JSON ("42").
   const QCPort& port = composition.port(path);
   if (port.kind() == PortKind::String && !value.is_string()) value = std::string(text);
@@ -231,13 +242,22 @@ std::unique_ptr<Composition> loadCompositionFile(const std::filesystem::path& fi
   }
   std::ifstream in(file, std::ios::binary);
   if (!in) throw CompositionError(file.string() + ": cannot be opened for reading");
-  std::ostringstream text;
-  text << in.rdbuf();
+  std::string text;
+  std::vector<char> chunk(std::size_t{1} << 16);
+  while (text.size() <= kMaxFileSize &&
+         (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0)) {
+    text.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
+  }
+  // A failed read sets badbit here (an end of file sets only eofbit and failbit).
   if (in.bad()) throw CompositionError(file.string() + ": cannot be read");
-  if (text.str().find_first_not_of(" \t\r\n") == std::string::npos) {
+  if (text.size() > kMaxFileSize) {
+    throw CompositionError(file.string() + ": larger than " + std::to_string(kMaxFileSize >> 20) +
+                           " MiB, not a composition file");
+  }
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
     throw CompositionError(file.string() + ": the file is empty");
   }
-  return load(text.str(), file.string(), std::filesystem::absolute(file), manager);
+  return load(text, file.string(), std::filesystem::absolute(file), manager);
 }
 
 }  // namespace cvcomp

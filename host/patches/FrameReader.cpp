@@ -36,7 +36,7 @@ void FrameReader::decode() {
       }
     } catch (const FrameSourceError& failure) {
       error = failure.what();
-    } catch (const cv::Exception& failure) {
+    } catch (const std::exception& failure) {
       error = std::string("cannot decode a frame: ") + failure.what();
     }
     std::lock_guard lock(mutex_);

@@ -197,7 +197,9 @@ std::unique_ptr<FrameSource> openFrameSource(const std::string& location, const 
   if (fs::is_directory(status)) return openFolder(path);
   if (isPictureFile(path)) return std::make_unique<PictureSource>(std::vector{path}, true);
 
-  cv::VideoCapture capture(path.string());
+  // FFmpeg alone: it reads every clip that the other backends read, and a file it cannot open
+  // then gives one message instead of every backend's attempts.
+  cv::VideoCapture capture(path.string(), cv::CAP_FFMPEG);
   if (!capture.isOpened()) throw FrameSourceError(path.string() + ": cannot be opened as a video");
   return std::make_unique<VideoSource>(std::move(capture), path.string());
 }

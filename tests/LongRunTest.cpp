@@ -1,0 +1,86 @@
+// Every example composition over 2000 frames of generated input: after a warm-up, frames
+// allocate no image buffer and the resident memory stays put.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+
+#include "host/CompositionFile.hpp"
+#include "host/QCObjectPorts.hpp"
+#include "host/patches/HostPatches.hpp"
+#include "host/patches/ImageSource.hpp"
+#include "plugin/ImageBuffer.hpp"
+#include "plugin/OpenCVPlugin.hpp"
+
+namespace cvcomp {
+namespace {
+
+constexpr std::uint64_t kWarmUpFrames = 200;
+constexpr std::uint64_t kFrames = 2000;
+constexpr long kMaxGrowth = 1 << 20;
+#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer keeps freed memory in quarantine, so the resident size grows with every free.
+constexpr bool kResidentSizeIsMeaningful = false;
+#else
+constexpr bool kResidentSizeIsMeaningful = true;
+#endif
+
+long residentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  long pages = 0, resident = 0;
+  statm >> pages >> resident;
+  return resident * sysconf(_SC_PAGESIZE);
+}
+
+class LongRun : public testing::TestWithParam<std::string> {};
+
+TEST_P(LongRun, SteadyFramesAllocateNoBufferAndKeepTheirMemory) {
+  QCNodeManager manager;
+  registerHostPatches(manager);
+  OpenCVPlugin::registerNodesWithManager(manager);
+  const auto composition =
+      loadCompositionFile(std::string(CVCOMP_EXAMPLES) + "/" + GetParam() + ".json", manager);
+  for (const Composition::Patch& entry : composition->patches()) {
+    if (auto* source = dynamic_cast<ImageSource*>(entry.instance.get())) {
+      source->inputPath.setStringValue("pattern:160x120");
+    }
+  }
+  QCContext context;
+  composition->start(context);
+  std::uint64_t frame = 0;
+  for (; frame < kWarmUpFrames; ++frame) composition->renderFrame(context, frame, frame / 30.0);
+  const std::uint64_t allocations = ImageBuffer::allocationCount();
+  const long resident = residentBytes();
+  for (; frame < kFrames; ++frame) composition->renderFrame(context, frame, frame / 30.0);
+
+  const std::uint64_t steadyAllocations = ImageBuffer::allocationCount() - allocations;
+  const long growth = residentBytes() - resident;
+  RecordProperty("steadyBufferAllocations", static_cast<int>(steadyAllocations));
+  RecordProperty("residentGrowthBytes", static_cast<int>(growth));
+  EXPECT_EQ(steadyAllocations, 0u);
+  if (kResidentSizeIsMeaningful) {
+    EXPECT_LT(growth, kMaxGrowth);
+  }
+  // The composition kept running: its published pictures are still there.
+  for (const QCPort* port : composition->published()) {
+    if (port->kind() == PortKind::Image) {
+      EXPECT_NE(static_cast<const QCImagePort*>(port)->imageValue(), nullptr)
+          << composition->pathOf(*port);
+    }
+  }
+  composition->stop(context);
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, LongRun,
+                         testing::Values("chessboard", "edges-lines", "face-detect", "gray",
+                                         "logpolar", "track-features"),
+                         [](const testing::TestParamInfo<std::string>& example) {
+                           std::string name = example.param;
+                           std::erase(name, '-');
+                           return name;
+                         });
+
+}  // namespace
+}  // namespace cvcomp
