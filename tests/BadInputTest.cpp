@@ -184,7 +184,7 @@ TEST_F(BadInput, EveryExampleTakesPicturesOfAwkwardAndChangingSizes) {
 
 TEST_F(BadInput, FilesWithoutACascadeFindNoFaces) {
   const std::string cascade =
-      test::contents(test::cascadeFile("haarcascades/haarcascade_frontalface_alt.xml"));
+      test::contents(std::filesystem::path(CVCOMP_CASCADE_DATA) / "haarcascades/haarcascade_frontalface_alt.xml");
   const fs::path dangling = folder.path() / "dangling.xml";
   fs::create_symlink(folder.path() / "gone.xml", dangling);
   const std::vector<fs::path> bad{
