@@ -30,7 +30,7 @@ QCPatch& Composition::addPatch(std::string id, std::string_view className, Patch
   instance->setOptions(std::move(options));
   QCPatch& created = *instance;
   patches_.push_back({std::move(id), patchClass, std::move(instance), {}, 0, 0});
-  sortPatches();
+  sorted_ = false;
   return created;
 }
 
@@ -85,7 +85,7 @@ void Composition::connect(std::string_view from, std::string_view to) {
                            " would make a cycle");
   }
   connections_.push_back({&output, &input, input.genericValue(), 0});
-  sortPatches();
+  sorted_ = false;
 }
 
 void Composition::disconnect(std::string_view to) {
@@ -95,7 +95,7 @@ void Composition::disconnect(std::string_view to) {
   if (found == connections_.end()) throw CompositionError(inQuotes(to) + " has no connection");
   input.setGenericValue(found->inputDefault);
   connections_.erase(found);
-  sortPatches();
+  sorted_ = false;
 }
 
 void Composition::publish(std::string_view path) {
@@ -132,6 +132,8 @@ bool Composition::reaches(const QCPatch& from, const QCPatch& to) const {
 
 // Dependency order; patches that do not depend on each other keep the order they were added in.
 void Composition::sortPatches() {
+  if (sorted_) return;
+  sorted_ = true;
   const std::size_t count = patches_.size();
   std::vector<std::size_t> waitingFor(count, 0);
   for (Patch& entry : patches_) entry.incoming.clear();
@@ -159,11 +161,13 @@ void Composition::sortPatches() {
 void Composition::start(QCContext& context) {
   if (context_) return;
   context_ = &context;
+  sortPatches();
   for (std::size_t index : order_) patches_[index].instance->enable(context);
 }
 
 void Composition::stop(QCContext& context) {
   if (!context_) return;
+  sortPatches();
   for (std::size_t index : order_) patches_[index].instance->disable(context);
   context_ = nullptr;
 }
@@ -181,6 +185,7 @@ bool Composition::isDue(const Patch& entry) const {
 void Composition::renderFrame(QCContext& context, std::uint64_t frame, double time) {
   QCStructure arguments;
   arguments.addMember(QCNumber::withDouble(static_cast<double>(frame)), "frame");
+  sortPatches();
   for (std::size_t index : order_) {
     Patch& entry = patches_[index];
     for (std::size_t c : entry.incoming) {

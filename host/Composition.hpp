@@ -76,6 +76,7 @@ class Composition {
   const Patch* entryOf(const QCPatch& patch) const;
   bool reaches(const QCPatch& from, const QCPatch& to) const;
   bool isDue(const Patch& patch) const;
+  // Orders the patches once after the last change, not after every patch and connection added.
   void sortPatches();
 
   const QCNodeManager& manager_;
@@ -83,6 +84,7 @@ class Composition {
   std::vector<Connection> connections_;
   std::vector<QCPort*> published_;
   std::vector<std::size_t> order_;
+  bool sorted_ = true;
   QCContext* context_ = nullptr;
 };
 
