@@ -1,5 +1,9 @@
 #include "OpenCVLoad.hpp"
 
+#include <fstream>
+#include <iostream>
+#include <string_view>
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -50,7 +54,26 @@ std::optional<std::filesystem::path> OpenCVLoad::resolvePath(const std::string& 
   return path;
 }
 
+namespace {
+// Cascade files are XML documents. OpenCV's file storage also reads YAML and JSON, but its YAML
+// reader can loop for ever on a damaged file, so what is not XML is not handed to it.
+bool looksLikeXml(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  char start[64] = {};
+  in.read(start, sizeof start);
+  std::string_view text(start, static_cast<std::size_t>(in.gcount()));
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  return first != std::string_view::npos && text[first] == '<';
+}
+}  // namespace
+
 std::unique_ptr<cv::CascadeClassifier> OpenCVLoad::load(const std::filesystem::path& path) const {
+  std::error_code error;
+  if (std::filesystem::is_regular_file(path, error) && !looksLikeXml(path)) {
+    std::cerr << className() << ": " << path.string() << ": not an XML cascade file\n";
+    return nullptr;
+  }
   auto loaded = std::make_unique<cv::CascadeClassifier>();
   // OpenCV answers false for some unusable files and raises an error for others (empty,
   // truncated or not a file storage at all): both are a failed load.
