@@ -4,9 +4,10 @@
 #   scripts/build.sh test      install what is missing, build, run the whole test suite
 #   scripts/build.sh sanitize  the test suite under AddressSanitizer and UndefinedBehaviorSanitizer
 #   scripts/build.sh bench     build in Release and run the benchmarks (arguments go to cvcomp_bench)
-#   scripts/build.sh fuzz      build the libFuzzer targets with clang and run each for
-#                              $FUZZ_SECONDS seconds (default 60); fails on a crash, a hang or a
-#                              sanitizer report
+#   scripts/build.sh fuzz      build the libFuzzer targets with clang and run each of
+#                              $FUZZ_TARGETS (default: all three) from a fixed seed for a fixed
+#                              number of inputs, so that a run can be repeated exactly; fails on a
+#                              crash, a hang or a sanitizer report
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -60,13 +61,19 @@ case "${1:-}" in
     CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCVCOMP_FUZZ=ON -DCVCOMP_BUILD_TESTS=OFF >/dev/null
     cmake --build build-fuzz -j "$(nproc)" --target fuzz_targets
-    # New inputs go to build-fuzz/corpus; the seeds in fuzz/corpus stay as they are.
-    for target in composition cascade tracker_points; do
-      mkdir -p "build-fuzz/corpus/$target"
-      echo "Fuzzing $target for ${FUZZ_SECONDS:-60} s"
+    # New inputs go to a fresh build-fuzz/corpus; the seeds in fuzz/corpus stay as they are.
+    for target in ${FUZZ_TARGETS:-composition cascade tracker_points}; do
+      rm -rf "build-fuzz/corpus/$target" && mkdir -p "build-fuzz/corpus/$target"
+      # About a minute each on this machine.
+      case $target in
+        composition) runs=300000 ;;
+        cascade) runs=60000 ;;
+        *) runs=3000 ;;
+      esac
+      echo "Fuzzing $target: ${FUZZ_RUNS:-$runs} inputs from seed ${FUZZ_SEED:-1}"
       if ! ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
           UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-          "build-fuzz/fuzz/${target}_fuzz" -max_total_time="${FUZZ_SECONDS:-60}" -timeout=10 \
+          "build-fuzz/fuzz/${target}_fuzz" -seed="${FUZZ_SEED:-1}" -runs="${FUZZ_RUNS:-$runs}" -timeout=10 \
           -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="build-fuzz/$target-" \
           "build-fuzz/corpus/$target" "fuzz/corpus/$target" >"build-fuzz/$target.log" 2>&1; then
         tail -n 60 "build-fuzz/$target.log"
