@@ -13,11 +13,13 @@ namespace cvcomp {
 
 using OrderedJson = nlohmann::ordered_json;
 
-// A number in the shortest form that reads back to the same value in its own precision.
-OrderedJson jsonNumber(const QCNumber& number);
-// A structure as a JSON object, members in order, nested structures as nested objects.
-OrderedJson jsonStructure(const QCStructure& structure);
-// A port value; nil becomes null. Images and OpenCV objects are not written.
+// Appends a number in the shortest form that reads back to the same value in its own precision;
+// integral values keep a ".0", non-finite numbers are written as null.
+void appendJsonNumber(std::string& out, const QCNumber& number);
+// Appends a port value as JSON text: structures as objects with their members in order, nested
+// structures as nested objects, nil as null. Images and OpenCV objects are not written.
+void appendJsonValue(std::string& out, const PortValue& value);
+// A port value as a JSON document, for building larger documents.
 OrderedJson jsonValue(const PortValue& value);
 // Whether a port of this kind goes into the frame lines.
 bool writesAsJson(PortKind kind);

@@ -54,6 +54,9 @@ bool OpenCVImageToQCImage::execute(QCContext& context, double /*time*/,
   }
 
   const cv::Mat& bgra = cvt.mat();
+  // The last frame's image is let go of first: when nobody else holds it, its pixel memory is
+  // the very memory the new pixel buffer gets, still in cache.
+  outputImage.setImageValue(nullptr);
   std::shared_ptr<QCImagePixelBuffer> pb = context.imageManager().createPixelBufferWithFormat(
       pf ? pf : QCPixelFormat::pixelFormatBGRX8(), static_cast<std::size_t>(bgra.cols),
       static_cast<std::size_t>(bgra.rows), nullptr);

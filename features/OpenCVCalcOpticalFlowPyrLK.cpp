@@ -141,11 +141,9 @@ void OpenCVCalcOpticalFlowPyrLK::track(const cv::Mat& image) {
                                   static_cast<float>(inputEpsilon.doubleValue()));
   const bool tracked = guarded([&] {
     if (prevPyramidWindow != window) {
-      prevPyramid.build(autoPrevFrame.mat(), window, kMaxLevel, true);
+      prevPyramid.build(autoPrevFrame.mat(), window, kMaxLevel);
     }
-    // With derivatives, so that it serves as the previous pyramid of the next frame; the tracker
-    // reads only the image levels of the current frame's pyramid.
-    pyramid.build(image, window, kMaxLevel, true);
+    pyramid.build(image, window, kMaxLevel);
     cv::calcOpticalFlowPyrLK(prevPyramid.levels(), pyramid.levels(), prevPoints, points,
                              pointStatus, cv::noArray(), window, kMaxLevel, criteria, 0);
   });

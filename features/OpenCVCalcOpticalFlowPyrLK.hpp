@@ -51,9 +51,11 @@ class OpenCVCalcOpticalFlowPyrLK final : public OpenCVPatch {
   bool oldUseInputPointsSignal = false;
   bool oldAddInputPointsSignal = false;
   ImageBuffer autoPrevFrame;
-  // Each frame's pyramid is built once, with derivatives, and kept as the next frame's previous
-  // pyramid. prevPyramidWindow tells the window it was built for; it is empty when the previous
-  // frame has no pyramid yet (just primed, or the last tracking failed).
+  // Each frame's pyramid is built once and kept as the next frame's previous pyramid. Only image
+  // levels are kept: OpenCV computes the previous levels' derivatives into one scratch buffer that
+  // stays in cache, which costs less than building and reading a stored derivative pyramid.
+  // prevPyramidWindow tells the window it was built for; it is empty when the previous frame has no
+  // pyramid yet (just primed, or the last tracking failed).
   OpticalFlowPyramid pyramid;
   OpticalFlowPyramid prevPyramid;
   std::optional<cv::Size> prevPyramidWindow;

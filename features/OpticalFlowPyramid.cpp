@@ -4,23 +4,20 @@
 
 namespace cvcomp {
 
-void OpticalFlowPyramid::build(const cv::Mat& image, cv::Size window, int maxLevel,
-                               bool withDerivatives) {
+void OpticalFlowPyramid::build(const cv::Mat& image, cv::Size window, int maxLevel) {
   // The same level sizes as OpenCV's own pyramid construction, so that it writes into the
   // prepared buffers instead of allocating its own.
-  const int derivativeType = CV_MAKETYPE(CV_16S, image.channels() * 2);
   levels_.clear();
   cv::Size size = image.size();
   for (int level = 0; level <= maxLevel; ++level) {
     addLevel(size, image.type(), window);
-    if (withDerivatives) addLevel(size, derivativeType, window);
     size = cv::Size((size.width + 1) / 2, (size.height + 1) / 2);
     if (size.width <= window.width || size.height <= window.height) break;
   }
   buffers_.resize(levels_.size());
 
-  cv::buildOpticalFlowPyramid(image, levels_, window, maxLevel, withDerivatives,
-                              cv::BORDER_REFLECT_101, cv::BORDER_CONSTANT, false);
+  cv::buildOpticalFlowPyramid(image, levels_, window, maxLevel, false, cv::BORDER_REFLECT_101,
+                              cv::BORDER_CONSTANT, false);
   // The buffers are fixed destinations: a level that OpenCV had to place elsewhere is an error.
   CV_Assert(levels_.size() == buffers_.size());
   for (std::size_t i = 0; i < levels_.size(); ++i) {

@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "PixelMemory.hpp"
+
 namespace cvcomp {
 
 Bitmap Bitmap::allocate(std::size_t width, std::size_t height) {
   const std::size_t bytesPerRow = width * 4;
-  return {std::shared_ptr<std::uint8_t[]>(new std::uint8_t[bytesPerRow * height]), width, height,
-          bytesPerRow};
+  return {acquirePixelMemory(bytesPerRow * height), width, height, bytesPerRow};
 }
 
 QCImage::QCImage(std::shared_ptr<QCImagePixelBuffer> buffer, const QCStructure* /*options*/)

@@ -1,5 +1,7 @@
 #include "QCImagePixelBuffer.hpp"
 
+#include "PixelMemory.hpp"
+
 namespace cvcomp {
 
 namespace {
@@ -15,7 +17,7 @@ QCImagePixelBuffer::QCImagePixelBuffer(const QCPixelFormat* format, std::size_t 
       width_(width),
       height_(height),
       bytesPerRow_(paddedRow(width * format->bytesPerPixel())),
-      pixels_(new std::uint8_t[bytesPerRow_ * height]) {}
+      pixels_(acquirePixelMemory(bytesPerRow_ * height)) {}
 
 bool QCImagePixelBuffer::beginUpdatePixels(bool /*replaceAll*/,
                                            std::shared_ptr<const ColorSpace> colorSpace) {

@@ -34,7 +34,7 @@ class QCImagePixelBuffer {
   std::size_t width_;
   std::size_t height_;
   std::size_t bytesPerRow_;
-  std::unique_ptr<std::uint8_t[]> pixels_;
+  std::shared_ptr<std::uint8_t[]> pixels_;
   std::shared_ptr<const ColorSpace> colorSpace_;
   bool updating_ = false;
 };

@@ -1,11 +1,10 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -52,14 +51,14 @@ class QCStructure {
   static constexpr std::size_t kIndexedFrom = 16;
   const Entry* find(std::string_view key) const;
 
+  // The index is an open-addressing table of entry positions plus one (0 marks a free slot),
+  // at most half full, so that building a large structure allocates only a few times and copies
+  // no key. Positions fit in 32 bits: four billion members would not fit in memory.
+  void indexEntry(std::size_t position);
+  void rebuildIndex(std::size_t slots);
+
   std::vector<Entry> entries_;
-  struct KeyHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view key) const {
-      return std::hash<std::string_view>{}(key);
-    }
-  };
-  std::unordered_map<std::string, std::size_t, KeyHash, std::equal_to<>> index_;
+  std::vector<std::uint32_t> index_;
 };
 
 }  // namespace cvcomp

@@ -1,4 +1,5 @@
 #include "TestSupport.hpp"
+#include "host/PixelMemory.hpp"
 
 namespace cvcomp {
 namespace {
@@ -53,9 +54,9 @@ std::string keyOf(int i) {
   return key;
 }
 
-TEST(HostStructure, FindsAndReplacesAtEverySize) {
-  QCStructure s;
-  for (int i = 0; i < 40; ++i) {
+// Fills a structure key by key, replacing each value once, and checks every key after each step.
+void fillAndCheck(QCStructure& s, int members) {
+  for (int i = 0; i < members; ++i) {
     const std::string key = keyOf(i);
     s.addMember(QCNumber::withDouble(i), key);
     s.addMember(QCNumber::withDouble(-i), key);
@@ -68,11 +69,41 @@ TEST(HostStructure, FindsAndReplacesAtEverySize) {
     EXPECT_EQ(s.memberForKey(keyOf(i + 1)), nullptr);
     EXPECT_EQ(s.members().back().first, key);
   }
-  s.removeAllMembers();
-  EXPECT_EQ(s.memberForKey("K20"), nullptr);
-  s.addMember(true, "K20");
-  EXPECT_EQ(s.count(), 1u);
-  EXPECT_NE(s.memberForKey("K20"), nullptr);
+}
+
+TEST(HostStructure, FindsAndReplacesAtEverySize) {
+  // Through several growths of the index, with and without room reserved ahead.
+  QCStructure grown;
+  fillAndCheck(grown, 300);
+  QCStructure reserved;
+  reserved.reserve(100);
+  fillAndCheck(reserved, 150);
+
+  grown.removeAllMembers();
+  EXPECT_EQ(grown.memberForKey("K20"), nullptr);
+  grown.addMember(true, "K20");
+  EXPECT_EQ(grown.count(), 1u);
+  EXPECT_NE(grown.memberForKey("K20"), nullptr);
+}
+
+TEST(HostPixelMemory, ReleasedBlocksServeTheNextRequestOfTheirSize) {
+  constexpr std::size_t kBytes = 640 * 480 * 4 + 16;
+  std::shared_ptr<std::uint8_t[]> first = acquirePixelMemory(kBytes);
+  std::uint8_t* const address = first.get();
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(address) % 64, 0u);
+  first[kBytes - 1] = 7;
+
+  // A block in use is never handed out twice; another size never gets it.
+  std::shared_ptr<std::uint8_t[]> second = acquirePixelMemory(kBytes);
+  EXPECT_NE(second.get(), address);
+  std::shared_ptr<std::uint8_t[]> copy = first;
+  first.reset();
+  EXPECT_NE(acquirePixelMemory(kBytes).get(), address);
+  copy.reset();
+  EXPECT_NE(acquirePixelMemory(kBytes + 64).get(), address);
+
+  // Released by its last owner, it comes back for the same size.
+  EXPECT_EQ(acquirePixelMemory(kBytes).get(), address);
 }
 
 }  // namespace

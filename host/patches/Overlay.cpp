@@ -21,11 +21,34 @@ struct Frame {
   }
 };
 
-std::optional<double> number(const QCStructure& member, std::string_view key) {
-  const QCNumber* found = member.numberForKey(key);
-  if (!found || !std::isfinite(found->value)) return std::nullopt;
-  return found->value;
-}
+// The coordinates a member may carry, read in one pass over its members; missing or non-finite
+// ones stay empty.
+struct Coordinates {
+  std::optional<double> x, y, w, h, x1, y1, x2, y2, px, py;
+
+  explicit Coordinates(const QCStructure& member) {
+    for (const auto& [key, value] : member.members()) {
+      const auto* number = std::get_if<QCNumber>(&value);
+      if (!number || !std::isfinite(number->value)) continue;
+      if (std::optional<double>* slot = slotFor(key)) *slot = number->value;
+    }
+  }
+
+ private:
+  std::optional<double>* slotFor(std::string_view key) {
+    if (key == "X") return &x;
+    if (key == "Y") return &y;
+    if (key == "W") return &w;
+    if (key == "H") return &h;
+    if (key == "X1") return &x1;
+    if (key == "Y1") return &y1;
+    if (key == "X2") return &x2;
+    if (key == "Y2") return &y2;
+    if (key == "pX") return &px;
+    if (key == "pY") return &py;
+    return nullptr;
+  }
+};
 
 cv::Point toPoint(cv::Point2d p) {
   // Far-off points are kept within a range that drawing handles without overflow.
@@ -34,11 +57,7 @@ cv::Point toPoint(cv::Point2d p) {
 }
 
 void drawMember(cv::Mat& picture, const Frame& frame, const QCStructure& member, int thickness) {
-  const auto x = number(member, "X"), y = number(member, "Y");
-  const auto w = number(member, "W"), h = number(member, "H");
-  const auto x1 = number(member, "X1"), y1 = number(member, "Y1");
-  const auto x2 = number(member, "X2"), y2 = number(member, "Y2");
-  const auto px = number(member, "pX"), py = number(member, "pY");
+  const auto [x, y, w, h, x1, y1, x2, y2, px, py] = Coordinates(member);
   if (x && y && w && h) {
     const cv::Point2d centre = frame.pixel(*x, *y);
     const cv::Point2d half(*w * frame.w / 4.0, *h * frame.h / 4.0);
@@ -72,6 +91,9 @@ bool Overlay::execute(QCContext& context, double /*time*/, const QCStructure& /*
     outputImage.setImageValue(image);
     return true;
   }
+  // The last picture is let go of first, so that its memory serves the new one when nobody else
+  // holds it.
+  outputImage.setImageValue(nullptr);
   Bitmap bitmap = Bitmap::allocate(rep->pixelsWide(), rep->pixelsHigh());
   const cv::Mat source(static_cast<int>(rep->pixelsHigh()), static_cast<int>(rep->pixelsWide()),
                        CV_8UC4, rep->bitmapData(), rep->bytesPerRow());
