@@ -2,12 +2,16 @@
 
 #include <fstream>
 #include <iostream>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
+
+#include "CascadeProbe.hpp"
 
 namespace cvcomp {
 
@@ -55,10 +59,14 @@ std::optional<std::filesystem::path> OpenCVLoad::resolvePath(const std::string& 
 }
 
 namespace {
+
+// Beyond this, reading a cascade file is taken to hang; the largest shipped cascades read in well
+// under a second.
+constexpr unsigned kReadTimeLimitSeconds = 10;
+
 // Cascade files are XML documents. OpenCV's file storage also reads YAML and JSON, but its YAML
 // reader can loop for ever on a damaged file, so what is not XML is not handed to it.
-bool looksLikeXml(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
+bool looksLikeXml(std::ifstream& in) {
   char start[64] = {};
   in.read(start, sizeof start);
   std::string_view text(start, static_cast<std::size_t>(in.gcount()));
@@ -66,12 +74,39 @@ bool looksLikeXml(const std::filesystem::path& path) {
   const std::size_t first = text.find_first_not_of(" \t\r\n");
   return first != std::string_view::npos && text[first] == '<';
 }
+
+// Why the file at `path` is not handed to OpenCV's reader in this process, or nothing when it
+// may be.
+std::optional<std::string> refusal(const std::filesystem::path& path) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (!std::filesystem::exists(status)) return "no such file";
+  if (std::filesystem::is_directory(status)) return "a folder, not a cascade file";
+  if (!std::filesystem::is_regular_file(status)) return "not a regular file";
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "cannot be read";
+  if (!looksLikeXml(in)) return "not an XML cascade file";
+  switch (probeCascade(path, kReadTimeLimitSeconds)) {
+    case CascadeProbe::Loads:
+      return std::nullopt;
+    case CascadeProbe::HoldsNone:
+      return "holds no cascade that OpenCV can use";
+    case CascadeProbe::Crashed:
+      return "OpenCV's cascade reader crashes on this file";
+    case CascadeProbe::TimedOut:
+      return "OpenCV's cascade reader did not finish this file within " +
+             std::to_string(kReadTimeLimitSeconds) + " s";
+    case CascadeProbe::NotChecked:
+      break;
+  }
+  return "cannot be checked: no process could be started to read it";
+}
+
 }  // namespace
 
 std::unique_ptr<cv::CascadeClassifier> OpenCVLoad::load(const std::filesystem::path& path) const {
-  std::error_code error;
-  if (std::filesystem::is_regular_file(path, error) && !looksLikeXml(path)) {
-    std::cerr << className() << ": " << path.string() << ": not an XML cascade file\n";
+  if (const std::optional<std::string> reason = refusal(path)) {
+    std::cerr << className() << ": " << path.string() << ": " << *reason << "\n";
     return nullptr;
   }
   auto loaded = std::make_unique<cv::CascadeClassifier>();

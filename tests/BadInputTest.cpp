@@ -183,22 +183,15 @@ TEST_F(BadInput, EveryExampleTakesPicturesOfAwkwardAndChangingSizes) {
 }
 
 TEST_F(BadInput, FilesWithoutACascadeFindNoFaces) {
-  const std::string cascade =
-      test::contents(std::filesystem::path(CVCOMP_CASCADE_DATA) / "haarcascades/haarcascade_frontalface_alt.xml");
-  const fs::path dangling = folder.path() / "dangling.xml";
-  fs::create_symlink(folder.path() / "gone.xml", dangling);
+  // Each kind of bad cascade file, with its message, is checked where it is loaded; here the
+  // whole runner meets a few of them, the one that crashes OpenCV's reader among them.
   const std::vector<fs::path> bad{
       folder.path() / "missing.xml",
-      folder.write("empty.xml", ""),
-      folder.write("truncated.xml", cascade.substr(0, cascade.size() / 3)),
-      folder.write("text.xml", "faces, please\n"),
+      folder.path(),
       folder.write("other.xml",
                    "<?xml version=\"1.0\"?>\n<opencv_storage>\n<camera>1</camera>\n"
                    "</opencv_storage>\n"),
-      folder.path(),
-      dangling,
-      // OpenCV's parser answers this one with a standard exception instead of its own.
-      folder.write("length-error.yml", "%YAML:1.\n a:5\n :"),
+      folder.write("reader-crash.xml", "<?xml n ="),
   };
   for (const fs::path& file : bad) {
     const Outcome run =

@@ -102,24 +102,40 @@ TEST(OpenCVLoad, GoesThroughItsFourStatesAndFreesEachCascadeOnce) {
   EXPECT_TRUE(held.expired());
 }
 
-TEST(OpenCVLoad, FilesWithoutACascadeFailToLoad) {
+TEST(OpenCVLoad, FilesWithoutACascadeFailToLoadAndSayWhy) {
   const test::TempFolder folder;
   const std::string cascade = test::contents(test::frontalFace());
   const std::filesystem::path good = folder.write("good.xml", cascade);
+  const std::filesystem::path dangling = folder / "dangling.xml";
+  std::filesystem::create_symlink(folder / "gone.xml", dangling);
+  struct Case {
+    std::filesystem::path file;
+    std::string reason;
+  };
   OpenCVLoad load("load");
-  for (const std::filesystem::path& file : {
-           folder / "missing.xml",
-           folder.write("empty.xml", ""),
-           folder.write("truncated.xml", cascade.substr(0, cascade.size() / 2)),
-           folder.write("text.xml", "not a file storage\n"),
+  for (const Case& c : std::vector<Case>{
+           {folder / "missing.xml", "no such file"},
+           {dangling, "no such file"},
+           {folder.path(), "a folder, not a cascade file"},
+           {folder.write("empty.xml", ""), "not an XML cascade file"},
+           {folder.write("text.xml", "not a file storage\n"), "not an XML cascade file"},
            // A valid file storage whose first object is a camera calibration, not a cascade.
-           test::sample("calibration.yml"),
-           folder.path(),
+           {test::sample("calibration.yml"), "not an XML cascade file"},
+           {folder.write("truncated.xml", cascade.substr(0, cascade.size() / 2)),
+            "holds no cascade that OpenCV can use"},
+           {folder.write("other.xml",
+                         "<?xml version=\"1.0\"?>\n<opencv_storage>\n"
+                         "<camera>1</camera>\n</opencv_storage>\n"),
+            "holds no cascade that OpenCV can use"},
+           // OpenCV's own reader dereferences null on this one.
+           {folder.write("crash.xml", "<?xml n ="), "OpenCV's cascade reader crashes on this file"},
        }) {
     EXPECT_EQ(runWith(load, good.string()), Output::Cascade);
     const auto held = watch(load);
-    test::stderrOf([&] { EXPECT_EQ(runWith(load, file.string()), Output::Null) << file; });
-    EXPECT_TRUE(held.expired()) << file;
+    const std::string err =
+        test::stderrOf([&] { EXPECT_EQ(runWith(load, c.file.string()), Output::Null) << c.file; });
+    EXPECT_EQ(err, "OpenCVLoad: " + c.file.string() + ": " + c.reason + "\n");
+    EXPECT_TRUE(held.expired()) << c.file;
   }
 }
 
