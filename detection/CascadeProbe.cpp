@@ -19,8 +19,10 @@ constexpr int kHoldsNone = 1;
 
 // In the child: only the reading, then an immediate exit that runs no handlers of the parent's.
 [[noreturn]] void readInChild(const std::filesystem::path& path, unsigned timeLimitSeconds) {
-  // A fault ends the child by its signal, without a sanitizer's or debugger's handler.
-  for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) std::signal(signal, SIG_DFL);
+  // A fault or the time limit ends the child by its signal, without a handler the parent may
+  // have installed (a sanitizer's, a fuzzer's).
+  for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGALRM})
+    std::signal(signal, SIG_DFL);
   if (const int quiet = open("/dev/null", O_WRONLY); quiet >= 0) {
     dup2(quiet, STDOUT_FILENO);
     dup2(quiet, STDERR_FILENO);
