@@ -1,4 +1,4 @@
-
+// The bridges between host images and OpenCV images: flip modes, channel counts, buffers.
 
 #include "TestSupport.hpp"
 #include "bridge/OpenCVImageToQCImage.hpp"

@@ -1,5 +1,11 @@
+// The plug-in's frame: registration, the module's exported symbol, port connection rules,
+// point structures and the reports of OpenCV's errors.
+
+#include <stdexcept>
+
 #include "TestSupport.hpp"
 #include "host/PluginModule.hpp"
+#include "plugin/OpenCVGuard.hpp"
 #include "plugin/OpenCVPlugin.hpp"
 
 namespace cvcomp {
@@ -106,15 +112,61 @@ TEST(OpenCVTypePort, ConnectsOnlyEqualNonZeroCodesAndThePlainVirtualPort) {
 
 TEST(PointStructures, NumberedKeysAndCentredUnitCoordinates) {
   EXPECT_EQ(numberedKey("Point", 0), "Point0000");
-  EXPECT_EQ(numberedKey("Line", 12), "Line0012");
   EXPECT_EQ(numberedKey("Object", 9999), "Object9999");
   EXPECT_EQ(numberedKey("Corner", 10000), "Corner10000");
   // One unit is half the width on both axes; Y grows with the row.
-  EXPECT_EQ(centredUnit({0, 0}, {640, 480}), cv::Point2f(-1.0f, -0.75f));
   EXPECT_EQ(centredUnit({0, 0}, {320, 240}), cv::Point2f(-1.0f, -0.75f));
   EXPECT_EQ(centredUnit({160, 120}, {320, 240}), cv::Point2f(0.0f, 0.0f));
   EXPECT_EQ(centredUnit({320, 240}, {320, 240}), cv::Point2f(1.0f, 0.75f));
   EXPECT_EQ(centredUnit({160, 280}, {320, 240}), cv::Point2f(0.0f, 1.0f));
+}
+
+cv::Exception failure(const std::string& what) {
+  return cv::Exception(cv::Error::StsBadArg, what, "call", "file.cpp", 7);
+}
+
+// OpenCV's report as one line.
+std::string line(const cv::Exception& error) {
+  const std::string text = error.what();
+  return text.ends_with('\n') ? text : text + '\n';
+}
+
+TEST(OpenCVErrorReports, ARepeatedReportIsPrintedOnceAndCountedUntilFlushed) {
+  const cv::Exception bad = failure("bad size");
+  const cv::Exception other = failure("bad type");
+  const std::string badText = line(bad);
+  testing::internal::CaptureStderr();
+  for (int frame = 0; frame < 1000; ++frame) reportOpenCVError("OpenCVCanny", bad);
+  // The first report is printed at once.
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "OpenCVCanny: " + badText);
+
+  testing::internal::CaptureStderr();
+  reportOpenCVError("OpenCVResize", bad);  // the same message from another patch
+  reportOpenCVError("OpenCVCanny", other);
+  reportOpenCVError("OpenCVResize", bad);
+  reportOpenCVError("OpenCVCanny", bad);
+  const std::string fresh = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(fresh, "OpenCVResize: " + badText + "OpenCVCanny: " + line(other));
+
+  testing::internal::CaptureStderr();
+  flushOpenCVErrorReports();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "OpenCVCanny: repeated 1000 more times: " + badText +
+                "OpenCVResize: repeated 1 more time: " + badText);
+
+  // After a flush, the next report is printed at once again; nothing is left to flush.
+  testing::internal::CaptureStderr();
+  reportOpenCVError("OpenCVCanny", bad);
+  flushOpenCVErrorReports();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "OpenCVCanny: " + badText);
+}
+
+TEST(OpenCVErrorReports, StandardExceptionsFromOpenCVAreErrorsOfTheCall) {
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(
+      guardOpenCV("OpenCVLoad", [] { throw std::length_error("basic_string::_M_create"); }));
+  EXPECT_TRUE(guardOpenCV("OpenCVLoad", [] {}));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "OpenCVLoad: basic_string::_M_create\n");
 }
 
 }  // namespace

@@ -30,6 +30,8 @@ namespace cvcomp::test {
 
 // A file of OpenCV's sample data; fails the test when it is missing.
 std::filesystem::path sample(const std::string& name);
+// The frontal-face cascade of opencv-data, in its current format.
+std::filesystem::path frontalFace();
 // A sample picture read as 8-bit BGR (imread's own layout).
 cv::Mat samplePicture(const std::string& name);
 // A sample picture in 8-bit gray, resized with area averaging when `size` is given.
@@ -118,7 +120,8 @@ struct Outcome {
   std::string out;
   std::string err;
 };
-// Runs the cvcomp program with `arguments` (already quoted for the shell), no standard input.
+// Runs the cvcomp program with `arguments` (already quoted for the shell), no standard input,
+// under a time limit.
 Outcome cvcomp(const std::string& arguments);
 // The path of an example composition.
 std::string example(const std::string& name);

@@ -1,0 +1,321 @@
+// The feature finders against the OpenCV functions they wrap: corners, chessboards and line
+// segments, in centred units.
+
+#include <algorithm>
+
+#include <opencv2/calib3d.hpp>
+
+#include "TestSupport.hpp"
+#include "features/OpenCVFindChessboardCorners.hpp"
+#include "features/OpenCVGoodFeaturesToTrack.hpp"
+#include "features/OpenCVHoughLines2.hpp"
+
+namespace cvcomp {
+namespace {
+
+using test::execute;
+
+struct Finder {
+  OpenCVGoodFeaturesToTrack patch{"features"};
+
+  std::shared_ptr<QCStructure> run(cv::Mat& image, bool find) {
+    test::feed(patch.inputImage, image);
+    patch.inputFindSignal.setBooleanValue(find);
+    EXPECT_TRUE(execute(patch));
+    return patch.outputPoints.structureValue();
+  }
+};
+
+// The corners that the patch's defaults (50 points, quality 0.01, distance 10) should find.
+std::vector<cv::Point2f> goodCorners(const cv::Mat& gray, int count = 50, float quality = 0.01f,
+                                     float distance = 10.0f) {
+  std::vector<cv::Point2f> found;
+  cv::goodFeaturesToTrack(gray, found, count, quality, distance, cv::noArray(), 7, false, 0.04f);
+  return found;
+}
+
+TEST(OpenCVGoodFeaturesToTrack, PublishesOpenCVsCornersInCentredUnits) {
+  cv::Mat gray = test::grayPicture("building.jpg");
+  Finder finder;
+  const std::vector<cv::Point2f> expected = goodCorners(gray);
+  ASSERT_EQ(expected.size(), 50u);
+  test::expectPointList(finder.run(gray, true).get(), "Point", expected, gray.size());
+
+  // A thousand at most, under consecutive keys from Point0000 to Point0999.
+  finder.patch.inputMaxPoints.setIndexValue(5000);
+  EXPECT_EQ(finder.patch.inputMaxPoints.indexValue(), 1000u);
+  finder.patch.inputQuality.setDoubleValue(0.001);
+  finder.patch.inputMinDistance.setDoubleValue(1.0);
+  finder.run(gray, false);
+  const std::vector<cv::Point2f> thousand = goodCorners(gray, 1000, 0.001f, 1.0f);
+  ASSERT_EQ(thousand.size(), 1000u);
+  test::expectPointList(finder.run(gray, true).get(), "Point", thousand, gray.size());
+
+  // Quality 0 is refused by OpenCV, which reports it: an empty list; a flat frame finds nothing.
+  finder.patch.inputQuality.setDoubleValue(0.0);
+  finder.run(gray, false);
+  EXPECT_NE(test::stderrOf([&] {
+              test::expectPointList(finder.run(gray, true).get(), "Point", {}, gray.size());
+            }).find("OpenCVGoodFeaturesToTrack: OpenCV("),
+            std::string::npos);
+  cv::Mat flat(240, 320, CV_8UC1, cv::Scalar(128));
+  finder.patch.inputQuality.setDoubleValue(0.01);
+  finder.run(flat, false);
+  test::expectPointList(finder.run(flat, true).get(), "Point", {}, flat.size());
+}
+
+TEST(OpenCVGoodFeaturesToTrack, SearchesOnRisingEdgesAndAfterResets) {
+  cv::Mat building = test::grayPicture("building.jpg");
+  cv::Mat sudoku = test::grayPicture("sudoku.png");
+  cv::Mat colour = test::samplePicture("building.jpg");
+  const std::vector<cv::Point2f> onBuilding = goodCorners(building), onSudoku = goodCorners(sudoku);
+  Finder finder;
+  EXPECT_EQ(finder.run(building, false), nullptr);
+  const std::shared_ptr<QCStructure> list = finder.run(building, true);
+  test::expectPointList(list.get(), "Point", onBuilding, building.size());
+  // Held YES over another image: no new search, the list stays as it is.
+  for (int frame = 0; frame < 3; ++frame) EXPECT_EQ(finder.run(sudoku, true), list);
+  test::expectPointList(list.get(), "Point", onBuilding, building.size());
+  // Falling and rising again searches the current image, refilling the same list.
+  EXPECT_EQ(finder.run(sudoku, false), list);
+  EXPECT_EQ(finder.run(sudoku, true), list);
+  test::expectPointList(list.get(), "Point", onSudoku, sudoku.size());
+  // After disable a held YES searches again.
+  finder.patch.disable(test::context());
+  EXPECT_EQ(finder.run(building, true), list);
+  test::expectPointList(list.get(), "Point", onBuilding, building.size());
+
+  // An unsuitable frame publishes nil; the signal, held YES all along, searches again on the
+  // first suitable frame, into a new list, while the one published before keeps its points.
+  std::shared_ptr<QCStructure> last = list;
+  for (const auto& [unsuitable, restore] :
+       std::initializer_list<std::pair<std::function<void()>, std::function<void()>>>{
+           {[&] { test::feed(finder.patch.inputImage, nullptr); }, [] {}},
+           {[&] { test::feed(finder.patch.inputImage, colour); }, [] {}},
+           {[&] { finder.patch.inputMaxPoints.setIndexValue(0); },
+            [&] { finder.patch.inputMaxPoints.setIndexValue(50); }}}) {
+    unsuitable();
+    EXPECT_TRUE(execute(finder.patch));
+    EXPECT_EQ(finder.patch.outputPoints.structureValue(), nullptr);
+    restore();
+    const std::shared_ptr<QCStructure> again = finder.run(building, true);
+    EXPECT_NE(again, last);
+    test::expectPointList(again.get(), "Point", onBuilding, building.size());
+    test::expectPointList(last.get(), "Point", onBuilding, building.size());
+    last = again;
+  }
+}
+
+std::vector<cv::Point2f> detect(const cv::Mat& image, cv::Size pattern,
+                                int flags = cv::CALIB_CB_ADAPTIVE_THRESH) {
+  std::vector<cv::Point2f> corners;
+  cv::findChessboardCorners(image, pattern, corners, flags);
+  return corners;
+}
+
+// Runs a search for `rows` × `columns` inner corners on `image`; the outputs equal `expected`.
+void expectSearch(OpenCVFindChessboardCorners& patch, cv::Mat& image, std::size_t rows,
+                  std::size_t columns, const std::vector<cv::Point2f>& expected, bool allFound) {
+  patch.inputInnerRows.setIndexValue(rows);
+  patch.inputInnerColumns.setIndexValue(columns);
+  patch.inputFind.setBooleanValue(true);
+  test::feed(patch.inputImage, image);
+  ASSERT_TRUE(execute(patch));
+  EXPECT_EQ(patch.outputAllFound.booleanValue(), allFound);
+  EXPECT_EQ(patch.outputCornerCount.indexValue(), expected.size());
+  test::expectPointList(patch.outputCorners.structureValue().get(), "Corner", expected,
+                        image.size());
+}
+
+TEST(OpenCVFindChessboardCorners, FindsEveryBoardOfTheSampleSet) {
+  // The calibration views of OpenCV's sample data, 9 × 6 inner corners each; there is no tenth.
+  for (int view : {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14}) {
+    const std::string name = cv::format("left%02d.jpg", view);
+    SCOPED_TRACE(name);
+    cv::Mat board = test::samplePicture(name);
+    OpenCVFindChessboardCorners patch("board");
+    const std::vector<cv::Point2f> corners = detect(board, {9, 6});
+    ASSERT_EQ(corners.size(), 54u);
+    expectSearch(patch, board, 9, 6, corners, true);
+  }
+}
+
+TEST(OpenCVFindChessboardCorners, PatternFlagsAndPartlyHiddenBoards) {
+  cv::Mat board = test::samplePicture("left01.jpg"), bgra;
+  cv::cvtColor(board, bgra, cv::COLOR_BGR2BGRA);
+  OpenCVFindChessboardCorners patch("board");
+  // Inner rows are the pattern's width.
+  const std::vector<cv::Point2f> transposed = detect(bgra, {6, 9});
+  ASSERT_NE(transposed, detect(bgra, {9, 6}));
+  expectSearch(patch, bgra, 6, 9, transposed, true);
+
+  // With the right part of the view gray, only an adaptive threshold without normalisation
+  // still finds this board.
+  cv::Mat grayed = board.clone();
+  cv::rectangle(grayed, cv::Rect(500, 0, 140, 480), cv::Scalar::all(128), cv::FILLED);
+  EXPECT_TRUE(patch.inputAdaptiveThreshold.booleanValue());
+  for (auto [adaptive, normalize, filter] :
+       {std::tuple{true, true, false}, {true, false, true}, {false, false, true}}) {
+    patch.inputAdaptiveThreshold.setBooleanValue(adaptive);
+    patch.inputNormalize.setBooleanValue(normalize);
+    patch.inputFilterQuads.setBooleanValue(filter);
+    const int flags = (adaptive ? cv::CALIB_CB_ADAPTIVE_THRESH : 0) |
+                      (normalize ? cv::CALIB_CB_NORMALIZE_IMAGE : 0) |
+                      (filter ? cv::CALIB_CB_FILTER_QUADS : 0);
+    expectSearch(patch, grayed, 9, 6, detect(grayed, {9, 6}, flags), adaptive && !normalize);
+  }
+
+  // A partly hidden board: what the detector reported, in a structure (never nil).
+  patch.inputAdaptiveThreshold.setBooleanValue(true);
+  patch.inputFilterQuads.setBooleanValue(false);
+  const std::vector<cv::Point2f> whole = detect(board, {9, 6});
+  ASSERT_EQ(whole.size(), 54u);
+  cv::rectangle(board, cv::Rect(cv::Point(whole[10]) - cv::Point(15, 15), cv::Size(30, 30)),
+                cv::Scalar::all(255), cv::FILLED);
+  expectSearch(patch, board, 9, 6, detect(board, {9, 6}), false);
+}
+
+TEST(OpenCVFindChessboardCorners, OutputsFreezeWhileTheSearchCannotRun) {
+  cv::Mat board = test::samplePicture("left02.jpg");
+  cv::Mat blank(480, 640, CV_8UC3, cv::Scalar::all(255));
+  cv::Mat twoChannels(480, 640, CV_8UC2, cv::Scalar::all(128));
+  OpenCVFindChessboardCorners patch("board");
+  // Find off from the start: the outputs keep their initial values.
+  test::feed(patch.inputImage, board);
+  ASSERT_TRUE(execute(patch));
+  EXPECT_EQ(patch.outputCorners.structureValue(), nullptr);
+  EXPECT_EQ(patch.outputCornerCount.indexValue(), 0u);
+  EXPECT_FALSE(patch.outputAllFound.booleanValue());
+
+  expectSearch(patch, board, 9, 6, detect(board, {9, 6}), true);
+  const auto found = patch.outputCorners.structureValue();
+  // Each failed run condition leaves the last search's outputs, even with a blank view waiting.
+  for (auto [image, rows, columns, find] : {std::tuple{static_cast<cv::Mat*>(nullptr), 9, 6, true},
+                                            {&blank, 2, 6, true},
+                                            {&blank, 9, 2, true},
+                                            {&blank, 9, 6, false}}) {
+    test::feed(patch.inputImage, image);
+    patch.inputInnerRows.setIndexValue(static_cast<std::size_t>(rows));
+    patch.inputInnerColumns.setIndexValue(static_cast<std::size_t>(columns));
+    patch.inputFind.setBooleanValue(find);
+    ASSERT_TRUE(execute(patch));
+    EXPECT_EQ(patch.outputCorners.structureValue(), found) << rows << columns << find;
+    EXPECT_EQ(patch.outputCornerCount.indexValue(), 54u);
+    EXPECT_TRUE(patch.outputAllFound.booleanValue());
+  }
+  // Level-triggered: while find stays on, every frame searches again.
+  expectSearch(patch, blank, 9, 6, {}, false);
+  EXPECT_NE(patch.outputCorners.structureValue(), found);
+  // An image the detector refuses is a search without corners, and OpenCV's report.
+  expectSearch(patch, board, 9, 6, detect(board, {9, 6}), true);
+  EXPECT_NE(test::stderrOf([&] {
+              expectSearch(patch, twoChannels, 9, 6, {}, false);
+            }).find("OpenCVFindChessboardCorners: OpenCV("),
+            std::string::npos);
+}
+
+// The Canny edge map of a sample picture's gray version.
+cv::Mat edgesOf(const std::string& name) {
+  cv::Mat edges;
+  cv::Canny(test::grayPicture(name), edges, 50.0, 150.0, 3);
+  return edges;
+}
+
+// The published structure read back, one row per member, checking each key and that each member
+// holds "X1", "Y1", "X2", "Y2" in this order as double-precision numbers.
+std::vector<std::vector<double>> publishedLines(const OpenCVHoughLines2& hough) {
+  static const QCStructure none;
+  std::vector<std::vector<double>> lines;
+  const QCStructure* structure = hough.outputLines.structureValue().get();
+  EXPECT_NE(structure, nullptr);
+  for (const auto& [key, member] : (structure ? *structure : none).members()) {
+    EXPECT_EQ(key, numberedKey("Line", lines.size()));
+    const QCStructure& line = *std::get<std::shared_ptr<QCStructure>>(member);
+    std::string names;
+    lines.emplace_back();
+    for (const auto& [name, value] : line.members()) {
+      EXPECT_FALSE(std::get<QCNumber>(value).single) << key << "." << name;
+      names += name;
+      lines.back().push_back(std::get<QCNumber>(value).value);
+    }
+    EXPECT_EQ(names, "X1Y1X2Y2") << key;
+  }
+  return lines;
+}
+
+// What the patch must publish for the segments of a direct transform of `edges`.
+std::vector<std::vector<double>> directLines(const cv::Mat& edges, float rho, double degrees,
+                                             int threshold, float length, float gap) {
+  std::vector<cv::Vec4i> segments;
+  cv::HoughLinesP(edges, segments, rho, static_cast<float>(degrees * 0.017453292519943295),
+                  threshold, length, gap);
+  EXPECT_GT(segments.size(), 5u);
+  std::vector<std::vector<double>> lines;
+  for (const cv::Vec4i& s : segments) {
+    const cv::Point2f a = test::unitOf(cv::Point2f(s[0], s[1]), edges.size());
+    const cv::Point2f b = test::unitOf(cv::Point2f(s[2], s[3]), edges.size());
+    lines.push_back({a.x, a.y, b.x, b.y});
+  }
+  return lines;
+}
+
+TEST(OpenCVHoughLines2, EqualsADirectTransformFromAFreshPatchOn) {
+  cv::Mat sudoku = edgesOf("sudoku.png"), building = edgesOf("building.jpg");
+  OpenCVHoughLines2 hough("hough");
+  test::feed(hough.inputImage, sudoku);
+  ASSERT_TRUE(execute(hough));
+  EXPECT_EQ(publishedLines(hough), directLines(sudoku, 1.0f, 1.0, 25, 50.0f, 15.0f));
+
+  // The ports at single precision; threshold 0 counts as 1.
+  test::feed(hough.inputImage, building);
+  hough.inputRho.setDoubleValue(2.0);
+  hough.inputTheta.setDoubleValue(0.5);
+  hough.inputMinLength.setDoubleValue(30.0);
+  hough.inputMaxGap.setDoubleValue(5.0);
+  for (std::size_t threshold : {0u, 40u}) {
+    hough.inputThreshold.setIndexValue(threshold);
+    ASSERT_TRUE(execute(hough));
+    EXPECT_EQ(publishedLines(hough),
+              directLines(building, 2.0f, 0.5, std::max<int>(1, static_cast<int>(threshold)), 30.0f,
+                          5.0f));
+  }
+}
+
+TEST(OpenCVHoughLines2, RefillsOneStructureEveryFrame) {
+  cv::Mat picture(100, 200, CV_8UC1, cv::Scalar(0)), empty = picture.clone();
+  cv::line(picture, {50, 25}, {150, 25}, 255);
+  cv::line(picture, {100, 50}, {100, 75}, 255);
+  cv::Mat colour(picture.size(), CV_8UC3, cv::Scalar::all(255));
+  cv::Mat deep(picture.size(), CV_16UC1, cv::Scalar(0));
+  OpenCVHoughLines2 hough("hough");
+  hough.inputMinLength.setDoubleValue(20.0);
+  // Each frame sets the output anew (so that it reaches downstream patches), with the same
+  // structure object refilled: first empty, then exactly two lines. Column 50, row 25 is
+  // (−0.5, −0.25); column 100, row 50 is the centre.
+  std::shared_ptr<QCStructure> first;
+  for (cv::Mat* image : {&empty, &picture, &picture}) {
+    const std::uint64_t stamp = hough.outputLines.stamp();
+    test::feed(hough.inputImage, *image);
+    ASSERT_TRUE(execute(hough));
+    EXPECT_GT(hough.outputLines.stamp(), stamp);
+    if (!first) first = hough.outputLines.structureValue();
+    ASSERT_EQ(hough.outputLines.structureValue(), first);
+    std::vector<std::vector<double>> found = publishedLines(hough);
+    std::sort(found.begin(), found.end());
+    using Lines = std::vector<std::vector<double>>;
+    const Lines two{{-0.5, -0.25, 0.5, -0.25}, {0.0, 0.25, 0.0, 0.0}};
+    EXPECT_EQ(found, image == &empty ? Lines{} : two);
+  }
+  // Colour input gives nil; an image the detector refuses, its report and an empty structure.
+  test::feed(hough.inputImage, colour);
+  ASSERT_TRUE(execute(hough));
+  EXPECT_EQ(hough.outputLines.structureValue(), nullptr);
+  test::feed(hough.inputImage, deep);
+  EXPECT_NE(test::stderrOf([&] { EXPECT_TRUE(execute(hough)); }).find("OpenCVHoughLines2: OpenCV("),
+            std::string::npos);
+  EXPECT_EQ(publishedLines(hough), std::vector<std::vector<double>>{});
+  EXPECT_EQ(hough.outputLines.structureValue(), first);
+}
+
+}  // namespace
+}  // namespace cvcomp
