@@ -69,7 +69,9 @@ std::string configure(Composition& composition, const RunOptions& options) {
       const std::vector<ImageSource*> sources = sourcesOf(composition);
       if (sources.empty()) return "--input: the composition has no ImageSource";
       const std::string& input = *options.input;
-      const bool named = input.starts_with("pattern:") || input.starts_with("camera:");
+      // Named sources and an empty text (which the source refuses) are passed on as they are.
+      const bool named =
+          input.empty() || input.starts_with("pattern:") || input.starts_with("camera:");
       const std::string location = named ? input : std::filesystem::absolute(input).string();
       for (ImageSource* source : sources) source->inputPath.setStringValue(location);
     }

@@ -83,6 +83,7 @@ TEST_F(BadInput, FrameSourcesThatCannotBeReadEndTheRunWithTheirName) {
       {(folder.path() / "no-pictures").string(), "the folder holds no pictures"},
       {"camera:97", "camera:97: the camera cannot be opened"},
       {"pattern:0x10", "a pattern needs a size WxH from 1x1 to 8192x8192"},
+      {"''", "no input: the path is empty"},
   };
   for (const Case& c : cases) {
     const Outcome run = cvcomp("run " + example("gray") + " --frames 5 --input " + c.input);
