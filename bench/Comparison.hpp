@@ -41,8 +41,12 @@ struct Measurement {
 
 // The composition through the evaluator against its hand loop, on frames decoded beforehand.
 Measurement compareInMemory(const Case& c, int rounds);
-// Whole `cvcomp run` invocations (decoding and JSON lines included) against the hand loop with
-// its own sequential decoding and JSON lines; per frame figures over whole runs.
+// Whole `cvcomp run` invocations (decoding and JSON lines included) against whole runs of the
+// hand loop as a program of its own, with its sequential decoding and JSON lines; per frame
+// figures over whole runs, process start included on both sides.
 Measurement compareEndToEnd(const Case& c, int rounds, const std::string& program);
+// The hand loop of an end-to-end case over its clip in one thread: open, decode, convert as the
+// runner's reader does, process, write a JSON line. Returns the frames processed.
+std::size_t runHandLoop(const Case& c);
 
 }  // namespace cvcomp::bench

@@ -78,6 +78,22 @@ void endToEnd(int rounds, const std::string& program, const std::string& only) {
     printRow(c.name, compareEndToEnd(c, rounds, program), "");
 }
 
+// The one end-to-end case named by `only`, by hand, printing nothing.
+int handRun(const std::string& only) {
+  const std::vector<Case> cases = selected(endToEndCases(), only);
+  if (cases.size() != 1) {
+    std::cerr << "cvcomp_bench: hand-run needs --only naming one end-to-end case\n";
+    return 2;
+  }
+  try {
+    runHandLoop(cases.front());
+  } catch (const std::exception& error) {
+    std::cerr << "cvcomp_bench: " << error.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -87,8 +103,10 @@ int main(int argc, char** argv) {
   int endToEndRounds = 3;
   std::string program = CVCOMP_PROGRAM;
   std::string only;
-  app.add_option("mode", mode, "in-memory, end-to-end or all")
-      ->check(CLI::IsMember({"in-memory", "end-to-end", "all"}));
+  app.add_option("mode", mode,
+                 "in-memory, end-to-end or all (hand-run: the end-to-end hand loop of the "
+                 "--only case, as the end-to-end mode starts it)")
+      ->check(CLI::IsMember({"in-memory", "end-to-end", "all", "hand-run"}));
   app.add_option("--rounds", rounds, "Rounds of each side in memory")->check(CLI::Range(1, 100));
   app.add_option("--end-to-end-rounds", endToEndRounds, "Whole runs of each side")
       ->check(CLI::Range(1, 100));
@@ -96,6 +114,7 @@ int main(int argc, char** argv) {
   app.add_option("--only", only, "Only the cases whose name holds this text");
   CLI11_PARSE(app, argc, argv);
 
+  if (mode == "hand-run") return handRun(only);
   std::printf(
       "ratio = hand loop ms / composition ms (throughput of the composition relative to "
       "the hand loop); noise = largest distance of a round from its median\n");
