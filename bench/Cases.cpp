@@ -96,12 +96,19 @@ std::vector<Case> endToEndCases() {
        270,
        {},
        [] { return faceLoop(2.1); }},
-      {"track-features.json, vtest.avi",
+      {"track-features.json, 200 points",
        kExamples + "track-features.json",
        kData + "vtest.avi",
        400,
        {},
        [] { return trackLoop(200); }},
+      // The tracker's default density, a lighter frame in which decoding weighs more.
+      {"track-features.json, 50 points",
+       kExamples + "track-features.json",
+       kData + "vtest.avi",
+       400,
+       {{"features.inputMaxPoints", "50"}},
+       [] { return trackLoop(50); }},
   };
 }
 

@@ -1,14 +1,21 @@
 #include "PointStructures.hpp"
 
-#include <cstdio>
+#include <algorithm>
+#include <charconv>
 
 namespace cvcomp {
 
 std::string numberedKey(std::string_view word, std::size_t index) {
+  // std::to_chars rather than a printf format: large structures make a key per member per frame.
   char digits[24];
-  std::snprintf(digits, sizeof digits, "%04zu", index);
-  std::string key(word);
-  key += digits;
+  const std::size_t length =
+      static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, index).ptr - digits);
+  constexpr std::size_t kPadded = 4;
+  std::string key;
+  key.reserve(word.size() + std::max(length, kPadded));
+  key += word;
+  if (length < kPadded) key.append(kPadded - length, '0');
+  key.append(digits, length);
   return key;
 }
 
