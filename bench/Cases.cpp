@@ -64,7 +64,7 @@ std::vector<Case> frameCases() {
       {"chessboard, left*.jpg",
        kExamples + "chessboard.json",
        kExamples + "chessboards",
-       13,
+       52,  // its 13 pictures four times
        {},
        chessboardLoop},
       {"resize 640x480 to 320x240",

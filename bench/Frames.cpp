@@ -31,8 +31,9 @@ std::vector<Bitmap> decodeFrames(const std::string& location, std::size_t count)
     if (decoded.empty()) break;
     frames.push_back(bitmapOf(decoded));
   }
-  // A picture yields one frame: the same pixels stand for every frame.
-  while (!frames.empty() && frames.size() < count) frames.push_back(frames.front());
+  // A picture or a short folder yields fewer frames than asked: they are taken again in turn.
+  const std::size_t read = frames.size();
+  while (read > 0 && frames.size() < count) frames.push_back(frames[frames.size() % read]);
   return frames;
 }
 

@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
   CLI::App app{"cvcomp_bench: compositions against hand-written OpenCV loops"};
   std::string mode = "all";
   int rounds = 7;
-  int endToEndRounds = 7;
+  int endToEndRounds = 11;
   std::string program = CVCOMP_PROGRAM;
   std::string only;
   app.add_option("mode", mode,
