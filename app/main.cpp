@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include "Commands.hpp"
+#include "LogPrinter.hpp"
 #include "NodeSetup.hpp"
 
 int main(int argc, char** argv) {
@@ -41,6 +42,7 @@ int main(int argc, char** argv) {
     return status == 0 ? kExitOk : kExitUsageError;
   }
 
+  setLogSink(stderrLogSink(false));
   QCNodeManager manager;
   try {
     registerAllNodes(manager);

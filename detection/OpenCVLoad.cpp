@@ -1,7 +1,6 @@
 #include "OpenCVLoad.hpp"
 
 #include <fstream>
-#include <iostream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +11,7 @@
 #include <cstdlib>
 
 #include "CascadeProbe.hpp"
+#include "host/Log.hpp"
 
 namespace cvcomp {
 
@@ -106,7 +106,7 @@ std::optional<std::string> refusal(const std::filesystem::path& path) {
 
 std::unique_ptr<cv::CascadeClassifier> OpenCVLoad::load(const std::filesystem::path& path) const {
   if (const std::optional<std::string> reason = refusal(path)) {
-    std::cerr << className() << ": " << path.string() << ": " << *reason << "\n";
+    logMessage(LogLevel::Warning, std::string(className()), path.string() + ": " + *reason);
     return nullptr;
   }
   auto loaded = std::make_unique<cv::CascadeClassifier>();

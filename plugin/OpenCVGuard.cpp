@@ -1,10 +1,11 @@
 #include "OpenCVGuard.hpp"
 
 #include <cstdint>
-#include <iostream>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "host/Log.hpp"
 
 namespace cvcomp {
 
@@ -24,7 +25,7 @@ class ReportBook {
   }
 
   void report(std::string_view patch, std::string message) {
-    if (!message.ends_with('\n')) message += '\n';
+    while (message.ends_with('\n')) message.pop_back();
     const std::lock_guard lock(mutex_);
     for (Entry& entry : entries_) {
       if (entry.patch == patch && entry.message == message) {
@@ -33,7 +34,7 @@ class ReportBook {
       }
     }
     if (entries_.size() == kMaxEntries) flushLocked();
-    std::cerr << patch << ": " << message << std::flush;
+    logMessage(LogLevel::Error, std::string(patch), message);
     entries_.push_back({std::string(patch), std::move(message), 0});
   }
 
@@ -55,10 +56,10 @@ class ReportBook {
   void flushLocked() {
     for (const Entry& entry : entries_) {
       if (entry.repeats == 0) continue;
-      std::cerr << entry.patch << ": repeated " << entry.repeats
-                << (entry.repeats == 1 ? " more time: " : " more times: ") << entry.message;
+      logMessage(LogLevel::Error, entry.patch,
+                 "repeated " + std::to_string(entry.repeats) +
+                     (entry.repeats == 1 ? " more time: " : " more times: ") + entry.message);
     }
-    std::cerr << std::flush;
     entries_.clear();
   }
 

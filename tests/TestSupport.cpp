@@ -10,7 +10,17 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "app/LogPrinter.hpp"
+
 namespace cvcomp::test {
+
+namespace {
+// The library's log reaches standard error as it does in the command, so tests read it there.
+const bool logPrinted = [] {
+  setLogSink(stderrLogSink(false));
+  return true;
+}();
+}  // namespace
 
 std::filesystem::path sample(const std::string& name) {
   const std::filesystem::path path = std::filesystem::path(CVCOMP_SAMPLE_DATA) / name;

@@ -4,7 +4,6 @@
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <iostream>
 #include <vector>
 
 #include <opencv2/imgcodecs.hpp>
@@ -12,6 +11,7 @@
 #include <opencv2/videoio.hpp>
 
 #include "FrameReader.hpp"
+#include "host/Log.hpp"
 
 namespace cvcomp {
 
@@ -77,7 +77,7 @@ class PictureSource final : public FrameSource {
       }
       if (single_) throw FrameSourceError(file.string() + ": not a readable picture");
       // One bad picture in a folder does not end the run.
-      std::cerr << "cvcomp: skipping " << file.string() << ": not a readable picture\n";
+      logMessage(LogLevel::Warning, {}, "skipping " + file.string() + ": not a readable picture");
     }
     if (read_ == 0)
       throw FrameSourceError("no readable picture among " + std::to_string(files_.size()) +

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
-#include <iostream>
+#include <string>
+
+#include "host/Log.hpp"
 
 namespace cvcomp {
 
@@ -20,8 +22,8 @@ void Pulse::parseFrames() {
     std::uint64_t frame = 0;
     const auto [end, error] = std::from_chars(item.data(), item.data() + item.size(), frame);
     if (error != std::errc() || end != item.data() + item.size()) {
-      std::cerr << "Pulse " << identifier() << ": ignoring \"" << item
-                << "\" in inputFrames: not a frame number\n";
+      logMessage(LogLevel::Warning, "Pulse " + identifier(),
+                 "ignoring \"" + std::string(item) + "\" in inputFrames: not a frame number");
       continue;
     }
     frames_.push_back(frame);
