@@ -1,7 +1,7 @@
 #include <iostream>
 
 #include "Commands.hpp"
-#include "JsonOutput.hpp"
+#include "host/JsonOutput.hpp"
 
 namespace cvcomp {
 

@@ -1,26 +1,18 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
-#include <fstream>
 #include <iostream>
 #include <memory>
 
 #include "Commands.hpp"
-#include "FrameWriter.hpp"
-#include "JsonOutput.hpp"
+#include "RunOutputs.hpp"
+#include "StopSignals.hpp"
 #include "host/CompositionFile.hpp"
-#include "host/QCObjectPorts.hpp"
-#include "host/patches/ImageSource.hpp"
+#include "host/Engine.hpp"
 
 namespace cvcomp {
 
 namespace {
-
-volatile std::sig_atomic_t stopRequested = 0;
-extern "C" void requestStop(int) {
-  stopRequested = 1;
-}
 
 // Frames and frames per second on a terminal, refreshed twice a second.
 class Progress {
@@ -54,31 +46,18 @@ int fail(int status, const std::string& message) {
   return status;
 }
 
-std::vector<ImageSource*> sourcesOf(const Composition& composition) {
-  std::vector<ImageSource*> sources;
-  for (const Composition::Patch& entry : composition.patches()) {
-    if (auto* source = dynamic_cast<ImageSource*>(entry.instance.get())) sources.push_back(source);
-  }
-  return sources;
-}
-
 // Applies --input and --set; returns an error message, empty when all went well.
-std::string configure(Composition& composition, const RunOptions& options) {
+std::string configure(Engine& engine, const RunOptions& options) {
   try {
-    if (options.input) {
-      const std::vector<ImageSource*> sources = sourcesOf(composition);
-      if (sources.empty()) return "--input: the composition has no ImageSource";
-      const std::string& input = *options.input;
-      // Named sources and an empty text (which the source refuses) are passed on as they are.
-      const bool named =
-          input.empty() || input.starts_with("pattern:") || input.starts_with("camera:");
-      const std::string location = named ? input : std::filesystem::absolute(input).string();
-      for (ImageSource* source : sources) source->inputPath.setStringValue(location);
-    }
+    if (options.input) engine.setInput(*options.input);
+  } catch (const CompositionError&) {
+    return "--input: the composition has no ImageSource";
+  }
+  try {
     for (const std::string& setting : options.settings) {
       const std::size_t equals = setting.find('=');
       if (equals == std::string::npos) return "--set " + setting + ": expected ID.PORT=VALUE";
-      setInputFromText(composition, setting.substr(0, equals), setting.substr(equals + 1));
+      setInputFromText(engine.composition(), setting.substr(0, equals), setting.substr(equals + 1));
     }
   } catch (const CompositionError& error) {
     return error.what();
@@ -86,92 +65,61 @@ std::string configure(Composition& composition, const RunOptions& options) {
   return {};
 }
 
+// The published picture that goes to the video: the first one.
+std::optional<std::string> firstPicture(const Composition& composition) {
+  for (const QCPort* port : composition.published()) {
+    if (port->kind() == PortKind::Image) return composition.pathOf(*port);
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 int runCommand(const RunOptions& options, const QCNodeManager& manager) {
-  std::unique_ptr<Composition> composition;
+  // Before any thread exists, so that every thread leaves the stop signals to the watcher.
+  StopSignals signals;
+  std::unique_ptr<Engine> engine;
   try {
-    composition = loadCompositionFile(options.composition, manager);
+    engine = Engine::fromFile(options.composition, manager);
   } catch (const CompositionError& error) {
     return fail(kExitUsageError, error.what());
   }
-  if (const std::string problem = configure(*composition, options); !problem.empty()) {
+  if (const std::string problem = configure(*engine, options); !problem.empty()) {
     return fail(kExitUsageError, problem);
   }
-
-  std::vector<std::pair<std::string, const QCPort*>> jsonOutputs;
-  const QCPort* videoOutput = nullptr;
-  for (const QCPort* port : composition->published()) {
-    if (writesAsJson(port->kind())) jsonOutputs.emplace_back(composition->pathOf(*port), port);
-    if (port->kind() == PortKind::Image && !videoOutput) videoOutput = port;
-  }
-  if (options.video && !videoOutput) {
+  const std::optional<std::string> picture = firstPicture(engine->composition());
+  if (options.video && !picture) {
     return fail(kExitUsageError, "--video: the composition publishes no image output");
   }
-
-  const std::vector<ImageSource*> sources = sourcesOf(*composition);
-  for (ImageSource* source : sources) {
-    if (!source->open()) return fail(kExitInputError, source->failure());
-  }
-  const double fps = sources.empty() ? 30.0 : sources.front()->framesPerSecond();
-
-  std::ofstream jsonFile;
-  std::ostream* json = nullptr;
-  if (options.json) {
-    if (*options.json == "-") {
-      json = &std::cout;
-    } else {
-      jsonFile.open(*options.json);
-      if (!jsonFile) return fail(kExitInputError, *options.json + ": cannot be written");
-      json = &jsonFile;
-    }
-  }
-  std::unique_ptr<FrameWriter> video;
-  try {
-    if (options.video) video = std::make_unique<FrameWriter>(*options.video, fps);
-  } catch (const FrameWriterError& error) {
-    return fail(kExitUsageError, error.what());
+  if (const std::optional<std::string> failure = engine->open()) {
+    return fail(kExitInputError, *failure);
   }
 
-  std::signal(SIGINT, requestStop);
-  std::signal(SIGTERM, requestStop);
-  QCContext context;
+  RunOutputs outputs;
+  if (const auto failure =
+          outputs.open(options.json, options.video, engine->framesPerSecond(), picture)) {
+    return fail(
+        options.json && failure->starts_with(*options.json) ? kExitInputError : kExitUsageError,
+        *failure);
+  }
+  std::optional<std::string> writeFailure;
+  engine->addObserver([&](const FrameResult& frame) {
+    if (writeFailure) return;
+    writeFailure = outputs.write(frame, engine->context().imageManager());
+    if (writeFailure) engine->requestStop();
+  });
   Progress progress(!options.quiet && isatty(STDERR_FILENO));
-  composition->start(context);
-  int status = kExitOk;
-  std::uint64_t frame = 0;
-  while (!stopRequested && (!options.frames || frame < *options.frames)) {
-    const double time = static_cast<double>(frame) / fps;
-    composition->renderFrame(context, frame, time);
-    bool ended = false;
-    for (ImageSource* source : sources) {
-      if (!source->failure().empty()) {
-        status = fail(kExitInputError, source->failure());
-        ended = true;
-      } else if (source->finished()) {
-        ended = true;
-      }
-    }
-    if (ended) break;
-    if (json) *json << frameLine(frame, time, jsonOutputs) << '\n';
-    if (video) {
-      if (const auto& image = static_cast<const QCImagePort*>(videoOutput)->imageValue()) {
-        try {
-          video->write(*image, context.imageManager(), frame);
-        } catch (const FrameWriterError& error) {
-          status = fail(kExitInputError, error.what());
-          break;
-        }
-      }
-    }
-    ++frame;
-    progress.frameDone(frame);
-  }
-  composition->stop(context);
-  progress.finish(frame);
-  if (json) json->flush();
-  if (json && !*json) return fail(kExitInputError, *options.json + ": write failed");
-  return status;
+  engine->addObserver([&](const FrameResult& frame) { progress.frameDone(frame.frame + 1); });
+
+  signals.watch([&] { engine->requestStop(); }, [&] { outputs.close(); },
+                std::chrono::milliseconds(1500));
+  const RunReport run = engine->run(options.frames);
+  progress.finish(run.frames);
+  const std::optional<std::string> closeFailure = outputs.close();
+  if (!run.failure.empty()) return fail(kExitInputError, run.failure);
+  if (writeFailure) return fail(kExitInputError, *writeFailure);
+  if (closeFailure) return fail(kExitInputError, *closeFailure);
+  return signals.received() != 0 ? 128 + signals.received() : kExitOk;
 }
 
 int checkCommand(const std::string& file, const QCNodeManager& manager) {

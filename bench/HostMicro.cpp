@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/JsonOutput.hpp"
+#include "host/JsonOutput.hpp"
 #include "host/Composition.hpp"
 #include "host/QCObjectPorts.hpp"
 #include "host/QCPatch.hpp"

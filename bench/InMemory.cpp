@@ -9,7 +9,7 @@
 #include "Comparison.hpp"
 #include "Frames.hpp"
 #include "MemoryFrames.hpp"
-#include "app/JsonOutput.hpp"
+#include "host/JsonOutput.hpp"
 #include "host/CompositionFile.hpp"
 #include "host/QCObjectPorts.hpp"
 #include "host/patches/HostPatches.hpp"

@@ -1,6 +1,9 @@
 #include "Composition.hpp"
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
+#include <queue>
 
 #include "Quoted.hpp"
 
@@ -9,7 +12,10 @@ namespace cvcomp {
 Composition::~Composition() {
   if (context_) stop(*context_);
   // No input keeps a value whose producer is about to go.
-  while (!connections_.empty()) disconnect(pathOf(*connections_.back().to));
+  for (auto c = connections_.rbegin(); c != connections_.rend(); ++c) {
+    c->to->setGenericValue(c->inputDefault);
+  }
+  connections_.clear();
   while (!patches_.empty()) patches_.pop_back();
 }
 
@@ -29,16 +35,51 @@ QCPatch& Composition::addPatch(std::string id, std::string_view className, Patch
   }
   instance->setOptions(std::move(options));
   QCPatch& created = *instance;
-  patches_.push_back({std::move(id), patchClass, std::move(instance), {}, 0, 0});
+  byId_.emplace(id, patches_.size());
+  byInstance_.emplace(&created, patches_.size());
+  patches_.push_back({std::move(id), patchClass, std::move(instance), {}});
   sorted_ = false;
+  if (context_) created.enable(*context_);
   return created;
 }
 
-QCPatch* Composition::patch(std::string_view id) const {
-  for (const Patch& entry : patches_) {
-    if (entry.id == id) return entry.instance.get();
+void Composition::removePatch(std::string_view id) {
+  QCPatch* removed = patch(id);
+  if (!removed) throw CompositionError("unknown patch " + inQuotes(id));
+  if (context_) removed->disable(*context_);
+  for (std::size_t c = connections_.size(); c-- > 0;) {
+    const Connection& connection = connections_[c];
+    if (&connection.from->patch() == removed || &connection.to->patch() == removed) {
+      disconnect(pathOf(*connection.to));
+    }
   }
-  return nullptr;
+  std::erase_if(published_, [&](const QCPort* port) {
+    if (&port->patch() != removed) return false;
+    publishedSet_.erase(port);
+    return true;
+  });
+  patches_.erase(patches_.begin() + static_cast<std::ptrdiff_t>(indexOf(*removed)));
+  reindex();
+}
+
+void Composition::reindex() {
+  byId_.clear();
+  byInstance_.clear();
+  for (std::size_t i = 0; i < patches_.size(); ++i) {
+    byId_.emplace(patches_[i].id, i);
+    byInstance_.emplace(patches_[i].instance.get(), i);
+  }
+  sorted_ = false;
+}
+
+QCPatch* Composition::patch(std::string_view id) const {
+  const auto found = byId_.find(std::string(id));
+  return found == byId_.end() ? nullptr : patches_[found->second].instance.get();
+}
+
+const QCPort* Composition::sourceOf(const QCPort& input) const {
+  const auto found = sourceOf_.find(&input);
+  return found == sourceOf_.end() ? nullptr : found->second;
 }
 
 QCPort& Composition::port(std::string_view path) const {
@@ -59,20 +100,24 @@ QCPort& Composition::port(std::string_view path) const {
 }
 
 std::string Composition::pathOf(const QCPort& port) const {
-  const Patch* owner = entryOf(port.patch());
-  return (owner ? owner->id : std::string("?")) + "." + port.name();
+  const auto found = byInstance_.find(&port.patch());
+  return (found == byInstance_.end() ? std::string("?") : patches_[found->second].id) + "." +
+         port.name();
 }
 
-void Composition::connect(std::string_view from, std::string_view to) {
+std::size_t Composition::indexOf(const QCPatch& patch) const {
+  return byInstance_.at(&patch);
+}
+
+std::pair<QCPort*, QCPort*> Composition::connectable(std::string_view from,
+                                                     std::string_view to) const {
   QCPort& output = port(from);
   QCPort& input = port(to);
   if (output.isInput()) throw CompositionError(inQuotes(from) + " is an input, not an output");
   if (!input.isInput()) throw CompositionError(inQuotes(to) + " is an output, not an input");
-  for (const Connection& existing : connections_) {
-    if (existing.to == &input) {
-      throw CompositionError(inQuotes(to) + " already has a connection, from " +
-                             inQuotes(pathOf(*existing.from)));
-    }
+  if (const auto existing = sourceOf_.find(&input); existing != sourceOf_.end()) {
+    throw CompositionError(inQuotes(to) + " already has a connection, from " +
+                           inQuotes(pathOf(*existing->second)));
   }
   if (!output.canConnectToPort(input) || !input.canConnectToPort(output)) {
     throw CompositionError("cannot connect " + inQuotes(from) + " (" +
@@ -80,12 +125,54 @@ void Composition::connect(std::string_view from, std::string_view to) {
                            " (" + std::string(portKindName(input.kind())) +
                            "): incompatible ports");
   }
-  if (reaches(input.patch(), output.patch())) {
+  return {&output, &input};
+}
+
+void Composition::connect(std::string_view from, std::string_view to) {
+  const auto [output, input] = connectable(from, to);
+  if (reaches(input->patch(), output->patch())) {
     throw CompositionError("connecting " + inQuotes(from) + " to " + inQuotes(to) +
                            " would make a cycle");
   }
+  addConnection(*output, *input);
+}
+
+void Composition::addConnection(QCPort& output, QCPort& input) {
   connections_.push_back({&output, &input, input.genericValue(), 0});
+  sourceOf_.emplace(&input, &output);
   sorted_ = false;
+}
+
+void Composition::connectAll(const std::vector<std::pair<std::string, std::string>>& pairs) {
+  const std::size_t before = connections_.size();
+  auto undo = [&] {
+    while (connections_.size() > before) disconnect(pathOf(*connections_.back().to));
+  };
+  // Every connection is checked as it is added; cycles are looked for once at the end, and only
+  // when there is one are the connections made again one by one to name the first that closes it.
+  auto oneByOne = [&] {
+    undo();
+    for (const auto& [from, to] : pairs) connect(from, to);
+  };
+  for (const auto& [from, to] : pairs) {
+    std::pair<QCPort*, QCPort*> ports;
+    try {
+      ports = connectable(from, to);
+    } catch (const CompositionError&) {
+      // A cycle among the connections before this one is the first refusal.
+      if (!sortPatches()) oneByOne();
+      undo();
+      throw;
+    }
+    addConnection(*ports.first, *ports.second);
+  }
+  if (sortPatches()) return;
+  try {
+    oneByOne();
+  } catch (const CompositionError&) {
+    undo();
+    throw;
+  }
 }
 
 void Composition::disconnect(std::string_view to) {
@@ -95,67 +182,75 @@ void Composition::disconnect(std::string_view to) {
   if (found == connections_.end()) throw CompositionError(inQuotes(to) + " has no connection");
   input.setGenericValue(found->inputDefault);
   connections_.erase(found);
+  sourceOf_.erase(&input);
   sorted_ = false;
 }
 
 void Composition::publish(std::string_view path) {
   QCPort& published = port(path);
-  if (std::find(published_.begin(), published_.end(), &published) != published_.end()) {
+  if (!publishedSet_.insert(&published).second) {
     throw CompositionError(inQuotes(path) + " is published twice");
   }
   published_.push_back(&published);
 }
 
-const Composition::Patch* Composition::entryOf(const QCPatch& patch) const {
-  for (const Patch& entry : patches_) {
-    if (entry.instance.get() == &patch) return &entry;
+void Composition::unpublish(std::string_view path) {
+  QCPort& published = port(path);
+  if (publishedSet_.erase(&published) == 0) {
+    throw CompositionError(inQuotes(path) + " is not published");
   }
-  return nullptr;
+  std::erase(published_, &published);
 }
 
 // Whether `to` can be reached from `from` along connections (a patch reaches itself).
 bool Composition::reaches(const QCPatch& from, const QCPatch& to) const {
-  std::vector<const QCPatch*> pending{&from};
-  std::vector<const QCPatch*> seen;
+  std::vector<std::vector<std::size_t>> outgoing(patches_.size());
+  for (const Connection& c : connections_) {
+    outgoing[indexOf(c.from->patch())].push_back(indexOf(c.to->patch()));
+  }
+  const std::size_t target = indexOf(to);
+  std::vector<bool> seen(patches_.size(), false);
+  std::vector<std::size_t> pending{indexOf(from)};
   while (!pending.empty()) {
-    const QCPatch* current = pending.back();
+    const std::size_t current = pending.back();
     pending.pop_back();
-    if (current == &to) return true;
-    if (std::find(seen.begin(), seen.end(), current) != seen.end()) continue;
-    seen.push_back(current);
-    for (const Connection& c : connections_) {
-      if (&c.from->patch() == current) pending.push_back(&c.to->patch());
-    }
+    if (current == target) return true;
+    if (seen[current]) continue;
+    seen[current] = true;
+    for (const std::size_t next : outgoing[current]) pending.push_back(next);
   }
   return false;
 }
 
 // Dependency order; patches that do not depend on each other keep the order they were added in.
-void Composition::sortPatches() {
-  if (sorted_) return;
-  sorted_ = true;
+bool Composition::sortPatches() {
+  if (sorted_) return true;
   const std::size_t count = patches_.size();
   std::vector<std::size_t> waitingFor(count, 0);
+  std::vector<std::vector<std::size_t>> outgoing(count);
   for (Patch& entry : patches_) entry.incoming.clear();
-  auto indexOf = [&](const QCPatch& patch) {
-    return static_cast<std::size_t>(entryOf(patch) - patches_.data());
-  };
   for (std::size_t c = 0; c < connections_.size(); ++c) {
+    const std::size_t source = indexOf(connections_[c].from->patch());
     const std::size_t target = indexOf(connections_[c].to->patch());
     patches_[target].incoming.push_back(c);
+    outgoing[source].push_back(target);
     ++waitingFor[target];
   }
   order_.clear();
-  std::vector<bool> placed(count, false);
-  while (order_.size() < count) {
-    std::size_t next = 0;
-    while (placed[next] || waitingFor[next] != 0) ++next;
-    placed[next] = true;
+  std::priority_queue<std::size_t, std::vector<std::size_t>, std::greater<>> ready;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (waitingFor[i] == 0) ready.push(i);
+  }
+  while (!ready.empty()) {
+    const std::size_t next = ready.top();
+    ready.pop();
     order_.push_back(next);
-    for (const Connection& c : connections_) {
-      if (&c.from->patch() == patches_[next].instance.get()) --waitingFor[indexOf(c.to->patch())];
+    for (const std::size_t target : outgoing[next]) {
+      if (--waitingFor[target] == 0) ready.push(target);
     }
   }
+  sorted_ = order_.size() == count;
+  return sorted_;
 }
 
 void Composition::start(QCContext& context) {
@@ -173,7 +268,7 @@ void Composition::stop(QCContext& context) {
 }
 
 bool Composition::isDue(const Patch& entry) const {
-  if (entry.executions == 0) return true;
+  if (entry.executions == 0 || entry.failedLastFrame) return true;
   if (entry.patchClass->traits.executionMode == kExecutionModeProvider) return true;
   if (entry.patchClass->traits.timeMode != kTimeModeNone) return true;
   for (const QCPort* candidate : entry.instance->ports()) {
@@ -183,6 +278,7 @@ bool Composition::isDue(const Patch& entry) const {
 }
 
 void Composition::renderFrame(QCContext& context, std::uint64_t frame, double time) {
+  using Clock = std::chrono::steady_clock;
   QCStructure arguments;
   arguments.addMember(QCNumber::withDouble(static_cast<double>(frame)), "frame");
   sortPatches();
@@ -194,19 +290,21 @@ void Composition::renderFrame(QCContext& context, std::uint64_t frame, double ti
       connection.to->setGenericValue(connection.from->genericValue());
       connection.deliveredStamp = connection.from->stamp();
     }
-    if (!isDue(entry)) continue;
-    entry.instance->execute(context, time, arguments);
-    // Inputs a patch writes back during its own execution do not make it due again.
+    entry.executedLastFrame = isDue(entry);
+    entry.lastMilliseconds = 0.0;
+    if (!entry.executedLastFrame) continue;
+    const Clock::time_point start = Clock::now();
+    entry.failedLastFrame = !entry.instance->execute(context, time, arguments);
+    entry.lastMilliseconds =
+        std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     entry.executedAt = QCPort::latestStamp();
     ++entry.executions;
   }
 }
 
 std::uint64_t Composition::executions(std::string_view id) const {
-  for (const Patch& entry : patches_) {
-    if (entry.id == id) return entry.executions;
-  }
-  return 0;
+  const auto found = byId_.find(std::string(id));
+  return found == byId_.end() ? 0 : patches_[found->second].executions;
 }
 
 }  // namespace cvcomp

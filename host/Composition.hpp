@@ -2,9 +2,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "QCNodeManager.hpp"
@@ -23,9 +25,13 @@ class CompositionError : public std::runtime_error {
 //
 // Each frame the patches run in dependency order. Before a patch runs, every connected input
 // whose upstream output received a new value is given that value. A patch executes when it has
-// not executed yet, when it is a provider or depends on time, or when one of its inputs received
-// a new value since its last execution; otherwise it keeps its outputs. Every set of an output
-// counts as a new value, even when the same object is set again.
+// not executed yet, when it is a provider or depends on time, when its last execution reported
+// failure, or when one of its inputs received a new value since its last execution; otherwise it
+// keeps its outputs. Every set of an output counts as a new value, even when the same object is
+// set again; a value a patch sets on its own inputs while it executes does not make it due.
+//
+// Patches, connections and published ports can be added and removed at any time between frames;
+// a patch added to a running composition is enabled, a removed one disabled first.
 class Composition {
  public:
   struct Patch {
@@ -35,6 +41,10 @@ class Composition {
     std::vector<std::size_t> incoming;  // indices of the connections into this patch
     std::uint64_t executedAt = 0;       // the newest port stamp when it last executed
     std::uint64_t executions = 0;
+    // The last frame's part: whether the patch executed, how long it took, whether it failed.
+    bool executedLastFrame = false;
+    bool failedLastFrame = false;
+    double lastMilliseconds = 0.0;
   };
   struct Connection {
     QCPort* from;
@@ -50,12 +60,20 @@ class Composition {
   ~Composition();
 
   QCPatch& addPatch(std::string id, std::string_view className, PatchOptions options = {});
+  // Removes the patch with its connections and published ports.
+  void removePatch(std::string_view id);
   void connect(std::string_view from, std::string_view to);
+  // Connects "from" to "to" for every pair, as connect would one after the other, in time linear
+  // in the size of the composition; on a refusal none of them is kept.
+  void connectAll(const std::vector<std::pair<std::string, std::string>>& pairs);
   // Removes the connection into `input` and gives the input back the value it had before.
   void disconnect(std::string_view to);
   void publish(std::string_view port);
+  void unpublish(std::string_view port);
 
   QCPatch* patch(std::string_view id) const;
+  // The output connected to `input`, or nullptr.
+  const QCPort* sourceOf(const QCPort& input) const;
   // "id.port" to the port; throws CompositionError naming what is unknown.
   QCPort& port(std::string_view path) const;
 
@@ -73,16 +91,25 @@ class Composition {
   std::uint64_t executions(std::string_view id) const;
 
  private:
-  const Patch* entryOf(const QCPatch& patch) const;
+  std::size_t indexOf(const QCPatch& patch) const;
+  // Checks everything about a new connection but cycles; gives the two ports.
+  std::pair<QCPort*, QCPort*> connectable(std::string_view from, std::string_view to) const;
+  void addConnection(QCPort& output, QCPort& input);
   bool reaches(const QCPatch& from, const QCPatch& to) const;
   bool isDue(const Patch& patch) const;
   // Orders the patches once after the last change, not after every patch and connection added.
-  void sortPatches();
+  // False when the connections hold a cycle.
+  bool sortPatches();
+  void reindex();
 
   const QCNodeManager& manager_;
   std::vector<Patch> patches_;
+  std::unordered_map<std::string, std::size_t> byId_;
+  std::unordered_map<const QCPatch*, std::size_t> byInstance_;
   std::vector<Connection> connections_;
+  std::unordered_map<const QCPort*, const QCPort*> sourceOf_;  // input to its output
   std::vector<QCPort*> published_;
+  std::set<const QCPort*> publishedSet_;
   std::vector<std::size_t> order_;
   bool sorted_ = true;
   QCContext* context_ = nullptr;

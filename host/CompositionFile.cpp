@@ -4,6 +4,7 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -165,7 +166,8 @@ std::string stringAt(const Json& object, std::string_view key, const std::string
   return found->get<std::string>();
 }
 
-void build(Composition& composition, const Json& document, const std::filesystem::path& origin) {
+void build(Composition& composition, const Json& document,
+           const std::optional<std::filesystem::path>& origin) {
   if (!document.is_object()) throw CompositionError("the file must hold a JSON object");
   expectOnly(document, {"patches", "connections", "publish"}, "the composition");
   const auto patches = document.find("patches");
@@ -187,14 +189,23 @@ void build(Composition& composition, const Json& document, const std::filesystem
   const auto connections = document.find("connections");
   if (connections != document.end()) {
     if (!connections->is_array()) throw CompositionError("\"connections\" must be an array");
-    for (const Json& connection : *connections) {
-      if (!connection.is_object()) {
-        throw CompositionError("a connection must be an object with \"from\" and \"to\"");
+    // All at once, so that loading costs the same whatever the order of the list; a malformed
+    // entry is reported after any refusal of the connections before it.
+    std::vector<std::pair<std::string, std::string>> pairs;
+    try {
+      for (const Json& connection : *connections) {
+        if (!connection.is_object()) {
+          throw CompositionError("a connection must be an object with \"from\" and \"to\"");
+        }
+        const std::string where = "connection " + connection.dump();
+        expectOnly(connection, {"from", "to"}, where);
+        pairs.emplace_back(stringAt(connection, "from", where), stringAt(connection, "to", where));
       }
-      expectOnly(connection, {"from", "to"}, "connection " + connection.dump());
-      composition.connect(stringAt(connection, "from", "connection " + connection.dump()),
-                          stringAt(connection, "to", "connection " + connection.dump()));
+    } catch (const CompositionError&) {
+      composition.connectAll(pairs);
+      throw;
     }
+    composition.connectAll(pairs);
   }
 
   const auto published = document.find("publish");
@@ -208,7 +219,8 @@ void build(Composition& composition, const Json& document, const std::filesystem
 }
 
 std::unique_ptr<Composition> load(std::string_view text, const std::string& name,
-                                  const std::filesystem::path& url, const QCNodeManager& manager) {
+                                  const std::optional<std::filesystem::path>& url,
+                                  const QCNodeManager& manager) {
   try {
     auto composition = std::make_unique<Composition>(manager);
     build(*composition, parse(text), url);
@@ -218,12 +230,83 @@ std::unique_ptr<Composition> load(std::string_view text, const std::string& name
   }
 }
 
+std::optional<Json> fileValue(const QCStructure& structure) {
+  Json object = Json::object();
+  for (const auto& [key, member] : structure.members()) {
+    std::optional<Json> value = std::visit(
+        [](const auto& held) -> std::optional<Json> {
+          using T = std::decay_t<decltype(held)>;
+          if constexpr (std::is_same_v<T, QCNumber>) {
+            if (!std::isfinite(held.value)) return std::nullopt;
+            return held.value;
+          } else if constexpr (std::is_same_v<T, std::shared_ptr<QCStructure>>) {
+            return held ? fileValue(*held) : std::nullopt;
+          } else {
+            return Json(held);
+          }
+        },
+        member);
+    if (value) object[key] = std::move(*value);
+  }
+  return object;
+}
+
+// An input's value as a composition file gives it, or nothing for a value no file can hold.
+std::optional<Json> fileValue(const PortValue& value) {
+  if (const auto* number = std::get_if<double>(&value)) {
+    return std::isfinite(*number) ? std::optional<Json>(*number) : std::nullopt;
+  }
+  if (const auto* index = std::get_if<std::size_t>(&value)) return Json(*index);
+  if (const auto* flag = std::get_if<bool>(&value)) return Json(*flag);
+  if (const auto* text = std::get_if<std::string>(&value)) return Json(*text);
+  if (const auto* structure = std::get_if<std::shared_ptr<QCStructure>>(&value)) {
+    return *structure ? fileValue(**structure) : std::nullopt;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
+
+std::string compositionDocument(const Composition& composition) {
+  Json patches = Json::object();
+  for (const Composition::Patch& entry : composition.patches()) {
+    Json patch = {{"class", entry.patchClass->name}};
+    const std::unique_ptr<QCPatch> fresh = entry.patchClass->create(entry.id);
+    Json inputs = Json::object();
+    for (const QCPort* port : entry.instance->ports()) {
+      if (!port->isInput() || composition.sourceOf(*port)) continue;
+      std::optional<Json> value = fileValue(port->genericValue());
+      const QCPort* untouched = fresh ? fresh->port(port->name()) : nullptr;
+      if (value && (!untouched || fileValue(untouched->genericValue()) != value)) {
+        inputs[port->name()] = std::move(*value);
+      }
+    }
+    if (!inputs.empty()) patch["inputs"] = std::move(inputs);
+    patches[entry.id] = std::move(patch);
+  }
+  Json connections = Json::array();
+  for (const Composition::Connection& connection : composition.connections()) {
+    connections.push_back({{"from", composition.pathOf(*connection.from)},
+                           {"to", composition.pathOf(*connection.to)}});
+  }
+  Json published = Json::array();
+  for (const QCPort* port : composition.published()) published.push_back(composition.pathOf(*port));
+  return Json{{"patches", std::move(patches)},
+              {"connections", std::move(connections)},
+              {"publish", std::move(published)}}
+      .dump(2);
+}
 
 std::unique_ptr<Composition> loadCompositionText(std::string_view text,
                                                  const std::filesystem::path& origin,
                                                  const QCNodeManager& manager) {
   return load(text, origin.string(), origin, manager);
+}
+
+std::unique_ptr<Composition> loadCompositionText(std::string_view text, const std::string& name,
+                                                 const std::optional<std::filesystem::path>& file,
+                                                 const QCNodeManager& manager) {
+  return load(text, name, file, manager);
 }
 
 void setInputFromText(Composition& composition, std::string_view path, std::string_view text) {

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "Composition.hpp"
@@ -24,6 +26,14 @@ std::unique_ptr<Composition> loadCompositionFile(const std::filesystem::path& fi
 std::unique_ptr<Composition> loadCompositionText(std::string_view text,
                                                  const std::filesystem::path& origin,
                                                  const QCNodeManager& manager);
+// The same with a name for messages and the file its patches resolve paths against, if any.
+std::unique_ptr<Composition> loadCompositionText(std::string_view text, const std::string& name,
+                                                 const std::optional<std::filesystem::path>& file,
+                                                 const QCNodeManager& manager);
+
+// The composition in the file format: its patches with the inputs whose values differ from a new
+// patch's, its connections and its published ports. Loading it gives the same composition.
+std::string compositionDocument(const Composition& composition);
 
 // Sets the input "id.port" from text as a composition file would give it: the text is read as
 // JSON when it is JSON (5, true, {"X": 0.5}) and taken as a string otherwise. Throws

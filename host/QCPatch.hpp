@@ -28,6 +28,24 @@ inline constexpr int kExecutionModeProvider = 1;
 inline constexpr int kTimeModeNone = 0;
 inline constexpr int kTimeModeTimeBase = 1;
 
+// What a patch that brings frames into a composition tells the host that runs it: a video, a
+// folder of pictures or a camera can end or fail, and has a frame rate.
+class FrameProvider {
+ public:
+  // Opens the frames now, so that a failure shows before the first frame. False on failure.
+  virtual bool openFrames() = 0;
+  // Takes frames from `location` (a file, a folder, camera:N, pattern:WxH) from the next frame.
+  virtual void setFrameLocation(const std::string& location) = 0;
+  // Set once there are no more frames.
+  virtual bool framesEnded() const = 0;
+  // Why the frames could not be opened or read, naming the file; empty while all is well.
+  virtual const std::string& framesFailure() const = 0;
+  virtual double framesPerSecond() const = 0;
+
+ protected:
+  ~FrameProvider() = default;
+};
+
 // Base class of all patches. Ports are member fields declared with QC_PORT; they register
 // themselves here in declaration order. Class traits are static constants that a patch class may
 // replace; the values here are the host's defaults.
@@ -52,6 +70,9 @@ class QCPatch {
   virtual void enable(QCContext& /*context*/) {}
   virtual bool execute(QCContext& context, double time, const QCStructure& arguments) = 0;
   virtual void disable(QCContext& /*context*/) {}
+
+  // The patch's frames, for a patch that brings them into the composition.
+  virtual FrameProvider* frameProvider() { return nullptr; }
 
   const std::vector<QCPort*>& ports() const { return ports_; }
   QCPort* port(std::string_view name) const;

@@ -140,7 +140,7 @@ TEST(ImageSource, ReadsAFolderOfPicturesInNameOrder) {
   source.inputPath.setStringValue(folder.path().string());
   std::vector<cv::Mat> pictures;
   EXPECT_NE(test::stderrOf([&] {
-              for (int frame = 0; frame < 4 && !source.finished(); ++frame) {
+              for (int frame = 0; frame < 4 && !source.framesEnded(); ++frame) {
                 ASSERT_TRUE(test::execute(source));
                 const auto& image = source.outputImage.imageValue();
                 if (image) pictures.push_back(test::bitmapOf(*image));
@@ -151,8 +151,8 @@ TEST(ImageSource, ReadsAFolderOfPicturesInNameOrder) {
   EXPECT_EQ(pictures[0].size(), cv::Size(40, 30));
   EXPECT_EQ(pictures[0].at<cv::Vec4b>(0, 0), cv::Vec4b(10, 20, 30, 255));
   EXPECT_EQ(pictures[1].size(), cv::Size(20, 50));
-  EXPECT_TRUE(source.finished());
-  EXPECT_TRUE(source.failure().empty());
+  EXPECT_TRUE(source.framesEnded());
+  EXPECT_TRUE(source.framesFailure().empty());
 }
 
 TEST(Overlay, DrawsAtCentredYUpCoordinates) {

@@ -2,7 +2,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "TestSupport.hpp"
-#include "app/JsonOutput.hpp"
+#include "host/JsonOutput.hpp"
 #include "plugin/OpenCVPlugin.hpp"
 
 namespace cvcomp {

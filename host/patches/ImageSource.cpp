@@ -8,7 +8,16 @@ ImageSource::ImageSource(std::string identifier) : QCPatch(std::move(identifier)
   inputPath.setStringValue(kDefaultPath);
 }
 
-bool ImageSource::open() {
+void ImageSource::setFrameLocation(const std::string& location) {
+  // Named sources and an empty text (which opening refuses) are taken as they are.
+  const bool named =
+      location.empty() || location.starts_with("pattern:") || location.starts_with("camera:");
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(location, error);
+  inputPath.setStringValue(named || error ? location : absolute.string());
+}
+
+bool ImageSource::openFrames() {
   if (reader_ && openedPath_ == inputPath.stringValue()) return true;
   reader_.reset();
   openedPath_ = inputPath.stringValue();
@@ -27,7 +36,7 @@ bool ImageSource::open() {
 
 bool ImageSource::execute(QCContext& /*context*/, double /*time*/,
                           const QCStructure& /*arguments*/) {
-  if (!open() || finished_) {
+  if (!openFrames() || finished_) {
     outputImage.setImageValue(nullptr);
     return true;
   }

@@ -12,7 +12,7 @@ namespace cvcomp {
 
 // The frames of a video, a picture, a folder of pictures, a camera or the generated test scene,
 // one host image per frame. Relative paths resolve next to the composition file.
-class ImageSource final : public QCPatch {
+class ImageSource final : public QCPatch, public FrameProvider {
  public:
   QC_PATCH_CLASS(ImageSource)
   static constexpr bool isSafe = true;
@@ -24,14 +24,16 @@ class ImageSource final : public QCPatch {
   bool execute(QCContext& context, double time, const QCStructure& arguments) override;
   void disable(QCContext& context) override;
 
-  // Set once the source has no more frames; outputImage then carries nil.
-  bool finished() const { return finished_; }
-  // Why the source could not be opened or read; empty while all is well.
-  const std::string& failure() const { return failure_; }
+  FrameProvider* frameProvider() override { return this; }
+
+  bool openFrames() override;
+  // Paths relative to the working folder are taken as such, not next to the composition file.
+  void setFrameLocation(const std::string& location) override;
+  // Once the source has no more frames, outputImage carries nil.
+  bool framesEnded() const override { return finished_; }
+  const std::string& framesFailure() const override { return failure_; }
   // The source's frame rate, or 30 until a source is open.
-  double framesPerSecond() const { return reader_ ? reader_->framesPerSecond() : 30.0; }
-  // Opens the source now, so that a failure shows before the first frame. Returns false on failure.
-  bool open();
+  double framesPerSecond() const override { return reader_ ? reader_->framesPerSecond() : 30.0; }
 
   QC_PORT(QCStringPort, inputPath);
   QC_PORT(QCImagePort, outputImage);

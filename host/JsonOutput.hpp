@@ -6,8 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "host/QCPort.hpp"
-#include "host/QCStructure.hpp"
+#include "QCPort.hpp"
+#include "QCStructure.hpp"
 
 namespace cvcomp {
 
