@@ -28,7 +28,8 @@ std::optional<std::string> RunOutputs::open(const std::optional<std::string>& js
 std::optional<std::string> RunOutputs::write(const FrameResult& frame, QCImageManager& images) {
   const std::lock_guard lock(mutex_);
   if (closed_) return std::nullopt;
-  if (json_) *json_ << frame.jsonLine() << '\n';
+  // Line by line, so that every frame written is in the file whatever ends the run.
+  if (json_) *json_ << frame.jsonLine() << '\n' << std::flush;
   if (video_) {
     for (const auto& [path, image] : frame.pictures()) {
       if (path != picture_ || !image) continue;

@@ -7,8 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "host/JsonOutput.hpp"
 #include "host/Composition.hpp"
+#include "host/Engine.hpp"
+#include "host/JsonOutput.hpp"
 #include "host/QCObjectPorts.hpp"
 #include "host/QCPatch.hpp"
 #include "host/QCValuePorts.hpp"
@@ -65,25 +66,23 @@ std::string pathOf(int index, const char* port) {
   return path;
 }
 
-// `count` Increment patches "p0", "p1", ... each connected to the one before.
+// `count` Increment patches "p0", "p1", ... each connected to the one before, run by an engine.
 struct Chain {
-  explicit Chain(int count) : composition(manager()) {
+  explicit Chain(int count) {
+    auto composition = std::make_unique<Composition>(manager());
     for (int i = 0; i < count; ++i) {
-      composition.addPatch(idOf(i), "Increment");
-      if (i > 0) composition.connect(pathOf(i - 1, "outputNumber"), pathOf(i, "inputNumber"));
+      composition->addPatch(idOf(i), "Increment");
+      if (i > 0) composition->connect(pathOf(i - 1, "outputNumber"), pathOf(i, "inputNumber"));
     }
-    composition.start(context);
+    engine = std::make_unique<Engine>(std::move(composition), manager(), "chain", std::nullopt);
     render();  // the first frame executes every patch
   }
-  ~Chain() { composition.stop(context); }
-  void render() { composition.renderFrame(context, frame++, 0.0); }
+  void render() { engine->step(); }
   QCNumberPort& input() {
-    return static_cast<QCNumberPort&>(composition.port(pathOf(0, "inputNumber")));
+    return static_cast<QCNumberPort&>(engine->composition().port(pathOf(0, "inputNumber")));
   }
 
-  QCContext context;
-  Composition composition;
-  std::uint64_t frame = 0;
+  std::unique_ptr<Engine> engine;
 };
 
 // A point list as the tracker publishes it: "Point0000"... with X, Y, pX, pY in single precision.

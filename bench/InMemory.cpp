@@ -9,8 +9,9 @@
 #include "Comparison.hpp"
 #include "Frames.hpp"
 #include "MemoryFrames.hpp"
-#include "host/JsonOutput.hpp"
 #include "host/CompositionFile.hpp"
+#include "host/Engine.hpp"
+#include "host/JsonOutput.hpp"
 #include "host/QCObjectPorts.hpp"
 #include "host/patches/HostPatches.hpp"
 #include "plugin/ImageBuffer.hpp"
@@ -33,8 +34,8 @@ const QCNodeManager& manager() {
   return registry;
 }
 
-// The case's composition with its source replaced by frames held in memory.
-std::unique_ptr<Composition> loadInMemory(const Case& c, const std::vector<Bitmap>& frames) {
+// The case's composition with its source replaced by frames held in memory, in an engine.
+std::unique_ptr<Engine> loadInMemory(const Case& c, const std::vector<Bitmap>& frames) {
   std::ifstream file(c.composition);
   if (!file) throw std::runtime_error(c.composition + ": cannot be read");
   nlohmann::ordered_json json = nlohmann::ordered_json::parse(file);
@@ -47,7 +48,7 @@ std::unique_ptr<Composition> loadInMemory(const Case& c, const std::vector<Bitma
   for (const Composition::Patch& entry : composition->patches()) {
     if (auto* source = dynamic_cast<MemoryFrames*>(entry.instance.get())) source->setFrames(frames);
   }
-  return composition;
+  return std::make_unique<Engine>(std::move(composition), manager(), c.composition, std::nullopt);
 }
 
 // The members of the published structures, as the JSON line writes them.
@@ -73,14 +74,14 @@ struct Round {
 // load of the machine and neither always finds the frame just read by the other. Frame 0 is left
 // out of the per-frame times: it loads cascades and allocates the buffers later frames reuse.
 Round runRound(const Case& c, const std::vector<Bitmap>& frames) {
-  const std::unique_ptr<Composition> composition = loadInMemory(c, frames);
+  const std::unique_ptr<Engine> engine = loadInMemory(c, frames);
   const std::unique_ptr<HandLoop> hand = c.handLoop();
   std::vector<std::pair<std::string, const QCPort*>> jsonOutputs;
-  for (const QCPort* port : composition->published()) {
-    if (writesAsJson(port->kind())) jsonOutputs.emplace_back(composition->pathOf(*port), port);
+  for (const QCPort* port : engine->composition().published()) {
+    if (writesAsJson(port->kind())) {
+      jsonOutputs.emplace_back(engine->composition().pathOf(*port), port);
+    }
   }
-  QCContext context;
-  composition->start(context);
   Round round;
   std::uint64_t allocationsAfterWarmUp = 0;
   for (std::size_t i = 0; i < frames.size(); ++i) {
@@ -88,7 +89,7 @@ Round runRound(const Case& c, const std::vector<Bitmap>& frames) {
     const double counted = i > 0 ? 1.0 : 0.0;
     auto evaluate = [&] {
       const Clock::time_point start = Clock::now();
-      composition->renderFrame(context, i, time);
+      engine->step();
       round.compositionMs += counted * millisecondsSince(start);
     };
     auto byHand = [&] {
@@ -112,7 +113,6 @@ Round runRound(const Case& c, const std::vector<Bitmap>& frames) {
     }
   }
   round.steadyAllocations = ImageBuffer::allocationCount() - allocationsAfterWarmUp;
-  composition->stop(context);
   const double timed = static_cast<double>(frames.size() - 1);
   round.compositionMs /= timed;
   round.handMs /= timed;

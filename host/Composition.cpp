@@ -145,14 +145,19 @@ void Composition::addConnection(QCPort& output, QCPort& input) {
 
 void Composition::connectAll(const std::vector<std::pair<std::string, std::string>>& pairs) {
   const std::size_t before = connections_.size();
-  auto undo = [&] {
+  // Each connection is checked as it is added, cycles once at the end; only when there is one is
+  // the first connection that closes it looked for, by halving the list.
+  auto refuseCycle = [&] {
+    std::size_t acyclic = before, cyclic = connections_.size();
+    while (cyclic - acyclic > 1) {
+      const std::size_t middle = acyclic + (cyclic - acyclic) / 2;
+      (holdsCycle(middle) ? cyclic : acyclic) = middle;
+    }
+    const std::string from = pathOf(*connections_[cyclic - 1].from);
+    const std::string to = pathOf(*connections_[cyclic - 1].to);
     while (connections_.size() > before) disconnect(pathOf(*connections_.back().to));
-  };
-  // Every connection is checked as it is added; cycles are looked for once at the end, and only
-  // when there is one are the connections made again one by one to name the first that closes it.
-  auto oneByOne = [&] {
-    undo();
-    for (const auto& [from, to] : pairs) connect(from, to);
+    throw CompositionError("connecting " + inQuotes(from) + " to " + inQuotes(to) +
+                           " would make a cycle");
   };
   for (const auto& [from, to] : pairs) {
     std::pair<QCPort*, QCPort*> ports;
@@ -160,19 +165,37 @@ void Composition::connectAll(const std::vector<std::pair<std::string, std::strin
       ports = connectable(from, to);
     } catch (const CompositionError&) {
       // A cycle among the connections before this one is the first refusal.
-      if (!sortPatches()) oneByOne();
-      undo();
+      if (holdsCycle(connections_.size())) refuseCycle();
+      while (connections_.size() > before) disconnect(pathOf(*connections_.back().to));
       throw;
     }
     addConnection(*ports.first, *ports.second);
   }
-  if (sortPatches()) return;
-  try {
-    oneByOne();
-  } catch (const CompositionError&) {
-    undo();
-    throw;
+  if (holdsCycle(connections_.size())) refuseCycle();
+}
+
+bool Composition::holdsCycle(std::size_t count) const {
+  std::vector<std::size_t> waitingFor(patches_.size(), 0);
+  std::vector<std::vector<std::size_t>> outgoing(patches_.size());
+  for (std::size_t c = 0; c < count; ++c) {
+    const std::size_t target = indexOf(connections_[c].to->patch());
+    outgoing[indexOf(connections_[c].from->patch())].push_back(target);
+    ++waitingFor[target];
   }
+  std::vector<std::size_t> ready;
+  for (std::size_t i = 0; i < patches_.size(); ++i) {
+    if (waitingFor[i] == 0) ready.push_back(i);
+  }
+  std::size_t placed = 0;
+  while (!ready.empty()) {
+    const std::size_t next = ready.back();
+    ready.pop_back();
+    ++placed;
+    for (const std::size_t target : outgoing[next]) {
+      if (--waitingFor[target] == 0) ready.push_back(target);
+    }
+  }
+  return placed != patches_.size();
 }
 
 void Composition::disconnect(std::string_view to) {
@@ -223,8 +246,8 @@ bool Composition::reaches(const QCPatch& from, const QCPatch& to) const {
 }
 
 // Dependency order; patches that do not depend on each other keep the order they were added in.
-bool Composition::sortPatches() {
-  if (sorted_) return true;
+void Composition::sortPatches() {
+  if (sorted_) return;
   const std::size_t count = patches_.size();
   std::vector<std::size_t> waitingFor(count, 0);
   std::vector<std::vector<std::size_t>> outgoing(count);
@@ -249,8 +272,7 @@ bool Composition::sortPatches() {
       if (--waitingFor[target] == 0) ready.push(target);
     }
   }
-  sorted_ = order_.size() == count;
-  return sorted_;
+  sorted_ = true;
 }
 
 void Composition::start(QCContext& context) {

@@ -97,9 +97,10 @@ class Composition {
   void addConnection(QCPort& output, QCPort& input);
   bool reaches(const QCPatch& from, const QCPatch& to) const;
   bool isDue(const Patch& patch) const;
+  // Whether the first `count` connections hold a cycle.
+  bool holdsCycle(std::size_t count) const;
   // Orders the patches once after the last change, not after every patch and connection added.
-  // False when the connections hold a cycle.
-  bool sortPatches();
+  void sortPatches();
   void reindex();
 
   const QCNodeManager& manager_;

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "detection/OpenCVLoad.hpp"
-#include "host/CompositionFile.hpp"
+#include "host/Engine.hpp"
 #include "host/QCObjectPorts.hpp"
 #include "host/patches/HostPatches.hpp"
 #include "plugin/ImageBuffer.hpp"
@@ -40,17 +40,14 @@ TEST_P(LongRun, SteadyFramesAllocateNoBufferAndKeepTheirMemory) {
   QCNodeManager manager;
   registerHostPatches(manager);
   OpenCVPlugin::registerNodesWithManager(manager);
-  const auto composition =
-      loadCompositionFile(std::string(CVCOMP_EXAMPLES) + "/" + GetParam() + ".json", manager);
-  // Every example reads its frames through the source "src".
-  setInputFromText(*composition, "src.inputPath", "pattern:160x120");
-  QCContext context;
-  composition->start(context);
-  std::uint64_t frame = 0;
-  for (; frame < kWarmUpFrames; ++frame) composition->renderFrame(context, frame, frame / 30.0);
+  const auto engine =
+      Engine::fromFile(std::string(CVCOMP_EXAMPLES) + "/" + GetParam() + ".json", manager);
+  engine->setInput("pattern:160x120");
+  ASSERT_EQ(engine->run(kWarmUpFrames).frames, kWarmUpFrames);
   const std::uint64_t allocations = ImageBuffer::allocationCount();
   const long resident = residentBytes();
-  for (; frame < kFrames; ++frame) composition->renderFrame(context, frame, frame / 30.0);
+  ASSERT_EQ(engine->run(kFrames - kWarmUpFrames).frames, kFrames - kWarmUpFrames);
+  const Composition* composition = &engine->composition();
 
   EXPECT_EQ(ImageBuffer::allocationCount() - allocations, 0u);
   const long growth = residentBytes() - resident;
@@ -69,7 +66,6 @@ TEST_P(LongRun, SteadyFramesAllocateNoBufferAndKeepTheirMemory) {
           << composition->pathOf(*port);
     }
   }
-  composition->stop(context);
 }
 
 INSTANTIATE_TEST_SUITE_P(Examples, LongRun,

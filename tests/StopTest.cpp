@@ -1,0 +1,130 @@
+// Stopping a run with a signal while a patch is busy: the run ends within 2 seconds, and every
+// frame completed before is in the JSON lines and in a video that plays.
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <thread>
+
+#include <opencv2/videoio.hpp>
+
+#include "TestSupport.hpp"
+
+extern char** environ;
+
+namespace cvcomp {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kBusyComposition = R"({
+  "patches": {
+    "src": {"class": "ImageSource", "inputs": {"inputPath": "pattern:64x48"}},
+    "toCV": {"class": "QCImageToOpenCVImage"},
+    "toHost": {"class": "OpenCVImageToQCImage"},
+    "busy": {"class": "Busy", "inputs": {"inputBusyFrom": 5, "inputSeconds": 600}}
+  },
+  "connections": [
+    {"from": "src.outputImage", "to": "toCV.inputImage"},
+    {"from": "toCV.outputImage", "to": "toHost.inputImage"}
+  ],
+  "publish": ["busy.outputFrame", "toHost.outputImage"]
+})";
+
+// A cvcomp run in the background with the busy plug-in module.
+class BackgroundRun {
+ public:
+  explicit BackgroundRun(const std::vector<std::string>& arguments) {
+    std::vector<std::string> environment{std::string("CVCOMP_PLUGIN=") + CVCOMP_BUSY_PLUGIN};
+    for (char** variable = environ; *variable; ++variable) environment.emplace_back(*variable);
+    std::vector<char*> argv{const_cast<char*>(CVCOMP_PROGRAM)};
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& variable : environment) envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    EXPECT_EQ(posix_spawn(&pid_, CVCOMP_PROGRAM, nullptr, nullptr, argv.data(), envp.data()), 0);
+  }
+  ~BackgroundRun() {
+    if (pid_ > 0 && !status_) kill(pid_, SIGKILL), wait(std::chrono::seconds(10));
+  }
+  void signal(int number) const { kill(pid_, number); }
+  // The exit status, or nothing while it runs after `limit`.
+  std::optional<int> wait(std::chrono::milliseconds limit) {
+    const Clock::time_point end = Clock::now() + limit;
+    while (!status_ && Clock::now() < end) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    }
+    return status_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+};
+
+std::size_t lineCount(const std::filesystem::path& file) {
+  const std::string text = test::contents(file);
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+struct StopCase {
+  std::string name;
+  std::vector<int> signals;
+  int status;
+  friend void PrintTo(const StopCase& stop, std::ostream* out) { *out << stop.name; }
+};
+
+class Stop : public testing::TestWithParam<StopCase> {};
+
+TEST_P(Stop, EndsWithinTwoSecondsKeepingEveryCompletedFrame) {
+  const test::TempFolder folder;
+  const auto composition = folder.write("busy.json", kBusyComposition);
+  const auto json = folder / "frames.jsonl";
+  const auto video = folder / "frames.avi";
+  BackgroundRun run(
+      {"run", composition.string(), "-q", "--json", json.string(), "--video", video.string()});
+  // Frames 0 to 4 complete; frame 5 keeps the busy patch busy for ten minutes.
+  for (int wait = 0; wait < 1000 && lineCount(json) < 5; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_EQ(lineCount(json), 5u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+
+  const Clock::time_point signalled = Clock::now();
+  for (const int number : GetParam().signals) run.signal(number);
+  // Two seconds are promised; the margin is for a loaded machine.
+  const std::optional<int> status = run.wait(std::chrono::seconds(4));
+  ASSERT_TRUE(status) << "still running";
+  EXPECT_LT(Clock::now() - signalled, std::chrono::milliseconds(2500));
+  EXPECT_EQ(*status, GetParam().status);
+
+  const auto lines = test::jsonLines(test::contents(json));
+  ASSERT_EQ(lines.size(), 5u);
+  for (std::size_t frame = 0; frame < lines.size(); ++frame) {
+    EXPECT_EQ(lines[frame]["busy.outputFrame"], static_cast<double>(frame));
+  }
+  if (GetParam().signals.size() > 1) return;  // a second signal leaves the video as it is
+  cv::VideoCapture played(video.string(), cv::CAP_FFMPEG);
+  ASSERT_TRUE(played.isOpened());
+  int frames = 0;
+  for (cv::Mat frame; played.read(frame);) ++frames;
+  EXPECT_EQ(frames, 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, Stop,
+    testing::Values(StopCase{"Interrupt", {SIGINT}, 130}, StopCase{"Terminate", {SIGTERM}, 143},
+                    StopCase{"Hangup", {SIGHUP}, 129}, StopCase{"Twice", {SIGINT, SIGINT}, 130}),
+    [](const testing::TestParamInfo<StopCase>& stop) { return stop.param.name; });
+
+}  // namespace
+}  // namespace cvcomp
