@@ -12,6 +12,7 @@
 
 #include "CascadeProbe.hpp"
 #include "host/Log.hpp"
+#include "host/Quoted.hpp"
 
 namespace cvcomp {
 
@@ -78,8 +79,12 @@ bool looksLikeXml(std::ifstream& in) {
 // Why the file at `path` is not handed to OpenCV's reader in this process, or nothing when it
 // may be.
 std::optional<std::string> refusal(const std::filesystem::path& path) {
+  // The system's calls would take the NUL for the end of the path and open another file.
+  if (path.native().find('\0') != std::string::npos) return "a path holds a NUL character";
   std::error_code error;
   const std::filesystem::file_status status = std::filesystem::status(path, error);
+  // A path that cannot be resolved: a loop of links, a folder on the way that cannot be searched.
+  if (status.type() == std::filesystem::file_type::none) return error.message();
   if (!std::filesystem::exists(status)) return "no such file";
   if (std::filesystem::is_directory(status)) return "a folder, not a cascade file";
   if (!std::filesystem::is_regular_file(status)) return "not a regular file";
@@ -106,7 +111,8 @@ std::optional<std::string> refusal(const std::filesystem::path& path) {
 
 std::unique_ptr<cv::CascadeClassifier> OpenCVLoad::load(const std::filesystem::path& path) const {
   if (const std::optional<std::string> reason = refusal(path)) {
-    logMessage(LogLevel::Warning, std::string(className()), path.string() + ": " + *reason);
+    logMessage(LogLevel::Warning, std::string(className()),
+               withNulShown(path.string()) + ": " + *reason);
     return nullptr;
   }
   auto loaded = std::make_unique<cv::CascadeClassifier>();

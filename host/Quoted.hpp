@@ -16,4 +16,17 @@ inline std::string inQuotes(std::string_view text) {
   return quoted;
 }
 
+// `text` with each NUL character written as "\0", so that a message can show a path that holds
+// one.
+inline std::string withNulShown(std::string_view text) {
+  std::string shown;
+  for (const char c : text) {
+    if (c == '\0')
+      shown += "\\0";
+    else
+      shown += c;
+  }
+  return shown;
+}
+
 }  // namespace cvcomp

@@ -1,7 +1,10 @@
 // The runner against bad input: unreadable compositions, frame sources that are missing, empty,
-// truncated or corrupt, pictures of awkward and changing sizes, and cascade files that hold no
-// cascade. Each ends with a clear message or the documented nil/empty output; none may make
-// cvcomp die by a signal, hang or report a sanitizer error.
+// truncated, corrupt or too large, folders with links that lead nowhere, pictures of awkward and
+// changing sizes, and cascade files that hold no cascade. Each ends with a clear message or the
+// documented nil/empty output; none may make cvcomp die by a signal, hang or report a sanitizer
+// error.
+
+#include <zlib.h>
 
 #include <algorithm>
 
@@ -9,6 +12,7 @@
 #include <opencv2/videoio.hpp>
 
 #include "TestSupport.hpp"
+#include "host/patches/FrameReader.hpp"
 
 namespace cvcomp {
 namespace {
@@ -69,6 +73,24 @@ TEST_F(BadInput, FrameSourcesThatCannotBeReadEndTheRunWithTheirName) {
   cv::VideoWriter(noFrames.string(), cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 25, {64, 48})
       .release();
   ASSERT_TRUE(fs::exists(noFrames));
+  const fs::path wide = folder.path() / "wide.avi";
+  cv::VideoWriter wideWriter(wide.string(), cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 25,
+                             {8200, 8});
+  for (int frame = 0; frame < 3; ++frame)
+    wideWriter.write(cv::Mat(8, 8200, CV_8UC3, cv::Scalar::all(0)));
+  wideWriter.release();
+  // A valid PNG of 1 × 1 pixel whose header, checksum included, claims 30000 × 30000: decoding
+  // that would take 2.7 GB.
+  std::vector<uchar> png;
+  ASSERT_TRUE(cv::imencode(".png", cv::Mat(1, 1, CV_8UC1, cv::Scalar(0)), png));
+  const auto put = [&png](std::size_t at, uLong value) {
+    for (std::size_t i = 0; i < 4; ++i) png[at + i] = static_cast<uchar>(value >> (24 - 8 * i));
+  };
+  put(16, 30000);  // the IHDR chunk's width and height, after its length and type
+  put(20, 30000);
+  put(29, crc32(0, png.data() + 12, 17));  // over the chunk's type and data
+  const std::string cutPng = test::contents(test::sample("box.png"));
+  fs::create_symlink("loop.png", folder / "loop.png");
 
   struct Case {
     std::string input;
@@ -80,7 +102,15 @@ TEST_F(BadInput, FrameSourcesThatCannotBeReadEndTheRunWithTheirName) {
       {noFrames.string(), "no frame could be read"},
       {folder.write("empty.png", "").string(), "not a readable picture"},
       {folder.write("noise.jpg", noise.substr(0, 5000)).string(), "not a readable picture"},
+      {folder.write("cut.png", cutPng.substr(0, cutPng.size() / 2)).string(),
+       "the picture's pixels cannot be decoded: the file is damaged or cut short"},
+      {folder.write("huge.png", std::string(png.begin(), png.end())).string(),
+       "30000 × 30000 pixels, more than the 8192 × 8192 a frame may have"},
+      {wide.string(), "8200 × 8 pixels, more than the 8192 × 8192 a frame may have"},
+      {(folder / "loop.png").string(), "loop.png: Too many levels of symbolic links"},
       {(folder.path() / "no-pictures").string(), "the folder holds no pictures"},
+      {folder.write("bad-pictures/noise.png", noise).parent_path().string(),
+       "bad-pictures: no picture in the folder can be read"},
       {"camera:97", "camera:97: the camera cannot be opened"},
       {"pattern:0x10", "a pattern needs a size WxH from 1x1 to 8192x8192"},
       {"''", "no input: the path is empty"},
@@ -94,7 +124,7 @@ TEST_F(BadInput, FrameSourcesThatCannotBeReadEndTheRunWithTheirName) {
     EXPECT_EQ(lines(run), 0u);
   }
 
-  // What can be decoded of a truncated clip or picture is used; the run then ends normally.
+  // What can be decoded of a truncated clip or JPEG picture is used; the run then ends normally.
   Outcome run = cvcomp("run " + example("gray") + " --json - --input " +
                        folder.write("truncated.avi", clip.substr(0, clip.size() / 4)).string());
   EXPECT_EQ(run.status, 0) << run.err;
@@ -104,6 +134,98 @@ TEST_F(BadInput, FrameSourcesThatCannotBeReadEndTheRunWithTheirName) {
                folder.write("truncated.jpg", photo.substr(0, photo.size() / 3)).string());
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(lines(run), 1u);
+}
+
+TEST_F(BadInput, AFolderSkipsEntriesThatCannotBeResolvedOrDecoded) {
+  const fs::path shots = folder / "shots";
+  fs::create_directories(shots);
+  ASSERT_TRUE(cv::imwrite((shots / "a.png").string(), test::samplePicture("baboon.jpg")));
+  fs::create_symlink("self.png", shots / "self.png");
+  fs::create_symlink("there", shots / "back");
+  fs::create_symlink("back", shots / "there");
+  const std::string photo = test::contents(shots / "a.png");
+  folder.write("shots/cut.png", photo.substr(0, photo.size() / 2));
+  folder.write("shots/huge.pgm", "P5\n# a header alone\n9000 12000\n255\n");
+
+  const Outcome run = cvcomp("run " + example("gray") + " --json - --input " + shots.string());
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(lines(run), 1u);
+  for (const auto& [entry, reason] : std::initializer_list<std::pair<std::string, std::string>>{
+           {"self.png", "Too many levels of symbolic links"},
+           {"back", "Too many levels of symbolic links"},
+           {"there", "Too many levels of symbolic links"},
+           {"cut.png", "the picture's pixels cannot be decoded: the file is damaged or cut short"},
+           {"huge.pgm", "9000 × 12000 pixels, more than the 8192 × 8192 a frame may have"}}) {
+    const std::string warning = "cvcomp: skipping " + (shots / entry).string() + ": " + reason;
+    EXPECT_NE(run.err.find(warning + "\n"), std::string::npos) << warning << "\n" << run.err;
+  }
+}
+
+// Each format the picture source reads gives its size in its header: a picture is read at that
+// size up to 8192 on a side, and a larger one is refused before it is decoded, its size named.
+TEST_F(BadInput, PicturesAreSizedFromTheirHeaderAndRefusedWhenTooLarge) {
+  struct Encoding {
+    std::string extension;
+    std::vector<int> parameters;
+    int channels;  // a transparent WebP picture has the extended format's header
+  };
+  const std::vector<Encoding> encodings{
+      {".png", {}, 3},
+      {".jpg", {}, 3},
+      {".jpg", {cv::IMWRITE_JPEG_PROGRESSIVE, 1}, 3},
+      {".bmp", {}, 3},
+      {".tif", {}, 3},
+      {".tif", {cv::IMWRITE_TIFF_COMPRESSION, 1}, 3},
+      {".webp", {cv::IMWRITE_WEBP_QUALITY, 80}, 3},
+      {".webp", {cv::IMWRITE_WEBP_QUALITY, 101}, 3},  // lossless
+      {".webp", {cv::IMWRITE_WEBP_QUALITY, 80}, 4},
+      {".jp2", {}, 3},
+      {".ppm", {}, 3},
+      {".pgm", {}, 1},
+      {".pbm", {}, 1},
+  };
+  // The size of the frame read from `file` as "W × H", or why it was refused.
+  const auto outcome = [](const fs::path& file) -> std::string {
+    cv::Mat frame;
+    try {
+      openFrameSource(file.string(), {})->read(frame);
+    } catch (const FrameSourceError& error) {
+      return error.what();
+    }
+    return std::to_string(frame.cols) + " × " + std::to_string(frame.rows);
+  };
+  const cv::Mat photo = test::samplePicture("fruits.jpg");
+  std::size_t number = 0;
+  for (const Encoding& encoding : encodings) {
+    // Within and beyond the limit on each side; JPEG 2000's encoder needs 32 pixels a side.
+    for (const cv::Size size :
+         {cv::Size(45, 33), cv::Size(8192, 32), cv::Size(8193, 35), cv::Size(37, 8200)}) {
+      cv::Mat picture;
+      cv::resize(photo, picture, size, 0, 0, cv::INTER_AREA);
+      if (encoding.channels != 3)
+        cv::cvtColor(picture, picture,
+                     encoding.channels == 1 ? cv::COLOR_BGR2GRAY : cv::COLOR_BGR2BGRA);
+      const fs::path file = folder / (std::to_string(number++) + encoding.extension);
+      ASSERT_TRUE(cv::imwrite(file.string(), picture, encoding.parameters)) << file;
+      const std::string dimensions =
+          std::to_string(size.width) + " × " + std::to_string(size.height);
+      EXPECT_EQ(outcome(file), std::max(size.width, size.height) <= 8192
+                                   ? dimensions
+                                   : file.string() + ": " + dimensions +
+                                         " pixels, more than the 8192 × 8192 a frame may have");
+    }
+  }
+}
+
+// The system's calls take a NUL character for the end of a path: "baboon.jpg\0.avi" would
+// open baboon.jpg.
+TEST_F(BadInput, APathThatHoldsANulCharacterIsRefused) {
+  try {
+    openFrameSource(std::string("baboon.jpg\0.avi", 15), test::sample("baboon.jpg").parent_path());
+    ADD_FAILURE() << "opened";
+  } catch (const FrameSourceError& error) {
+    EXPECT_STREQ(error.what(), "baboon.jpg\\0.avi: a path holds a NUL character");
+  }
 }
 
 TEST_F(BadInput, EveryExampleTakesPicturesOfAwkwardAndChangingSizes) {

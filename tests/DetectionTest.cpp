@@ -106,6 +106,8 @@ TEST(OpenCVLoad, FilesWithoutACascadeFailToLoadAndSayWhy) {
   const std::filesystem::path good = folder.write("good.xml", cascade);
   const std::filesystem::path dangling = folder / "dangling.xml";
   std::filesystem::create_symlink(folder / "gone.xml", dangling);
+  const std::filesystem::path loop = folder / "loop.xml";
+  std::filesystem::create_symlink(loop, loop);
   struct Case {
     std::filesystem::path file;
     std::string reason;
@@ -114,6 +116,7 @@ TEST(OpenCVLoad, FilesWithoutACascadeFailToLoadAndSayWhy) {
   for (const Case& c : std::vector<Case>{
            {folder / "missing.xml", "no such file"},
            {dangling, "no such file"},
+           {loop, "Too many levels of symbolic links"},
            {folder.path(), "a folder, not a cascade file"},
            {folder.write("empty.xml", ""), "not an XML cascade file"},
            {folder.write("text.xml", "not a file storage\n"), "not an XML cascade file"},
@@ -135,6 +138,11 @@ TEST(OpenCVLoad, FilesWithoutACascadeFailToLoadAndSayWhy) {
     EXPECT_EQ(err, "OpenCVLoad: " + c.file.string() + ": " + c.reason + "\n");
     EXPECT_TRUE(held.expired()) << c.file;
   }
+  // The system's calls would take the NUL for the end of the path and load good.xml.
+  const std::string err = test::stderrOf([&] {
+    EXPECT_EQ(runWith(load, good.string() + std::string(1, '\0') + ".txt"), Output::Null);
+  });
+  EXPECT_EQ(err, "OpenCVLoad: " + good.string() + "\\0.txt: a path holds a NUL character\n");
 }
 
 // Frames 150 and 200 of the clip show one face each; on frame 25 the detector finds a face and

@@ -37,7 +37,10 @@ void FrameReader::decode() {
     } catch (const FrameSourceError& failure) {
       error = failure.what();
     } catch (const std::exception& failure) {
-      error = std::string("cannot decode a frame: ") + failure.what();
+      // OpenCV's reports end with a line break.
+      std::string_view report(failure.what());
+      while (report.ends_with('\n')) report.remove_suffix(1);
+      error = source_->name() + ": cannot decode a frame: " + std::string(report);
     }
     std::lock_guard lock(mutex_);
     if (!error.empty()) {

@@ -22,6 +22,11 @@ class FrameSourceError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The largest width and height a frame source gives: twice what the patches take, and far below
+// what exhausts the memory (a frame of 8192 × 8192 takes 256 MiB as BGRA). Larger pictures and
+// videos are refused before they are decoded.
+inline constexpr int kMaxFrameSide = 8192;
+
 // Where frames come from: decoded pictures, one after the other.
 class FrameSource {
  public:
@@ -29,11 +34,14 @@ class FrameSource {
   // The next frame, 8-bit BGR, or an empty image at the end. Throws FrameSourceError.
   virtual void read(cv::Mat& frame) = 0;
   virtual double framesPerSecond() const { return 30.0; }
+  // What messages call the source: its file (the picture read last, in a folder) or its name.
+  virtual std::string name() const = 0;
 };
 
 // Opens `location`: a video file, an image file, a folder of images (taken in name order),
 // "camera:N" or "pattern:WxH" (a generated moving test scene). Relative paths resolve against
-// `base`. Throws FrameSourceError when it cannot be opened.
+// `base`. Throws FrameSourceError when it cannot be opened, and refuses a location that holds a
+// NUL character, which the system's calls would take as its end.
 std::unique_ptr<FrameSource> openFrameSource(const std::string& location,
                                              const std::filesystem::path& base);
 

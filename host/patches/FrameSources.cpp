@@ -11,7 +11,9 @@
 #include <opencv2/videoio.hpp>
 
 #include "FrameReader.hpp"
+#include "PictureSize.hpp"
 #include "host/Log.hpp"
+#include "host/Quoted.hpp"
 
 namespace cvcomp {
 
@@ -28,6 +30,14 @@ bool isPictureFile(const fs::path& path) {
   return std::find(extensions.begin(), extensions.end(), extension) != extensions.end();
 }
 
+// Why a frame of `width` × `height` pixels is refused, or nothing when it is not.
+std::optional<std::string> sizeRefusal(std::uint64_t width, std::uint64_t height) {
+  const auto most = static_cast<std::uint64_t>(kMaxFrameSide);
+  if (width <= most && height <= most) return std::nullopt;
+  return std::to_string(width) + " × " + std::to_string(height) + " pixels, more than the " +
+         std::to_string(most) + " × " + std::to_string(most) + " a frame may have";
+}
+
 // Whole number in `text`, or nothing when it is not one.
 std::optional<int> wholeNumber(std::string_view text) {
   int value = 0;
@@ -38,8 +48,17 @@ std::optional<int> wholeNumber(std::string_view text) {
 
 class VideoSource final : public FrameSource {
  public:
+  // Refuses a video whose frames are too large, before any is decoded.
   VideoSource(cv::VideoCapture capture, std::string name)
-      : capture_(std::move(capture)), name_(std::move(name)) {}
+      : capture_(std::move(capture)), name_(std::move(name)) {
+    const auto dimension = [this](int property) {
+      const double value = capture_.get(property);
+      return std::isfinite(value) && value > 0.0 ? static_cast<std::uint64_t>(value) : 0;
+    };
+    if (const auto refusal =
+            sizeRefusal(dimension(cv::CAP_PROP_FRAME_WIDTH), dimension(cv::CAP_PROP_FRAME_HEIGHT)))
+      throw FrameSourceError(name_ + ": " + *refusal);
+  }
 
   void read(cv::Mat& frame) override {
     if (!capture_.read(frame)) {
@@ -55,39 +74,54 @@ class VideoSource final : public FrameSource {
     return std::isfinite(fps) && fps > 0.0 ? fps : FrameSource::framesPerSecond();
   }
 
+  std::string name() const override { return name_; }
+
  private:
   cv::VideoCapture capture_;
   std::string name_;
   std::size_t frames_ = 0;
 };
 
-// One picture file, or every picture of a folder in name order.
+// One picture file (no folder), or the pictures of a folder in name order.
 class PictureSource final : public FrameSource {
  public:
-  explicit PictureSource(std::vector<fs::path> files, bool single)
-      : files_(std::move(files)), single_(single) {}
+  PictureSource(std::vector<fs::path> files, fs::path folder)
+      : files_(std::move(files)), folder_(std::move(folder)) {}
 
   void read(cv::Mat& frame) override {
     while (next_ < files_.size()) {
       const fs::path& file = files_[next_++];
-      frame = cv::imread(file.string(), cv::IMREAD_COLOR);
-      if (!frame.empty()) {
+      const std::optional<std::string> problem = decode(file, frame);
+      if (!problem) {
         ++read_;
         return;
       }
-      if (single_) throw FrameSourceError(file.string() + ": not a readable picture");
+      if (folder_.empty()) throw FrameSourceError(file.string() + ": " + *problem);
       // One bad picture in a folder does not end the run.
-      logMessage(LogLevel::Warning, {}, "skipping " + file.string() + ": not a readable picture");
+      logMessage(LogLevel::Warning, {}, "skipping " + file.string() + ": " + *problem);
     }
     if (read_ == 0)
-      throw FrameSourceError("no readable picture among " + std::to_string(files_.size()) +
-                             " files");
+      throw FrameSourceError(folder_.string() + ": no picture in the folder can be read");
     frame.release();
   }
 
+  std::string name() const override { return files_[next_ == 0 ? 0 : next_ - 1].string(); }
+
  private:
+  // Decodes `file` into `frame`, unless its header declares a size too large; says why not.
+  static std::optional<std::string> decode(const fs::path& file, cv::Mat& frame) {
+    const std::optional<PictureSize> size = pictureSize(file);
+    if (!size) return "not a readable picture";
+    if (auto refusal = sizeRefusal(size->width, size->height)) return refusal;
+    frame = cv::imread(file.string(), cv::IMREAD_COLOR);
+    // OpenCV's JPEG reader gives what it can of a file cut short; its other readers give nothing.
+    if (frame.empty())
+      return "the picture's pixels cannot be decoded: the file is damaged or cut short";
+    return std::nullopt;
+  }
+
   std::vector<fs::path> files_;
-  bool single_;
+  fs::path folder_;
   std::size_t next_ = 0;
   std::size_t read_ = 0;
 };
@@ -96,7 +130,8 @@ class PictureSource final : public FrameSource {
 // textured corners to track and a bright disc.
 class PatternSource final : public FrameSource {
  public:
-  explicit PatternSource(cv::Size size) : size_(size), texture_(size, CV_8UC3) {
+  PatternSource(cv::Size size, std::string name)
+      : size_(size), texture_(size, CV_8UC3), name_(std::move(name)) {
     cv::RNG rng(12345);
     for (int y = 0; y < size.height; ++y) {
       for (int x = 0; x < size.width; ++x) {
@@ -146,9 +181,12 @@ class PatternSource final : public FrameSource {
     cv::circle(frame, disc, std::max(2, square / 2), cv::Scalar(0, 220, 255), cv::FILLED);
   }
 
+  std::string name() const override { return name_; }
+
  private:
   cv::Size size_;
   cv::Mat texture_;
+  std::string name_;
   std::size_t frame_ = 0;
 };
 
@@ -157,10 +195,13 @@ std::unique_ptr<FrameSource> openPattern(std::string_view size, const std::strin
   const auto width = wholeNumber(size.substr(0, cross));
   const auto height =
       cross == std::string_view::npos ? std::nullopt : wholeNumber(size.substr(cross + 1));
-  if (!width || !height || *width < 1 || *height < 1 || *width > 8192 || *height > 8192) {
-    throw FrameSourceError(location + ": a pattern needs a size WxH from 1x1 to 8192x8192");
+  if (!width || !height || *width < 1 || *height < 1 || *width > kMaxFrameSide ||
+      *height > kMaxFrameSide) {
+    const std::string most = std::to_string(kMaxFrameSide);
+    throw FrameSourceError(location + ": a pattern needs a size WxH from 1x1 to " + most + "x" +
+                           most);
   }
-  return std::make_unique<PatternSource>(cv::Size(*width, *height));
+  return std::make_unique<PatternSource>(cv::Size(*width, *height), location);
 }
 
 std::unique_ptr<FrameSource> openCamera(std::string_view number, const std::string& location) {
@@ -174,17 +215,31 @@ std::unique_ptr<FrameSource> openCamera(std::string_view number, const std::stri
 
 std::unique_ptr<FrameSource> openFolder(const fs::path& folder) {
   std::vector<fs::path> files;
-  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-    if (entry.is_regular_file() && isPictureFile(entry.path())) files.push_back(entry.path());
+  std::error_code error;
+  for (fs::directory_iterator entry(folder, error), end; !error && entry != end;
+       entry.increment(error)) {
+    // An entry that cannot be resolved (a loop of links, a folder on the way that cannot be
+    // searched) is skipped; one that names nothing, a dangling link, is no picture.
+    std::error_code entryError;
+    const fs::file_status status = entry->status(entryError);
+    if (status.type() == fs::file_type::none) {
+      logMessage(LogLevel::Warning, {},
+                 "skipping " + entry->path().string() + ": " + entryError.message());
+    } else if (fs::is_regular_file(status) && isPictureFile(entry->path())) {
+      files.push_back(entry->path());
+    }
   }
+  if (error) throw FrameSourceError(folder.string() + ": " + error.message());
   if (files.empty()) throw FrameSourceError(folder.string() + ": the folder holds no pictures");
   std::sort(files.begin(), files.end());
-  return std::make_unique<PictureSource>(std::move(files), false);
+  return std::make_unique<PictureSource>(std::move(files), folder);
 }
 
 }  // namespace
 
 std::unique_ptr<FrameSource> openFrameSource(const std::string& location, const fs::path& base) {
+  if (location.find('\0') != std::string::npos)
+    throw FrameSourceError(withNulShown(location) + ": a path holds a NUL character");
   const std::string_view text(location);
   if (text.starts_with("pattern:")) return openPattern(text.substr(8), location);
   if (text.starts_with("camera:")) return openCamera(text.substr(7), location);
@@ -193,9 +248,11 @@ std::unique_ptr<FrameSource> openFrameSource(const std::string& location, const 
   const fs::path path = fs::path(location).is_absolute() ? fs::path(location) : base / location;
   std::error_code error;
   const fs::file_status status = fs::status(path, error);
+  if (status.type() == fs::file_type::none)
+    throw FrameSourceError(path.string() + ": " + error.message());
   if (!fs::exists(status)) throw FrameSourceError(path.string() + ": no such file or folder");
   if (fs::is_directory(status)) return openFolder(path);
-  if (isPictureFile(path)) return std::make_unique<PictureSource>(std::vector{path}, true);
+  if (isPictureFile(path)) return std::make_unique<PictureSource>(std::vector{path}, fs::path());
 
   // FFmpeg alone: it reads every clip that the other backends read, and a file it cannot open
   // then gives one message instead of every backend's attempts.
