@@ -61,9 +61,6 @@ QCContext& context();
 // Byte-exact equality of two images of the same size and type.
 bool sameBytes(const cv::Mat& a, const cv::Mat& b);
 
-// Centred unit coordinates computed in single precision in the published order:
-// X = (x + w·(−0.5)) / (w·0.5), Y = (((y + h·(−0.5)) / (h·0.5)) · h) / w.
-cv::Point2f unitOf(cv::Point2f pixel, cv::Size size);
 // `list` holds exactly `pixels`, as members "<word>0000", ... of double-precision "X" and "Y".
 void expectPointList(const QCStructure* list, const std::string& word,
                      const std::vector<cv::Point2f>& pixels, cv::Size size);
