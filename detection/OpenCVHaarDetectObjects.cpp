@@ -28,8 +28,6 @@ int reducedSide(int side, float scale) {
 
 OpenCVHaarDetectObjects::OpenCVHaarDetectObjects(std::string identifier)
     : OpenCVPatch(std::move(identifier)) {
-  inputImage.setType(kOpenCVTypeImage);
-  inputCascade.setType(kOpenCVTypeCascade);
   inputImageScale.setDoubleValue(2.1);
   inputImageScale.setMinDoubleValue(1.0);
   inputScaleFactor.setMinDoubleValue(1.05);

@@ -48,7 +48,6 @@ OpenCVCalcOpticalFlowPyrLK::OpenCVCalcOpticalFlowPyrLK(std::string identifier)
   inputMaxIterations.setMaxIndexValue(50);
   inputMaxIterations.setIndexValue(20);
   inputWindowSize.setIndexValue(10);
-  inputImage.setType(kOpenCVTypeImage);
 }
 
 bool OpenCVCalcOpticalFlowPyrLK::execute(QCContext& /*context*/, double /*time*/,

@@ -87,11 +87,9 @@ struct DerivedVirtualPort final : QCVirtualPort {
 
 TEST(OpenCVTypePort, ConnectsOnlyEqualNonZeroCodesAndThePlainVirtualPort) {
   PortBench patch("p");
-  OpenCVTypePort image1(patch, "outputA"), image2(patch, "inputB");
-  OpenCVTypePort cascade(patch, "inputC"), untyped(patch, "inputD"), untyped2(patch, "inputE");
-  image1.setType(kOpenCVTypeImage);
-  image2.setType(kOpenCVTypeImage);
-  cascade.setType(kOpenCVTypeCascade);
+  OpenCVImagePort image1(patch, "outputA"), image2(patch, "inputB");
+  OpenCVCascadePort cascade(patch, "inputC");
+  OpenCVTypePort untyped(patch, "inputD"), untyped2(patch, "inputE");
   QCVirtualPort sink(patch, "inputSink");
   DerivedVirtualPort derived(patch, "inputDerived");
   QCObjectPort object(patch, "inputObject");
@@ -104,7 +102,7 @@ TEST(OpenCVTypePort, ConnectsOnlyEqualNonZeroCodesAndThePlainVirtualPort) {
   EXPECT_FALSE(untyped.canConnectToPort(untyped2));
   EXPECT_FALSE(untyped.canConnectToPort(image1));
   EXPECT_FALSE(image1.canConnectToPort(untyped));
-  for (OpenCVTypePort* port : {&image1, &cascade, &untyped}) {
+  for (OpenCVTypePort* port : std::initializer_list<OpenCVTypePort*>{&image1, &cascade, &untyped}) {
     EXPECT_TRUE(port->canConnectToPort(sink));
     EXPECT_FALSE(port->canConnectToPort(derived));
     EXPECT_FALSE(port->canConnectToPort(object));

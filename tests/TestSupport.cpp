@@ -82,7 +82,7 @@ cv::Mat pixelBufferOf(const QCImage& image) {
       .clone();
 }
 
-void feed(OpenCVTypePort& port, cv::Mat* image) {
+void feed(OpenCVImagePort& port, cv::Mat* image) {
   port.setCvObjectValue(image ? std::make_shared<OpenCVObject>(image) : nullptr);
 }
 
@@ -136,12 +136,12 @@ std::map<std::size_t, cv::Vec4f> fourNumbers(const std::shared_ptr<QCStructure>&
   return result;
 }
 
-Published::Published(const OpenCVTypePort& output)
+Published::Published(const OpenCVImagePort& output)
     : box(output.cvObjectValue()),
       data(imageValue(output) ? imageValue(output)->data : nullptr),
       allocations(ImageBuffer::allocationCount()) {}
 
-bool Published::reusedBy(const OpenCVTypePort& output) const {
+bool Published::reusedBy(const OpenCVImagePort& output) const {
   const cv::Mat* image = imageValue(output);
   return image && image->data == data && output.cvObjectValue() != box && allocatedSince() == 0;
 }
@@ -150,7 +150,7 @@ std::uint64_t Published::allocatedSince() const {
   return ImageBuffer::allocationCount() - allocations;
 }
 
-void expectReleases(QCPatch& patch, const OpenCVTypePort& output,
+void expectReleases(QCPatch& patch, const OpenCVImagePort& output,
                     const std::function<void()>& suitable, const std::function<void()>& unsuitable,
                     bool givesNil, std::uint64_t fresh) {
   suitable();

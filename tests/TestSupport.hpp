@@ -49,8 +49,8 @@ cv::Mat pixelBufferOf(const QCImage& image);
 
 // Puts `image` on an OpenCV input as a box, as an upstream patch would publish it; nullptr
 // gives nil.
-void feed(OpenCVTypePort& port, cv::Mat* image);
-inline void feed(OpenCVTypePort& port, cv::Mat& image) {
+void feed(OpenCVImagePort& port, cv::Mat* image);
+inline void feed(OpenCVImagePort& port, cv::Mat& image) {
   feed(port, &image);
 }
 
@@ -72,9 +72,9 @@ std::map<std::size_t, cv::Vec4f> fourNumbers(const std::shared_ptr<QCStructure>&
 
 // An image output as published now: its box, its buffer and the allocations so far.
 struct Published {
-  explicit Published(const OpenCVTypePort& output);
+  explicit Published(const OpenCVImagePort& output);
   // The output holds a new box around the same buffer, and nothing was allocated since.
-  bool reusedBy(const OpenCVTypePort& output) const;
+  bool reusedBy(const OpenCVImagePort& output) const;
   std::uint64_t allocatedSince() const;
 
   std::shared_ptr<OpenCVObject> box;
@@ -84,7 +84,7 @@ struct Published {
 
 // Runs `patch` after `suitable`, then after `unsuitable` (when `givesNil`: the patch publishes
 // nil), then after `suitable` again: the buffer was released, so `fresh` buffers are allocated.
-void expectReleases(QCPatch& patch, const OpenCVTypePort& output,
+void expectReleases(QCPatch& patch, const OpenCVImagePort& output,
                     const std::function<void()>& suitable, const std::function<void()>& unsuitable,
                     bool givesNil = true, std::uint64_t fresh = 1);
 
