@@ -7,11 +7,6 @@
 
 namespace cvcomp {
 
-OpenCVImageToQCImage::OpenCVImageToQCImage(std::string identifier)
-    : OpenCVPatch(std::move(identifier)) {
-  inputImage.setType(kOpenCVTypeImage);
-}
-
 void OpenCVImageToQCImage::enable(QCContext& /*context*/) {
   cs = ColorSpace::createWithName(kColorSpaceGenericRGB);
   pf = QCPixelFormat::pixelFormatBGRX8();

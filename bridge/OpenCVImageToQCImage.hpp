@@ -17,12 +17,12 @@ class OpenCVImageToQCImage final : public OpenCVPatch {
  public:
   QC_PATCH_CLASS(OpenCVImageToQCImage)
 
-  explicit OpenCVImageToQCImage(std::string identifier);
+  using OpenCVPatch::OpenCVPatch;
   void enable(QCContext& context) override;
   bool execute(QCContext& context, double time, const QCStructure& arguments) override;
   void disable(QCContext& context) override;
 
-  QC_PORT(OpenCVTypePort, inputImage);
+  QC_PORT(OpenCVImagePort, inputImage);
   QC_PORT(QCImagePort, outputImage);
 
  private:

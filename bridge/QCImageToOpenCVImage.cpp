@@ -27,7 +27,6 @@ bool isPixelSize(double extent) {
 
 QCImageToOpenCVImage::QCImageToOpenCVImage(std::string identifier)
     : OpenCVPatch(std::move(identifier)) {
-  outputImage.setType(kOpenCVTypeImage);
   inputFlip.setMaxIndexValue(3);
 }
 

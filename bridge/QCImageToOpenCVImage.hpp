@@ -20,7 +20,7 @@ class QCImageToOpenCVImage final : public OpenCVPatch {
 
   QC_PORT(QCImagePort, inputImage);
   QC_PORT(QCIndexPort, inputFlip);
-  QC_PORT(OpenCVTypePort, outputImage);
+  QC_PORT(OpenCVImagePort, outputImage);
 
  private:
   ImageOutput img{outputImage};

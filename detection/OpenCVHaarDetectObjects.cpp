@@ -28,8 +28,6 @@ int reducedSide(int side, float scale) {
 
 OpenCVHaarDetectObjects::OpenCVHaarDetectObjects(std::string identifier)
     : OpenCVPatch(std::move(identifier)) {
-  inputImage.setType(kOpenCVTypeImage);
-  inputCascade.setType(kOpenCVTypeCascade);
   inputImageScale.setDoubleValue(2.1);
   inputImageScale.setMinDoubleValue(1.0);
   inputScaleFactor.setMinDoubleValue(1.05);
@@ -46,19 +44,17 @@ cv::Size OpenCVHaarDetectObjects::reducedSize(cv::Size input, float scale) {
 
 std::shared_ptr<QCStructure> OpenCVHaarDetectObjects::rectangle(const cv::Rect& rect,
                                                                 cv::Size searched) {
-  const float wr = static_cast<float>(searched.width);
-  const float hr = static_cast<float>(searched.height);
-  const float aspect = hr / wr;
   const float cx = static_cast<float>(rect.x + 0.5 * rect.width);
   const float cy = static_cast<float>(rect.y + 0.5 * rect.height);
-  // The detector saw the image flipped, so the centre row is counted from the other end: dividing
-  // by the negative half height turns it back.
-  const float y = ((cy + hr * -0.5f) / (hr * -0.5f)) * aspect;
+  const cv::Point2f centre = centredUnitByAspect({cx, cy}, searched);
+  const cv::Point2d extent = centredExtent(rect.size(), searched);
   auto member = std::make_shared<QCStructure>();
-  member->addMember(QCNumber::withFloat(centredUnit({cx, cy}, searched).x), "X");
-  member->addMember(QCNumber::withFloat(y), "Y");
-  member->addMember(QCNumber::withFloat(static_cast<float>(2.0 * rect.width / wr)), "W");
-  member->addMember(QCNumber::withFloat(static_cast<float>(2.0 * rect.height / hr)), "H");
+  member->addMember(QCNumber::withFloat(centre.x), "X");
+  // The detector saw the image flipped top to bottom: mirrored about the centre, its Y turns
+  // sign.
+  member->addMember(QCNumber::withFloat(-centre.y), "Y");
+  member->addMember(QCNumber::withFloat(static_cast<float>(extent.x)), "W");
+  member->addMember(QCNumber::withFloat(static_cast<float>(extent.y)), "H");
   return member;
 }
 

@@ -37,8 +37,8 @@ class OpenCVHaarDetectObjects final : public OpenCVPatch {
   // units of half the image height. All four are single-precision numbers.
   static std::shared_ptr<QCStructure> rectangle(const cv::Rect& rect, cv::Size searched);
 
-  QC_PORT(OpenCVTypePort, inputImage);
-  QC_PORT(OpenCVTypePort, inputCascade);
+  QC_PORT(OpenCVImagePort, inputImage);
+  QC_PORT(OpenCVCascadePort, inputCascade);
   QC_PORT(QCNumberPort, inputImageScale);
   QC_PORT(QCNumberPort, inputScaleFactor);
   QC_PORT(QCIndexPort, inputMinNeighbors);

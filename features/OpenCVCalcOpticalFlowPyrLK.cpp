@@ -26,19 +26,7 @@ double memberValue(const QCStructure* point, std::string_view key) {
 
 // The pixel position of a point given in centred unit coordinates of a `size` image.
 cv::Point2f pixelOf(const QCStructure* point, cv::Size size) {
-  const float w = static_cast<float>(size.width);
-  const float h = static_cast<float>(size.height);
-  const float x = (static_cast<float>(memberValue(point, "X")) + 1.0f) * w * 0.5f;
-  const float yw = static_cast<float>(memberValue(point, "Y") * static_cast<double>(size.width) /
-                                      static_cast<double>(size.height));
-  const float y = (yw + 1.0f) * h * 0.5f;
-  return {x, y};
-}
-
-// Centred unit coordinates of a tracked pixel position, with the aspect ratio r = h / w applied
-// to the normalised row.
-cv::Point2f unitOf(cv::Point2f pixel, float w, float h, float r) {
-  return {(pixel.x + w * -0.5f) / (w * 0.5f), ((pixel.y + h * -0.5f) / (h * 0.5f)) * r};
+  return pixelOfCentredUnit({memberValue(point, "X"), memberValue(point, "Y")}, size);
 }
 
 void addPoint(QCStructure& structure, std::size_t index, cv::Point2f now, cv::Point2f before) {
@@ -60,7 +48,6 @@ OpenCVCalcOpticalFlowPyrLK::OpenCVCalcOpticalFlowPyrLK(std::string identifier)
   inputMaxIterations.setMaxIndexValue(50);
   inputMaxIterations.setIndexValue(20);
   inputWindowSize.setIndexValue(10);
-  inputImage.setType(kOpenCVTypeImage);
 }
 
 bool OpenCVCalcOpticalFlowPyrLK::execute(QCContext& /*context*/, double /*time*/,
@@ -159,15 +146,13 @@ void OpenCVCalcOpticalFlowPyrLK::track(const cv::Mat& image) {
 }
 
 std::shared_ptr<QCStructure> OpenCVCalcOpticalFlowPyrLK::pointStructure(cv::Size size) const {
-  const float w = static_cast<float>(size.width);
-  const float h = static_cast<float>(size.height);
-  const float r = h / w;
   const bool excludeLost = inputExcludeNaNs.booleanValue();
   auto structure = std::make_shared<QCStructure>();
   structure->reserve(pointCount());
   for (std::size_t i = 0; i < pointCount(); ++i) {
     if (pointStatus[i] != 0) {
-      addPoint(*structure, i, unitOf(points[i], w, h, r), unitOf(prevPoints[i], w, h, r));
+      addPoint(*structure, i, centredUnitByAspect(points[i], size),
+               centredUnitByAspect(prevPoints[i], size));
     } else if (!excludeLost) {
       const cv::Point2f lost(kLostCoordinate, kLostCoordinate);
       addPoint(*structure, i, lost, lost);

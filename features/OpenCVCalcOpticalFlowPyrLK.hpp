@@ -29,7 +29,7 @@ class OpenCVCalcOpticalFlowPyrLK final : public OpenCVPatch {
   explicit OpenCVCalcOpticalFlowPyrLK(std::string identifier);
   bool execute(QCContext& context, double time, const QCStructure& arguments) override;
 
-  QC_PORT(OpenCVTypePort, inputImage);
+  QC_PORT(OpenCVImagePort, inputImage);
   QC_PORT(QCStructurePort, inputPoints);
   QC_PORT(QCBooleanPort, inputUseInputPointsSignal);
   QC_PORT(QCBooleanPort, inputAddInputPointsSignal);

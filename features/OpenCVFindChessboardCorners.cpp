@@ -38,7 +38,6 @@ std::shared_ptr<QCStructure> cornerStructure(const std::vector<cv::Point2f>& cor
 
 OpenCVFindChessboardCorners::OpenCVFindChessboardCorners(std::string identifier)
     : OpenCVPatch(std::move(identifier)) {
-  inputImage.setType(kOpenCVTypeImage);
   inputAdaptiveThreshold.setBooleanValue(true);
 }
 

@@ -20,7 +20,7 @@ class OpenCVFindChessboardCorners final : public OpenCVPatch {
   explicit OpenCVFindChessboardCorners(std::string identifier);
   bool execute(QCContext& context, double time, const QCStructure& arguments) override;
 
-  QC_PORT(OpenCVTypePort, inputImage);
+  QC_PORT(OpenCVImagePort, inputImage);
   QC_PORT(QCIndexPort, inputInnerRows);
   QC_PORT(QCIndexPort, inputInnerColumns);
   QC_PORT(QCBooleanPort, inputFind);

@@ -27,7 +27,6 @@ OpenCVGoodFeaturesToTrack::OpenCVGoodFeaturesToTrack(std::string identifier)
   inputMinDistance.setMaxDoubleValue(32.0);
   inputMinDistance.setMinDoubleValue(1.0);
   inputMinDistance.setDoubleValue(10.0);
-  inputImage.setType(kOpenCVTypeImage);
 }
 
 bool OpenCVGoodFeaturesToTrack::execute(QCContext& /*context*/, double /*time*/,

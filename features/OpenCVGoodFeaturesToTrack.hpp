@@ -22,7 +22,7 @@ class OpenCVGoodFeaturesToTrack final : public OpenCVPatch {
   // Forgets the find signal, so that a signal still held when execution resumes searches again.
   void disable(QCContext& context) override;
 
-  QC_PORT(OpenCVTypePort, inputImage);
+  QC_PORT(OpenCVImagePort, inputImage);
   QC_PORT(QCIndexPort, inputMaxPoints);
   QC_PORT(QCNumberPort, inputQuality);
   QC_PORT(QCNumberPort, inputMinDistance);

@@ -29,7 +29,6 @@ std::shared_ptr<QCStructure> lineMember(const cv::Vec4i& segment, cv::Size size)
 }  // namespace
 
 OpenCVHoughLines2::OpenCVHoughLines2(std::string identifier) : OpenCVPatch(std::move(identifier)) {
-  inputImage.setType(kOpenCVTypeImage);
   // The detector refuses a distance step of 0, so a new patch starts at one pixel.
   inputRho.setDoubleValue(1.0);
   inputRho.setMinDoubleValue(0.5);

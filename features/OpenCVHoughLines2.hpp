@@ -27,7 +27,7 @@ class OpenCVHoughLines2 final : public OpenCVPatch {
   explicit OpenCVHoughLines2(std::string identifier);
   bool execute(QCContext& context, double time, const QCStructure& arguments) override;
 
-  QC_PORT(OpenCVTypePort, inputImage);
+  QC_PORT(OpenCVImagePort, inputImage);
   QC_PORT(QCNumberPort, inputRho);        // distance step of the accumulator, pixels
   QC_PORT(QCNumberPort, inputTheta);      // angle step of the accumulator, degrees
   QC_PORT(QCIndexPort, inputThreshold);   // votes a line needs; 0 counts as 1

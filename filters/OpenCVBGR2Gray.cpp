@@ -4,11 +4,6 @@
 
 namespace cvcomp {
 
-OpenCVBGR2Gray::OpenCVBGR2Gray(std::string identifier) : OpenCVPatch(std::move(identifier)) {
-  inputImage.setType(kOpenCVTypeImage);
-  outputImage.setType(kOpenCVTypeImage);
-}
-
 bool OpenCVBGR2Gray::execute(QCContext& /*context*/, double /*time*/,
                              const QCStructure& /*arguments*/) {
   const cv::Mat* input = imageValue(inputImage);

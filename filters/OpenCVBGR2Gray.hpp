@@ -12,12 +12,12 @@ class OpenCVBGR2Gray final : public OpenCVPatch {
  public:
   QC_PATCH_CLASS(OpenCVBGR2Gray)
 
-  explicit OpenCVBGR2Gray(std::string identifier);
+  using OpenCVPatch::OpenCVPatch;
   bool execute(QCContext& context, double time, const QCStructure& arguments) override;
   void disable(QCContext& context) override;
 
-  QC_PORT(OpenCVTypePort, inputImage);
-  QC_PORT(OpenCVTypePort, outputImage);
+  QC_PORT(OpenCVImagePort, inputImage);
+  QC_PORT(OpenCVImagePort, outputImage);
 
  private:
   ImageOutput img{outputImage};

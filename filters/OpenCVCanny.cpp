@@ -19,8 +19,6 @@ OpenCVCanny::OpenCVCanny(std::string identifier) : OpenCVPatch(std::move(identif
   }
   inputAperature.setIndexValue(0);
   inputAperature.setMaxIndexValue(kApertureSizes.size() - 1);
-  inputImage.setType(kOpenCVTypeImage);
-  outputImage.setType(kOpenCVTypeImage);
 }
 
 bool OpenCVCanny::execute(QCContext& /*context*/, double /*time*/,

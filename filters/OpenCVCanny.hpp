@@ -19,11 +19,11 @@ class OpenCVCanny final : public OpenCVPatch {
   bool execute(QCContext& context, double time, const QCStructure& arguments) override;
   void disable(QCContext& context) override;
 
-  QC_PORT(OpenCVTypePort, inputImage);
+  QC_PORT(OpenCVImagePort, inputImage);
   QC_PORT(QCNumberPort, inputThreshold1);
   QC_PORT(QCNumberPort, inputThreshold2);
   QC_PORT(QCIndexPort, inputAperature);
-  QC_PORT(OpenCVTypePort, outputImage);
+  QC_PORT(OpenCVImagePort, outputImage);
 
  private:
   ImageOutput img{outputImage};

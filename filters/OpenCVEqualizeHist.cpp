@@ -4,12 +4,6 @@
 
 namespace cvcomp {
 
-OpenCVEqualizeHist::OpenCVEqualizeHist(std::string identifier)
-    : OpenCVPatch(std::move(identifier)) {
-  inputImage.setType(kOpenCVTypeImage);
-  outputImage.setType(kOpenCVTypeImage);
-}
-
 bool OpenCVEqualizeHist::execute(QCContext& /*context*/, double /*time*/,
                                  const QCStructure& /*arguments*/) {
   const cv::Mat* input = imageValue(inputImage);

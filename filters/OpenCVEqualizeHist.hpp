@@ -13,11 +13,11 @@ class OpenCVEqualizeHist final : public OpenCVPatch {
  public:
   QC_PATCH_CLASS(OpenCVEqualizeHist)
 
-  explicit OpenCVEqualizeHist(std::string identifier);
+  using OpenCVPatch::OpenCVPatch;
   bool execute(QCContext& context, double time, const QCStructure& arguments) override;
 
-  QC_PORT(OpenCVTypePort, inputImage);
-  QC_PORT(OpenCVTypePort, outputImage);
+  QC_PORT(OpenCVImagePort, inputImage);
+  QC_PORT(OpenCVImagePort, outputImage);
 
  private:
   ImageOutput img{outputImage};

@@ -12,8 +12,6 @@ OpenCVLogPolar::OpenCVLogPolar(std::string identifier) : OpenCVPatch(std::move(i
   inputMagnitude.setDoubleValue(40.0);
   inputWidth.setIndexValue(256);
   inputHeight.setIndexValue(256);
-  inputImage.setType(kOpenCVTypeImage);
-  outputImage.setType(kOpenCVTypeImage);
 }
 
 bool OpenCVLogPolar::execute(QCContext& /*context*/, double /*time*/,

@@ -21,14 +21,14 @@ class OpenCVLogPolar final : public OpenCVPatch {
   bool execute(QCContext& context, double time, const QCStructure& arguments) override;
   void disable(QCContext& context) override;
 
-  QC_PORT(OpenCVTypePort, inputImage);
+  QC_PORT(OpenCVImagePort, inputImage);
   QC_PORT(QCNumberPort, inputCenterX);
   QC_PORT(QCNumberPort, inputCenterY);
   QC_PORT(QCNumberPort, inputMagnitude);
   QC_PORT(QCBooleanPort, inputInverse);
   QC_PORT(QCIndexPort, inputWidth);
   QC_PORT(QCIndexPort, inputHeight);
-  QC_PORT(OpenCVTypePort, outputImage);
+  QC_PORT(OpenCVImagePort, outputImage);
 
  private:
   ImageOutput img{outputImage};

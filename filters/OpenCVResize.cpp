@@ -7,8 +7,6 @@
 namespace cvcomp {
 
 OpenCVResize::OpenCVResize(std::string identifier) : OpenCVPatch(std::move(identifier)) {
-  inputImage.setType(kOpenCVTypeImage);
-  outputImage.setType(kOpenCVTypeImage);
   inputWidth.setMaxIndexValue(2048);
   inputWidth.setIndexValue(320);
   inputHeight.setMaxIndexValue(2048);

@@ -17,11 +17,11 @@ class OpenCVResize final : public OpenCVPatch {
   explicit OpenCVResize(std::string identifier);
   bool execute(QCContext& context, double time, const QCStructure& arguments) override;
 
-  QC_PORT(OpenCVTypePort, inputImage);
+  QC_PORT(OpenCVImagePort, inputImage);
   QC_PORT(QCIndexPort, inputWidth);
   QC_PORT(QCIndexPort, inputHeight);
   QC_PORT(QCIndexPort, inputMethod);
-  QC_PORT(OpenCVTypePort, outputImage);
+  QC_PORT(OpenCVImagePort, outputImage);
 
  private:
   // Released when the input becomes unsuitable and with the patch.

@@ -15,7 +15,7 @@ void ImageOutput::publish() {
   port_.setCvObjectValue(std::make_shared<OpenCVObject>(buffer_.boxValue()));
 }
 
-const cv::Mat* imageValue(const OpenCVTypePort& port) {
+const cv::Mat* imageValue(const OpenCVImagePort& port) {
   const std::shared_ptr<OpenCVObject> box = port.cvObjectValue();
   const auto* image = box ? static_cast<const cv::Mat*>(box->value()) : nullptr;
   return image && !image->empty() ? image : nullptr;

@@ -13,7 +13,7 @@ namespace cvcomp {
 // absent-input rule, buffer reuse and publishing, shared by every patch that outputs an image.
 class ImageOutput {
  public:
-  explicit ImageOutput(OpenCVTypePort& port) : port_(port) {}
+  explicit ImageOutput(OpenCVImagePort& port) : port_(port) {}
 
   // Absent or unsuitable input: the buffer is released and the port carries nil.
   void absent();
@@ -40,12 +40,12 @@ class ImageOutput {
   const ImageBuffer& buffer() const { return buffer_; }
 
  private:
-  OpenCVTypePort& port_;
+  OpenCVImagePort& port_;
   ImageBuffer buffer_;
 };
 
-// Reading an OpenCV input: the image in the port's box, or nullptr when the port carries nil, the
+// Reading an image input: the image in the port's box, or nullptr when the port carries nil, the
 // box holds null, or the image holds no pixels.
-const cv::Mat* imageValue(const OpenCVTypePort& port);
+const cv::Mat* imageValue(const OpenCVImagePort& port);
 
 }  // namespace cvcomp

@@ -12,9 +12,9 @@ namespace cvcomp {
 class OpenCVPatch : public QCPatch {
  public:
   static constexpr bool isSafe = true;
-  static constexpr int executionMode = 0;
+  static constexpr int executionMode = kExecutionModeProcessor;
   static constexpr bool allowsSubpatches = false;
-  static constexpr int timeMode = 0;
+  static constexpr int timeMode = kTimeModeNone;
 
   using QCPatch::QCPatch;
 

@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(g++ cmake make pkg-config libopencv-dev opencv-data opencv-doc nlohmann-json3-dev
-          libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev binutils clang libclang-rt-14-dev)
+          libcli11-dev libgtest-dev libgmock-dev binutils clang libclang-rt-14-dev)
 
 install_missing() {
   local missing=()
@@ -85,6 +85,8 @@ case "${1:-}" in
     done
     ;;
   bench)
+    # Only the micro-benchmarks need Google Benchmark.
+    packages+=(libbenchmark-dev)
     install_missing
     build build
     cmake --build build -j "$(nproc)" --target cvcomp_bench cvcomp_micro

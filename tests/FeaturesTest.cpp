@@ -252,8 +252,8 @@ std::vector<std::vector<double>> directLines(const cv::Mat& edges, float rho, do
   EXPECT_GT(segments.size(), 5u);
   std::vector<std::vector<double>> lines;
   for (const cv::Vec4i& s : segments) {
-    const cv::Point2f a = test::unitOf(cv::Point2f(s[0], s[1]), edges.size());
-    const cv::Point2f b = test::unitOf(cv::Point2f(s[2], s[3]), edges.size());
+    const cv::Point2f a = centredUnit(cv::Point2f(s[0], s[1]), edges.size());
+    const cv::Point2f b = centredUnit(cv::Point2f(s[2], s[3]), edges.size());
     lines.push_back({a.x, a.y, b.x, b.y});
   }
   return lines;

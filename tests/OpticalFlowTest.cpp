@@ -47,27 +47,17 @@ std::shared_ptr<QCStructure> unitList(const std::vector<cv::Point2d>& units,
 std::shared_ptr<QCStructure> pointList(const std::vector<cv::Point2f>& pixels, cv::Size size,
                                        const std::string& word = "Point") {
   std::vector<cv::Point2d> units;
-  for (const cv::Point2f& pixel : pixels) units.emplace_back(test::unitOf(pixel, size));
+  for (const cv::Point2f& pixel : pixels) units.emplace_back(centredUnit(pixel, size));
   return unitList(units, word);
 }
 
-// Where the tracker places pixel positions that it loads from a point list: the pixels read
-// back from the centred units, in single precision.
+// Where the tracker places pixel positions that it loads from a point list.
 std::vector<cv::Point2f> loaded(const std::vector<cv::Point2f>& pixels, cv::Size size) {
-  const float w = static_cast<float>(size.width), h = static_cast<float>(size.height);
   std::vector<cv::Point2f> result;
   for (const cv::Point2f& pixel : pixels) {
-    const cv::Point2f unit = test::unitOf(pixel, size);
-    const float yw = static_cast<float>(double{unit.y} * size.width / size.height);
-    result.emplace_back((unit.x + 1.0f) * w * 0.5f, (yw + 1.0f) * h * 0.5f);
+    result.push_back(pixelOfCentredUnit(centredUnit(pixel, size), size));
   }
   return result;
-}
-
-// What the tracker publishes for a pixel position: single precision, aspect ratio applied last.
-cv::Point2f published(cv::Point2f pixel, cv::Size size) {
-  const float w = static_cast<float>(size.width), h = static_cast<float>(size.height);
-  return {(pixel.x + w * -0.5f) / (w * 0.5f), ((pixel.y + h * -0.5f) / (h * 0.5f)) * (h / w)};
 }
 
 Points pointsOf(const std::shared_ptr<QCStructure>& output) {
@@ -110,8 +100,8 @@ std::vector<cv::Point2f> expectDirect(const Points& output, const cv::Mat& previ
                            cv::TermCriteria(3, 20, static_cast<double>(0.03f)), 0);
   EXPECT_EQ(output.size(), from.size());
   for (std::size_t i = 0; i < from.size() && output.count(i); ++i) {
-    const cv::Point2f now = published(to[i], current.size());
-    const cv::Point2f start = published(from[i], current.size());
+    const cv::Point2f now = centredUnitByAspect(to[i], current.size());
+    const cv::Point2f start = centredUnitByAspect(from[i], current.size());
     EXPECT_EQ(output.at(i),
               found[i] ? cv::Vec4f(now.x, now.y, start.x, start.y) : cv::Vec4f::all(1))
         << i;
@@ -184,7 +174,7 @@ TEST(OpenCVCalcOpticalFlowPyrLK, LoadsOnRisingEdgesOnly) {
   const std::vector<cv::Point2f> three(corners.begin() + 7, corners.end());
   // The start position of the output's point `i` is that of corner `c`.
   auto startsAt = [&](const Points& output, std::size_t i, std::size_t c) {
-    const cv::Point2f p = published(corners[c], image.size());
+    const cv::Point2f p = centredUnitByAspect(corners[c], image.size());
     return output.count(i) && cv::norm(cv::Point2f(output.at(i)[2], output.at(i)[3]) - p) < 1e-5;
   };
   Tracker tracker;

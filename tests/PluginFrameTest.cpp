@@ -1,6 +1,8 @@
 // The plug-in's frame: registration, the module's exported symbol, port connection rules,
-// point structures and the reports of OpenCV's errors.
+// point structures and their centred units, and the reports of OpenCV's errors.
 
+#include <algorithm>
+#include <cfloat>
 #include <stdexcept>
 
 #include "TestSupport.hpp"
@@ -85,11 +87,9 @@ struct DerivedVirtualPort final : QCVirtualPort {
 
 TEST(OpenCVTypePort, ConnectsOnlyEqualNonZeroCodesAndThePlainVirtualPort) {
   PortBench patch("p");
-  OpenCVTypePort image1(patch, "outputA"), image2(patch, "inputB");
-  OpenCVTypePort cascade(patch, "inputC"), untyped(patch, "inputD"), untyped2(patch, "inputE");
-  image1.setType(kOpenCVTypeImage);
-  image2.setType(kOpenCVTypeImage);
-  cascade.setType(kOpenCVTypeCascade);
+  OpenCVImagePort image1(patch, "outputA"), image2(patch, "inputB");
+  OpenCVCascadePort cascade(patch, "inputC");
+  OpenCVTypePort untyped(patch, "inputD"), untyped2(patch, "inputE");
   QCVirtualPort sink(patch, "inputSink");
   DerivedVirtualPort derived(patch, "inputDerived");
   QCObjectPort object(patch, "inputObject");
@@ -102,7 +102,7 @@ TEST(OpenCVTypePort, ConnectsOnlyEqualNonZeroCodesAndThePlainVirtualPort) {
   EXPECT_FALSE(untyped.canConnectToPort(untyped2));
   EXPECT_FALSE(untyped.canConnectToPort(image1));
   EXPECT_FALSE(image1.canConnectToPort(untyped));
-  for (OpenCVTypePort* port : {&image1, &cascade, &untyped}) {
+  for (OpenCVTypePort* port : std::initializer_list<OpenCVTypePort*>{&image1, &cascade, &untyped}) {
     EXPECT_TRUE(port->canConnectToPort(sink));
     EXPECT_FALSE(port->canConnectToPort(derived));
     EXPECT_FALSE(port->canConnectToPort(object));
@@ -110,15 +110,50 @@ TEST(OpenCVTypePort, ConnectsOnlyEqualNonZeroCodesAndThePlainVirtualPort) {
   }
 }
 
-TEST(PointStructures, NumberedKeysAndCentredUnitCoordinates) {
+TEST(PointStructures, NumberedKeys) {
   EXPECT_EQ(numberedKey("Point", 0), "Point0000");
   EXPECT_EQ(numberedKey("Object", 9999), "Object9999");
   EXPECT_EQ(numberedKey("Corner", 10000), "Corner10000");
+}
+
+TEST(CentredUnit, ExactAtTheCornersAndTheCentreInBothDirections) {
   // One unit is half the width on both axes; Y grows with the row.
-  EXPECT_EQ(centredUnit({0, 0}, {320, 240}), cv::Point2f(-1.0f, -0.75f));
-  EXPECT_EQ(centredUnit({160, 120}, {320, 240}), cv::Point2f(0.0f, 0.0f));
-  EXPECT_EQ(centredUnit({320, 240}, {320, 240}), cv::Point2f(1.0f, 0.75f));
-  EXPECT_EQ(centredUnit({160, 280}, {320, 240}), cv::Point2f(0.0f, 1.0f));
+  const cv::Size size(320, 240);
+  struct Case {
+    cv::Point2f pixel, unit;
+  };
+  for (const auto& [pixel, unit] : {Case{{0, 0}, {-1.0f, -0.75f}},
+                                    {{320, 0}, {1.0f, -0.75f}},
+                                    {{320, 240}, {1.0f, 0.75f}},
+                                    {{160, 120}, {0.0f, 0.0f}},
+                                    {{0, 120}, {-1.0f, 0.0f}}}) {
+    EXPECT_EQ(centredUnit(pixel, size), unit) << pixel;
+    EXPECT_EQ(centredUnitByAspect(pixel, size), unit) << pixel;
+    EXPECT_EQ(pixelOfCentredUnit(unit, size), pixel) << unit;
+    EXPECT_EQ(pixelOfCentredUnitPrecise(unit, size), cv::Point2d(pixel)) << unit;
+  }
+  // Sizes: W in half widths, H in half heights.
+  EXPECT_EQ(centredExtent({80, 60}, size), cv::Point2d(0.5, 0.5));
+  EXPECT_EQ(pixelHalfExtent({0.5, 0.5}, size), cv::Point2d(40.0, 30.0));
+}
+
+TEST(CentredUnit, EveryPixelRoundTripsWithinSinglePrecision) {
+  for (const cv::Size size : {cv::Size(333, 247), cv::Size(17, 4001), cv::Size(4001, 17)}) {
+    double worst = 0.0;
+    for (int y = 0; y <= size.height; ++y) {
+      for (int x = 0; x <= size.width; ++x) {
+        const cv::Point2d pixel(x, y);
+        for (const cv::Point2f unit :
+             {centredUnit(pixel, size), centredUnitByAspect(pixel, size)}) {
+          for (const cv::Point2d back : {cv::Point2d(pixelOfCentredUnit(unit, size)),
+                                         pixelOfCentredUnitPrecise(unit, size)}) {
+            worst = std::max(worst, cv::norm(back - pixel));
+          }
+        }
+      }
+    }
+    EXPECT_LE(worst, std::max(size.width, size.height) * FLT_EPSILON) << size;
+  }
 }
 
 cv::Exception failure(const std::string& what) {

@@ -82,7 +82,7 @@ cv::Mat pixelBufferOf(const QCImage& image) {
       .clone();
 }
 
-void feed(OpenCVTypePort& port, cv::Mat* image) {
+void feed(OpenCVImagePort& port, cv::Mat* image) {
   port.setCvObjectValue(image ? std::make_shared<OpenCVObject>(image) : nullptr);
 }
 
@@ -100,11 +100,6 @@ bool sameBytes(const cv::Mat& a, const cv::Mat& b) {
          (a.empty() || cv::norm(a, b, cv::NORM_INF) == 0);
 }
 
-cv::Point2f unitOf(cv::Point2f pixel, cv::Size size) {
-  const float w = static_cast<float>(size.width), h = static_cast<float>(size.height);
-  return {(pixel.x + w * -0.5f) / (w * 0.5f), (((pixel.y + h * -0.5f) / (h * 0.5f)) * h) / w};
-}
-
 void expectPointList(const QCStructure* list, const std::string& word,
                      const std::vector<cv::Point2f>& pixels, cv::Size size) {
   ASSERT_NE(list, nullptr);
@@ -115,7 +110,7 @@ void expectPointList(const QCStructure* list, const std::string& word,
     const QCStructure& point = *std::get<std::shared_ptr<QCStructure>>(member);
     ASSERT_EQ(point.count(), 2u);
     ASSERT_EQ(point.members()[0].first + point.members()[1].first, "XY");
-    const cv::Point2f unit = unitOf(pixels[i], size);
+    const cv::Point2f unit = centredUnit(pixels[i], size);
     EXPECT_EQ(*point.numberForKey("X"), QCNumber::withDouble(unit.x)) << key;
     EXPECT_EQ(*point.numberForKey("Y"), QCNumber::withDouble(unit.y)) << key;
   }
@@ -141,12 +136,12 @@ std::map<std::size_t, cv::Vec4f> fourNumbers(const std::shared_ptr<QCStructure>&
   return result;
 }
 
-Published::Published(const OpenCVTypePort& output)
+Published::Published(const OpenCVImagePort& output)
     : box(output.cvObjectValue()),
       data(imageValue(output) ? imageValue(output)->data : nullptr),
       allocations(ImageBuffer::allocationCount()) {}
 
-bool Published::reusedBy(const OpenCVTypePort& output) const {
+bool Published::reusedBy(const OpenCVImagePort& output) const {
   const cv::Mat* image = imageValue(output);
   return image && image->data == data && output.cvObjectValue() != box && allocatedSince() == 0;
 }
@@ -155,7 +150,7 @@ std::uint64_t Published::allocatedSince() const {
   return ImageBuffer::allocationCount() - allocations;
 }
 
-void expectReleases(QCPatch& patch, const OpenCVTypePort& output,
+void expectReleases(QCPatch& patch, const OpenCVImagePort& output,
                     const std::function<void()>& suitable, const std::function<void()>& unsuitable,
                     bool givesNil, std::uint64_t fresh) {
   suitable();

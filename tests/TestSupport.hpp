@@ -49,8 +49,8 @@ cv::Mat pixelBufferOf(const QCImage& image);
 
 // Puts `image` on an OpenCV input as a box, as an upstream patch would publish it; nullptr
 // gives nil.
-void feed(OpenCVTypePort& port, cv::Mat* image);
-inline void feed(OpenCVTypePort& port, cv::Mat& image) {
+void feed(OpenCVImagePort& port, cv::Mat* image);
+inline void feed(OpenCVImagePort& port, cv::Mat& image) {
   feed(port, &image);
 }
 
@@ -61,9 +61,6 @@ QCContext& context();
 // Byte-exact equality of two images of the same size and type.
 bool sameBytes(const cv::Mat& a, const cv::Mat& b);
 
-// Centred unit coordinates computed in single precision in the published order:
-// X = (x + w·(−0.5)) / (w·0.5), Y = (((y + h·(−0.5)) / (h·0.5)) · h) / w.
-cv::Point2f unitOf(cv::Point2f pixel, cv::Size size);
 // `list` holds exactly `pixels`, as members "<word>0000", ... of double-precision "X" and "Y".
 void expectPointList(const QCStructure* list, const std::string& word,
                      const std::vector<cv::Point2f>& pixels, cv::Size size);
@@ -75,9 +72,9 @@ std::map<std::size_t, cv::Vec4f> fourNumbers(const std::shared_ptr<QCStructure>&
 
 // An image output as published now: its box, its buffer and the allocations so far.
 struct Published {
-  explicit Published(const OpenCVTypePort& output);
+  explicit Published(const OpenCVImagePort& output);
   // The output holds a new box around the same buffer, and nothing was allocated since.
-  bool reusedBy(const OpenCVTypePort& output) const;
+  bool reusedBy(const OpenCVImagePort& output) const;
   std::uint64_t allocatedSince() const;
 
   std::shared_ptr<OpenCVObject> box;
@@ -87,7 +84,7 @@ struct Published {
 
 // Runs `patch` after `suitable`, then after `unsuitable` (when `givesNil`: the patch publishes
 // nil), then after `suitable` again: the buffer was released, so `fresh` buffers are allocated.
-void expectReleases(QCPatch& patch, const OpenCVTypePort& output,
+void expectReleases(QCPatch& patch, const OpenCVImagePort& output,
                     const std::function<void()>& suitable, const std::function<void()>& unsuitable,
                     bool givesNil = true, std::uint64_t fresh = 1);
 

@@ -7,17 +7,19 @@
 #include <opencv2/imgproc.hpp>
 
 #include "host/QCImage.hpp"
+#include "plugin/CentredUnit.hpp"
 
 namespace cvcomp {
 
 namespace {
 
-// Maps centred, Y-up unit coordinates to pixel positions of a top-down picture.
+// Maps centred unit coordinates, whose Y points up on the picture, to pixel positions of a
+// top-down picture.
 struct Frame {
-  double w;
-  double h;
+  cv::Size size;
   cv::Point2d pixel(double x, double y) const {
-    return {(x + 1.0) * w / 2.0, h - (y * w + h) / 2.0};
+    const cv::Point2d up = pixelOfCentredUnitPrecise({x, y}, size);
+    return {up.x, size.height - up.y};
   }
 };
 
@@ -60,7 +62,7 @@ void drawMember(cv::Mat& picture, const Frame& frame, const QCStructure& member,
   const auto [x, y, w, h, x1, y1, x2, y2, px, py] = Coordinates(member);
   if (x && y && w && h) {
     const cv::Point2d centre = frame.pixel(*x, *y);
-    const cv::Point2d half(*w * frame.w / 4.0, *h * frame.h / 4.0);
+    const cv::Point2d half = pixelHalfExtent({*w, *h}, frame.size);
     cv::rectangle(picture, toPoint(centre - half), toPoint(centre + half),
                   cv::Scalar(0, 255, 0, 255), thickness);
   } else if (x1 && y1 && x2 && y2) {
@@ -100,7 +102,7 @@ bool Overlay::execute(QCContext& context, double /*time*/, const QCStructure& /*
   cv::Mat picture(source.size(), CV_8UC4, bitmap.data.get(), bitmap.bytesPerRow);
   source.copyTo(picture);
 
-  const Frame frame{static_cast<double>(picture.cols), static_cast<double>(picture.rows)};
+  const Frame frame{picture.size()};
   const int thickness = std::max(1, picture.cols / 320);
   for (const auto& [key, value] : structure->members()) {
     if (const auto* member = std::get_if<std::shared_ptr<QCStructure>>(&value); member && *member) {
