@@ -40,10 +40,6 @@ std::string expandTilde(const std::string& text) {
 
 }  // namespace
 
-OpenCVLoad::OpenCVLoad(std::string identifier) : OpenCVPatch(std::move(identifier)) {
-  outputData.setType(kOpenCVTypeCascade);
-}
-
 std::optional<std::filesystem::path> OpenCVLoad::resolvePath(const std::string& text,
                                                              const PatchOptions& options) {
   if (text.empty()) return std::nullopt;
@@ -138,7 +134,7 @@ bool OpenCVLoad::execute(QCContext& /*context*/, double /*time*/,
   return true;
 }
 
-cv::CascadeClassifier* cascadeValue(const OpenCVTypePort& port) {
+cv::CascadeClassifier* cascadeValue(const OpenCVCascadePort& port) {
   const std::shared_ptr<OpenCVObject> box = port.cvObjectValue();
   return box ? static_cast<cv::CascadeClassifier*>(box->value()) : nullptr;
 }

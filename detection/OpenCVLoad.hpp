@@ -22,7 +22,7 @@ class OpenCVLoad final : public OpenCVPatch {
   // Loading reads files, so the patch keeps the host's default safety trait.
   static constexpr bool isSafe = QCPatch::isSafe;
 
-  explicit OpenCVLoad(std::string identifier);
+  using OpenCVPatch::OpenCVPatch;
   bool execute(QCContext& context, double time, const QCStructure& arguments) override;
 
   // The file that `text` names: empty text names none; "~" and "~user" begin a home-relative
@@ -32,7 +32,7 @@ class OpenCVLoad final : public OpenCVPatch {
                                                           const PatchOptions& options);
 
   QC_PORT(QCStringPort, inputPath);
-  QC_PORT(OpenCVTypePort, outputData);
+  QC_PORT(OpenCVCascadePort, outputData);
 
  private:
   // A cascade read from `path`, or nullptr when the file holds none.
@@ -44,6 +44,6 @@ class OpenCVLoad final : public OpenCVPatch {
 
 // Reading a cascade input: the cascade in the port's box, or nullptr when the port carries nil or
 // the box holds null.
-cv::CascadeClassifier* cascadeValue(const OpenCVTypePort& port);
+cv::CascadeClassifier* cascadeValue(const OpenCVCascadePort& port);
 
 }  // namespace cvcomp

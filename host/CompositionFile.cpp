@@ -340,7 +340,8 @@ std::unique_ptr<Composition> loadCompositionFile(const std::filesystem::path& fi
   if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
     throw CompositionError(file.string() + ": the file is empty");
   }
-  return load(text, file.string(), std::filesystem::absolute(file), manager);
+  const std::filesystem::path absolute = std::filesystem::absolute(file, error);
+  return load(text, file.string(), error ? file : absolute, manager);
 }
 
 }  // namespace cvcomp

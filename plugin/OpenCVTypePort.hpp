@@ -23,7 +23,6 @@ class OpenCVTypePort : public QCObjectPort {
 
   std::int32_t type() const { return type_; }
   // For ports declared without a code; an OpenCVPortOf has its code from construction.
-  void setType(std::int32_t type) { type_ = type; }
 
   std::shared_ptr<OpenCVObject> cvObjectValue() const;
   void setCvObjectValue(std::shared_ptr<OpenCVObject> box) { setObject(std::move(box)); }

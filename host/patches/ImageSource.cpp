@@ -23,9 +23,12 @@ bool ImageSource::openFrames() {
   openedPath_ = inputPath.stringValue();
   finished_ = false;
   failure_.clear();
+  // Without a composition file, paths are relative to the working folder; one that is gone
+  // leaves them relative, and opening them then names what is missing.
+  std::error_code noFolder;
   const std::filesystem::path base = options().compositionURL
                                          ? options().compositionURL->parent_path()
-                                         : std::filesystem::current_path();
+                                         : std::filesystem::current_path(noFolder);
   try {
     reader_ = std::make_unique<FrameReader>(openFrameSource(openedPath_, base));
   } catch (const FrameSourceError& error) {

@@ -15,7 +15,8 @@ namespace cvcomp {
 class ImageSource final : public QCPatch, public FrameProvider {
  public:
   QC_PATCH_CLASS(ImageSource)
-  static constexpr bool isSafe = true;
+  // It reads files and cameras.
+  static constexpr bool isSafe = false;
   static constexpr int executionMode = kExecutionModeProvider;
 
   inline static const std::string kDefaultPath = "pattern:640x480";
