@@ -2,15 +2,18 @@
 
 #include <chrono>
 #include <csignal>
-#include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 #include "Commands.hpp"
 #include "FrameWriter.hpp"
 #include "JsonOutput.hpp"
+#include "OutputFile.hpp"
+#include "RunChecks.hpp"
 #include "host/CompositionFile.hpp"
 #include "host/QCObjectPorts.hpp"
+#include "host/QCValuePorts.hpp"
 #include "host/patches/ImageSource.hpp"
 
 namespace cvcomp {
@@ -78,7 +81,13 @@ std::string configure(Composition& composition, const RunOptions& options) {
     for (const std::string& setting : options.settings) {
       const std::size_t equals = setting.find('=');
       if (equals == std::string::npos) return "--set " + setting + ": expected ID.PORT=VALUE";
-      setInputFromText(composition, setting.substr(0, equals), setting.substr(equals + 1));
+      const std::string path = setting.substr(0, equals);
+      setInputFromText(composition, path, setting.substr(equals + 1));
+      const QCPort& port = composition.port(path);
+      if (port.kind() == PortKind::String &&
+          static_cast<const QCStringPort&>(port).stringValue().find('\0') != std::string::npos) {
+        return "--set " + setting + ": the text holds a NUL character";
+      }
     }
   } catch (const CompositionError& error) {
     return error.what();
@@ -108,6 +117,14 @@ int runCommand(const RunOptions& options, const QCNodeManager& manager) {
   if (options.video && !videoOutput) {
     return fail(kExitUsageError, "--video: the composition publishes no image output");
   }
+  if (options.video) {
+    if (const auto problem = videoNameProblem(*options.video)) {
+      return fail(kExitUsageError, *options.video + ": " + *problem);
+    }
+  }
+  if (const auto clash = outputClash(options, inputFilesOf(*composition, options.composition))) {
+    return fail(kExitUsageError, *clash);
+  }
 
   const std::vector<ImageSource*> sources = sourcesOf(*composition);
   for (ImageSource* source : sources) {
@@ -115,22 +132,13 @@ int runCommand(const RunOptions& options, const QCNodeManager& manager) {
   }
   const double fps = sources.empty() ? 30.0 : sources.front()->framesPerSecond();
 
-  std::ofstream jsonFile;
-  std::ostream* json = nullptr;
-  if (options.json) {
-    if (*options.json == "-") {
-      json = &std::cout;
-    } else {
-      jsonFile.open(*options.json);
-      if (!jsonFile) return fail(kExitInputError, *options.json + ": cannot be written");
-      json = &jsonFile;
-    }
-  }
-  std::unique_ptr<FrameWriter> video;
+  std::optional<OutputFile> json;
+  std::optional<FrameWriter> video;
   try {
-    if (options.video) video = std::make_unique<FrameWriter>(*options.video, fps);
-  } catch (const FrameWriterError& error) {
-    return fail(kExitUsageError, error.what());
+    if (options.json) json.emplace(*options.json);
+    if (options.video) video.emplace(*options.video, fps);
+  } catch (const OutputError& error) {
+    return fail(kExitInputError, error.what());
   }
 
   std::signal(SIGINT, requestStop);
@@ -153,24 +161,28 @@ int runCommand(const RunOptions& options, const QCNodeManager& manager) {
       }
     }
     if (ended) break;
-    if (json) *json << frameLine(frame, time, jsonOutputs) << '\n';
-    if (video) {
-      if (const auto& image = static_cast<const QCImagePort*>(videoOutput)->imageValue()) {
-        try {
+    try {
+      if (json) json->append(frameLine(frame, time, jsonOutputs) + '\n');
+      if (video) {
+        if (const auto& image = static_cast<const QCImagePort*>(videoOutput)->imageValue()) {
           video->write(*image, context.imageManager(), frame);
-        } catch (const FrameWriterError& error) {
-          status = fail(kExitInputError, error.what());
-          break;
         }
       }
+    } catch (const OutputError& error) {
+      status = fail(kExitInputError, error.what());
+      break;
     }
     ++frame;
     progress.frameDone(frame);
   }
   composition->stop(context);
   progress.finish(frame);
-  if (json) json->flush();
-  if (json && !*json) return fail(kExitInputError, *options.json + ": write failed");
+  try {
+    if (video) video->close();
+    if (json) json->close();
+  } catch (const OutputError& error) {
+    if (status == kExitOk) status = fail(kExitInputError, error.what());
+  }
   return status;
 }
 
