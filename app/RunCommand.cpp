@@ -6,9 +6,11 @@
 
 #include "Commands.hpp"
 #include "RunOutputs.hpp"
+#include "RunChecks.hpp"
 #include "StopSignals.hpp"
 #include "host/CompositionFile.hpp"
 #include "host/Engine.hpp"
+#include "host/QCValuePorts.hpp"
 
 namespace cvcomp {
 
@@ -57,7 +59,13 @@ std::string configure(Engine& engine, const RunOptions& options) {
     for (const std::string& setting : options.settings) {
       const std::size_t equals = setting.find('=');
       if (equals == std::string::npos) return "--set " + setting + ": expected ID.PORT=VALUE";
-      setInputFromText(engine.composition(), setting.substr(0, equals), setting.substr(equals + 1));
+      const std::string path = setting.substr(0, equals);
+      setInputFromText(engine.composition(), path, setting.substr(equals + 1));
+      const QCPort& port = engine.composition().port(path);
+      if (port.kind() == PortKind::String &&
+          static_cast<const QCStringPort&>(port).stringValue().find('\0') != std::string::npos) {
+        return "--set " + setting + ": the text holds a NUL character";
+      }
     }
   } catch (const CompositionError& error) {
     return error.what();
@@ -91,6 +99,15 @@ int runCommand(const RunOptions& options, const QCNodeManager& manager) {
   if (options.video && !picture) {
     return fail(kExitUsageError, "--video: the composition publishes no image output");
   }
+  if (options.video) {
+    if (const auto problem = videoNameProblem(*options.video)) {
+      return fail(kExitUsageError, *options.video + ": " + *problem);
+    }
+  }
+  if (const auto clash =
+          outputClash(options, inputFilesOf(engine->composition(), options.composition))) {
+    return fail(kExitUsageError, *clash);
+  }
   if (const std::optional<std::string> failure = engine->open()) {
     return fail(kExitInputError, *failure);
   }
@@ -98,9 +115,7 @@ int runCommand(const RunOptions& options, const QCNodeManager& manager) {
   RunOutputs outputs;
   if (const auto failure =
           outputs.open(options.json, options.video, engine->framesPerSecond(), picture)) {
-    return fail(
-        options.json && failure->starts_with(*options.json) ? kExitInputError : kExitUsageError,
-        *failure);
+    return fail(kExitInputError, *failure);
   }
   std::optional<std::string> writeFailure;
   engine->addObserver([&](const FrameResult& frame) {

@@ -1,12 +1,16 @@
 // cvcomp: runs vision compositions over video, camera or picture frames.
 
+#include <csignal>
 #include <iostream>
+#include <optional>
 
 #include <CLI/CLI.hpp>
 
 #include "Commands.hpp"
 #include "LogPrinter.hpp"
 #include "NodeSetup.hpp"
+#include "OpenCVLog.hpp"
+#include "RunChecks.hpp"
 
 int main(int argc, char** argv) {
   using namespace cvcomp;
@@ -14,22 +18,28 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
 
   RunOptions run;
+  std::optional<std::string> frames;
+  bool verbose = false;
   CLI::App* runApp = app.add_subcommand("run", "Run a composition frame by frame");
   runApp->add_option("composition", run.composition, "Composition file (JSON)")->required();
   runApp->add_option("--input", run.input,
                      "Frames to use instead of the ImageSource's own: a video, a picture, a "
                      "folder of pictures, camera:N or pattern:WxH");
-  runApp->add_option("--frames", run.frames, "Stop after this many frames");
+  runApp->add_option("--frames", frames, "Stop after this many frames (a positive whole number)");
   runApp->add_option("--set", run.settings, "Set an input before the run: ID.PORT=VALUE");
   runApp->add_option("--json", run.json, "Write one JSON line per frame to FILE, - for stdout");
   runApp->add_option("--video", run.video,
                      "Write the published image to a video file, or numbered pictures when "
                      "the name holds %d");
   runApp->add_flag("--quiet,-q", run.quiet, "No progress on the terminal");
+  const char* verboseHelp =
+      "Also show information notes, and OpenCV's and FFmpeg's own warnings and errors";
+  runApp->add_flag("--verbose,-v", verbose, verboseHelp);
 
   std::string checked;
   CLI::App* checkApp = app.add_subcommand("check", "Validate a composition without running it");
   checkApp->add_option("composition", checked, "Composition file (JSON)")->required();
+  checkApp->add_flag("--verbose,-v", verbose, verboseHelp);
 
   bool patchesJson = false;
   CLI::App* patchesApp = app.add_subcommand("patches", "List every patch class and its ports");
@@ -42,7 +52,22 @@ int main(int argc, char** argv) {
     return status == 0 ? kExitOk : kExitUsageError;
   }
 
-  setLogSink(stderrLogSink(false));
+  if (frames) {
+    run.frames = frameCount(*frames);
+    if (!run.frames) {
+      std::cerr
+          << "cvcomp: --frames: a whole number from 1 to 18446744073709551615 is required, not \""
+          << *frames << "\"\n";
+      return kExitUsageError;
+    }
+  }
+
+  // A write to a closed pipe or beyond the file-size limit then fails with an error that names
+  // the file, and the outputs are closed properly, instead of the signal ending the process.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+  setOpenCVVerbosity(verbose);
+  setLogSink(stderrLogSink(verbose));
   QCNodeManager manager;
   try {
     registerAllNodes(manager);

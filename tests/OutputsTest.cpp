@@ -1,0 +1,229 @@
+// The runner's outputs: a write that fails ends the run at that frame with the file named and
+// what was written before readable; outputs that no writer takes or that would destroy an input
+// are refused before anything is opened.
+
+#include <sys/mount.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/videoio.hpp>
+
+#include "TestSupport.hpp"
+
+namespace cvcomp {
+namespace {
+
+namespace fs = std::filesystem;
+using test::cvcomp;
+using test::Outcome;
+
+// A small file system of its own (tmpfs) that fills up; mounting needs root, as in CI.
+class SmallFileSystem {
+ public:
+  explicit SmallFileSystem(const fs::path& folder, const std::string& size) : folder_(folder) {
+    fs::create_directories(folder_);
+    mounted_ = ::mount("tmpfs", folder_.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+  }
+  ~SmallFileSystem() {
+    if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  fs::path folder_;
+  bool mounted_;
+};
+
+// Every line of a JSON lines file parses, and they number the frames from 0 on.
+std::size_t wholeFrameLines(const fs::path& file) {
+  const std::vector<nlohmann::json> lines = test::jsonLines(test::contents(file));
+  for (std::size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i]["frame"], i) << file;
+  return lines.size();
+}
+
+// The frames a video plays, read one by one; it must hold as many as its index says.
+std::size_t playedFrames(const fs::path& file) {
+  cv::VideoCapture video(file.string(), cv::CAP_FFMPEG);
+  std::size_t frames = 0;
+  for (cv::Mat frame; video.read(frame);) ++frames;
+  EXPECT_EQ(video.get(cv::CAP_PROP_FRAME_COUNT), static_cast<double>(frames)) << file;
+  return frames;
+}
+
+// Every file in `folder` is a whole PNG picture: no partial picture is left behind.
+std::size_t readablePictures(const fs::path& folder) {
+  std::size_t pictures = 0;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    EXPECT_EQ(entry.path().extension(), ".png");
+    EXPECT_FALSE(cv::imread(entry.path().string()).empty()) << entry.path();
+    ++pictures;
+  }
+  return pictures;
+}
+
+// An output that fills a small file system, beside one in an ordinary folder.
+struct FullDisk {
+  std::string name;
+  std::string composition;
+  std::string full;  // a file name in the small file system: JSON lines (.jsonl) or video
+  std::function<std::size_t(const fs::path&)> fullWritten;
+  std::string beside;
+  std::function<std::size_t(const fs::path&)> besideWritten;
+};
+
+void PrintTo(const FullDisk& c, std::ostream* out) {
+  *out << c.name;
+}
+
+std::string option(const fs::path& file) {
+  return (file.extension() == ".jsonl" ? " --json " : " --video ") + file.string();
+}
+
+class OutputsOnAFullDisk : public testing::TestWithParam<FullDisk> {};
+
+TEST_P(OutputsOnAFullDisk, EndTheRunAtThatFrameAndKeepWhatWasWritten) {
+  const FullDisk& c = GetParam();
+  const test::TempFolder folder;
+  const SmallFileSystem small(folder / "small", "1m");
+  if (!small.mounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
+  const fs::path full = folder / "small" / c.full;
+  // The test scene and the tracked clip go on well beyond what the file system takes.
+  const Outcome run =
+      cvcomp("run " + test::example(c.composition) + option(full) + option(folder / c.beside));
+  EXPECT_EQ(run.status, 1);
+  std::string failed = full.string();
+  if (c.full.find('%') != std::string::npos) {
+    // The picture of the frame that met the full disk.
+    failed = run.err.substr(8, run.err.find(':', 8) - 8);
+    EXPECT_EQ(fs::path(failed).parent_path(), full.parent_path()) << run.err;
+  }
+  EXPECT_EQ(run.err, "cvcomp: " + failed + ": no space left on device\n");
+  const std::size_t written = c.fullWritten(full);
+  EXPECT_GT(written, 0u);
+  // The run ended at that frame: the other output holds at most that frame more.
+  EXPECT_LE(c.besideWritten(folder / c.beside), written + 1);
+}
+
+std::size_t pictures(const fs::path& numbered) {
+  return readablePictures(numbered.parent_path());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, OutputsOnAFullDisk,
+    testing::Values(FullDisk{"Avi", "gray.json --input pattern:320x240", "out.avi", playedFrames,
+                             "lines.jsonl", wholeFrameLines},
+                    FullDisk{"Mp4", "gray.json --input pattern:320x240", "out.mp4", playedFrames,
+                             "lines.jsonl", wholeFrameLines},
+                    FullDisk{"NumberedPictures", "gray.json --input pattern:320x240", "f%05d.png",
+                             pictures, "lines.jsonl", wholeFrameLines},
+                    FullDisk{"JsonLines", "track-features.json", "lines.jsonl", wholeFrameLines,
+                             "out.avi", playedFrames}),
+    [](const testing::TestParamInfo<FullDisk>& run) { return run.param.name; });
+
+TEST(Outputs, FullDevicesAndFileSizeLimitsEndTheRunWithTheFileNamed) {
+  const std::string gray = "run " + test::example("gray.json");
+  Outcome run = cvcomp(gray + " --json /dev/full");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "cvcomp: /dev/full: no space left on device\n");
+  run = cvcomp(gray + " --json - >/dev/full");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "cvcomp: standard output: no space left on device\n");
+
+  // A file-size limit (inherited by the run) fails the write, and the video keeps its index.
+  const test::TempFolder folder;
+  rlimit unlimited{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+  rlimit limited = unlimited;
+  limited.rlim_cur = 1 << 20;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+  run = cvcomp(gray + " --input pattern:320x240 --video " + (folder / "out.avi").string());
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &unlimited), 0);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "cvcomp: " + (folder / "out.avi").string() + ": file too large\n");
+  EXPECT_GT(playedFrames(folder / "out.avi"), 0u);
+}
+
+TEST(Outputs, ThoseThatNoWriterTakesOrThatWouldDestroyAnInputAreRefusedBeforeTheRun) {
+  const test::TempFolder folder;
+  const std::string clipBytes = test::contents(test::sample("vtest.avi"));
+  const fs::path clip = folder.write("clip.avi", clipBytes);
+  const fs::path shots =
+      folder.write("shots/f00001.png", test::contents(test::sample("baboon.jpg"))).parent_path();
+  fs::create_directory_symlink(folder.path(), folder / "link");
+  const std::string dir = folder.path().string();
+  const fs::path composition =
+      folder.write("gray.json", test::contents(test::example("gray.json")));
+
+  struct Case {
+    std::string arguments;
+    std::string message;  // how standard error's one line starts
+  };
+  const std::vector<Case> cases{
+      {"--video " + dir + "/out", "cvcomp: " + dir + "/out: no extension tells a video (.avi"},
+      {"--video " + dir + "/out.xyz", "cvcomp: " + dir + "/out.xyz: \".xyz\" is neither a video"},
+      {"--video " + dir + "/f%d", "cvcomp: " + dir + "/f%d: numbered frames are pictures (.png"},
+      {"--video " + dir + "/f%d%d.png",
+       "cvcomp: " + dir + "/f%d%d.png: a numbered name holds exactly one %d (or %05d)\n"},
+      // Outputs compared with the inputs by identity, however they are spelled.
+      {"--input " + clip.string() + " --json " + dir + "/./clip.avi",
+       "cvcomp: " + dir + "/./clip.avi: would overwrite " + clip.string() +
+           ", which the run reads\n"},
+      {"--input " + clip.string() + " --video " + dir + "/link/clip.avi",
+       "cvcomp: " + dir + "/link/clip.avi: would overwrite " + clip.string()},
+      {"--json " + composition.string(), "cvcomp: " + composition.string() + ": would overwrite"},
+      {"--input " + shots.string() + " --video " + shots.string() + "/g%03d.png",
+       "cvcomp: " + shots.string() + "/g%03d.png: would be written into " + shots.string()},
+      {"--input " + (shots / "f00001.png").string() + " --video " + dir + "/link/shots/f%05d.png",
+       "cvcomp: " + dir + "/link/shots/f%05d.png: would overwrite " + shots.string()},
+      {"--json " + dir + "/x.avi --video " + dir + "/link/x.avi",
+       "cvcomp: " + dir + "/x.avi: named for both the JSON lines and the video\n"},
+      {"--json " + dir + "/f0012.png --video " + dir + "/f%04d.png",
+       "cvcomp: " + dir + "/f0012.png: named for both"},
+      // Frame counts other than a positive whole number.
+      {"--frames -5",
+       "cvcomp: --frames: a whole number from 1 to 18446744073709551615 is "
+       "required, not \"-5\"\n"},
+      {"--frames ''", "cvcomp: --frames: a whole number from 1"},
+      {"--frames 0", "cvcomp: --frames: a whole number from 1"},
+      {"--frames 18446744073709551616", "cvcomp: --frames: a whole number from 1"},
+      // A NUL would cut the path short: clip.avi would be read.
+      {"--set 'src.inputPath=\"" + clip.string() + "\\u0000.txt\"'",
+       "cvcomp: --set src.inputPath=\"" + clip.string() + "\\u0000.txt\": the text holds a NUL"},
+  };
+  const auto listing = [&] {
+    std::vector<std::pair<std::string, std::uintmax_t>> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder.path())) {
+      files.emplace_back(entry.path().string(), entry.is_regular_file() ? entry.file_size() : 0);
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+  };
+  const auto before = listing();
+  for (const Case& c : cases) {
+    const Outcome run = cvcomp("run " + composition.string() + " " + c.arguments);
+    EXPECT_EQ(run.status, 2) << c.arguments;
+    EXPECT_TRUE(run.err.starts_with(c.message)) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(listing(), before) << c.arguments;
+  }
+  EXPECT_EQ(test::contents(clip), clipBytes);
+}
+
+TEST(Outputs, OpenCVsOwnReportsShowOnlyWithVerbose) {
+  const test::TempFolder folder;
+  const std::string clip = test::contents(test::sample("Megamind.avi"));
+  const std::string run = "run " + test::example("gray.json") + " --json /dev/null --input " +
+                          folder.write("cut.avi", clip.substr(0, 300000)).string();
+  const Outcome quiet = cvcomp(run);
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.err, "");
+  // FFmpeg reports the damaged last frame of the cut clip.
+  const Outcome verbose = cvcomp(run + " --verbose");
+  EXPECT_EQ(verbose.status, 0);
+  EXPECT_NE(verbose.err.find("[mpeg4 @"), std::string::npos) << verbose.err;
+}
+
+}  // namespace
+}  // namespace cvcomp
