@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(g++ cmake make pkg-config libopencv-dev opencv-data opencv-doc nlohmann-json3-dev
-          libcli11-dev libgtest-dev libgmock-dev binutils clang libclang-rt-14-dev)
+          libcli11-dev libgtest-dev libgmock-dev zlib1g-dev binutils clang libclang-rt-14-dev)
 
 install_missing() {
   local missing=()
