@@ -57,42 +57,74 @@ TEST(OpenCVLoad, ResolvesThePathAsTyped) {
   }
 }
 
-TEST(OpenCVLoad, LoadsBothFormatsFromAbsoluteAndRelativePaths) {
+// Each load frees the cascade held before, once. The same path again reads the file again; paths
+// are UTF-8, absolute or relative to the composition file; a cascade of the classic format (as
+// opencv-data ships one) loads too. No path, or a relative path without a composition file,
+// gives nil; a file without a usable cascade publishes a box holding null, and says why.
+TEST(OpenCVLoad, EachLoadFreesTheCascadeBeforeAndFilesWithoutOneSayWhy) {
+  namespace fs = std::filesystem;
   const test::TempFolder folder;
-  OpenCVLoad load("load");
-  // A cascade of the classic format, as opencv-data ships one.
-  EXPECT_EQ(runWith(load, std::string(CVCOMP_CASCADE_DATA) +
-                              "/haarcascades/haarcascade_licence_plate_rus_16stages.xml"),
-            Output::Cascade);
-  // Paths are UTF-8: an accented folder name loads like any other, by its absolute path or
-  // relative to the composition file.
-  const std::filesystem::path accented =
-      folder.write("Visages détectés/façade.xml", test::contents(test::frontalFace()));
-  EXPECT_EQ(runWith(load, accented.string()), Output::Cascade);
-  load.setOptions({folder / "Visages détectés" / "doc.json"});
-  EXPECT_EQ(runWith(load, "façade.xml"), Output::Cascade);
-}
-
-TEST(OpenCVLoad, GoesThroughItsFourStatesAndFreesEachCascadeOnce) {
-  const std::string face = test::frontalFace().string();
+  const std::string face = test::frontalFace().string(), cascade = test::contents(face);
+  const fs::path accented = folder.write("Visages détectés/façade.xml", cascade);
+  const fs::path dangling = folder / "dangling.xml", loop = folder / "loop.xml";
+  fs::create_symlink(folder / "gone.xml", dangling);
+  fs::create_symlink(loop, loop);
+  const PatchOptions none, beside{accented.parent_path() / "doc.json"};
   auto load = std::make_unique<OpenCVLoad>("load");
   EXPECT_EQ(load->outputData.type(), kOpenCVTypeCascade);
   // Never set: the first execution clears the output.
   EXPECT_TRUE(test::execute(*load));
   EXPECT_EQ(load->outputData.cvObjectValue(), nullptr);
-  // The same path again reads the file again: a new cascade replaces the first. A failed load
-  // frees the cascade and publishes a box holding null; no path, or a relative path without a
-  // composition file, gives nil.
-  for (const auto& [text, output] : {std::pair{face, Output::Cascade},
-                                     {"/nonexistent/cvcomp/face.xml", Output::Null},
-                                     {"", Output::Nil},
-                                     {"face.xml", Output::Nil}}) {
+  struct Case {
+    PatchOptions options;
+    fs::path file;
+    Output output;
+    std::string reason;
+  };
+  for (const Case& c : std::vector<Case>{
+           {none, face, Output::Cascade, ""},
+           {none,
+            fs::path(CVCOMP_CASCADE_DATA) /
+                "haarcascades/haarcascade_licence_plate_rus_16stages.xml",
+            Output::Cascade, ""},
+           {none, accented, Output::Cascade, ""},
+           {beside, "façade.xml", Output::Cascade, ""},
+           {none, "", Output::Nil, ""},
+           {none, "face.xml", Output::Nil, ""},
+           {none, folder / "missing.xml", Output::Null, "no such file"},
+           {none, dangling, Output::Null, "no such file"},
+           {none, loop, Output::Null, "Too many levels of symbolic links"},
+           {none, folder.path(), Output::Null, "a folder, not a cascade file"},
+           {none, folder.write("empty.xml", ""), Output::Null, "not an XML cascade file"},
+           {none, folder.write("text.xml", "not a file storage\n"), Output::Null,
+            "not an XML cascade file"},
+           // A valid file storage whose first object is a camera calibration, not a cascade.
+           {none, test::sample("calibration.yml"), Output::Null, "not an XML cascade file"},
+           {none, folder.write("truncated.xml", cascade.substr(0, cascade.size() / 2)),
+            Output::Null, "holds no cascade that OpenCV can use"},
+           {none,
+            folder.write("other.xml",
+                         "<?xml version=\"1.0\"?>\n<opencv_storage>\n"
+                         "<camera>1</camera>\n</opencv_storage>\n"),
+            Output::Null, "holds no cascade that OpenCV can use"},
+           // OpenCV's own reader dereferences null on this one.
+           {none, folder.write("crash.xml", "<?xml n ="), Output::Null,
+            "OpenCV's cascade reader crashes on this file"},
+       }) {
+    load->setOptions(c.options);
     EXPECT_EQ(runWith(*load, face), Output::Cascade);
     const auto held = watch(*load);
     EXPECT_EQ(held.use_count(), 1);
-    test::stderrOf([&] { EXPECT_EQ(runWith(*load, text), output) << text; });
-    EXPECT_TRUE(held.expired()) << text;
+    const std::string err =
+        test::stderrOf([&] { EXPECT_EQ(runWith(*load, c.file.string()), c.output) << c.file; });
+    EXPECT_EQ(err,
+              c.reason.empty() ? "" : "OpenCVLoad: " + c.file.string() + ": " + c.reason + "\n");
+    EXPECT_TRUE(held.expired()) << c.file;
   }
+  // The system's calls would take the NUL for the end of the path and load the face.
+  const std::string err = test::stderrOf(
+      [&] { EXPECT_EQ(runWith(*load, face + std::string(1, '\0') + ".txt"), Output::Null); });
+  EXPECT_EQ(err, "OpenCVLoad: " + face + "\\0.txt: a path holds a NUL character\n");
   // Destruction frees the last cascade, once.
   EXPECT_EQ(runWith(*load, face), Output::Cascade);
   const auto held = watch(*load);
@@ -100,54 +132,10 @@ TEST(OpenCVLoad, GoesThroughItsFourStatesAndFreesEachCascadeOnce) {
   EXPECT_TRUE(held.expired());
 }
 
-TEST(OpenCVLoad, FilesWithoutACascadeFailToLoadAndSayWhy) {
-  const test::TempFolder folder;
-  const std::string cascade = test::contents(test::frontalFace());
-  const std::filesystem::path good = folder.write("good.xml", cascade);
-  const std::filesystem::path dangling = folder / "dangling.xml";
-  std::filesystem::create_symlink(folder / "gone.xml", dangling);
-  const std::filesystem::path loop = folder / "loop.xml";
-  std::filesystem::create_symlink(loop, loop);
-  struct Case {
-    std::filesystem::path file;
-    std::string reason;
-  };
-  OpenCVLoad load("load");
-  for (const Case& c : std::vector<Case>{
-           {folder / "missing.xml", "no such file"},
-           {dangling, "no such file"},
-           {loop, "Too many levels of symbolic links"},
-           {folder.path(), "a folder, not a cascade file"},
-           {folder.write("empty.xml", ""), "not an XML cascade file"},
-           {folder.write("text.xml", "not a file storage\n"), "not an XML cascade file"},
-           // A valid file storage whose first object is a camera calibration, not a cascade.
-           {test::sample("calibration.yml"), "not an XML cascade file"},
-           {folder.write("truncated.xml", cascade.substr(0, cascade.size() / 2)),
-            "holds no cascade that OpenCV can use"},
-           {folder.write("other.xml",
-                         "<?xml version=\"1.0\"?>\n<opencv_storage>\n"
-                         "<camera>1</camera>\n</opencv_storage>\n"),
-            "holds no cascade that OpenCV can use"},
-           // OpenCV's own reader dereferences null on this one.
-           {folder.write("crash.xml", "<?xml n ="), "OpenCV's cascade reader crashes on this file"},
-       }) {
-    EXPECT_EQ(runWith(load, good.string()), Output::Cascade);
-    const auto held = watch(load);
-    const std::string err =
-        test::stderrOf([&] { EXPECT_EQ(runWith(load, c.file.string()), Output::Null) << c.file; });
-    EXPECT_EQ(err, "OpenCVLoad: " + c.file.string() + ": " + c.reason + "\n");
-    EXPECT_TRUE(held.expired()) << c.file;
-  }
-  // The system's calls would take the NUL for the end of the path and load good.xml.
-  const std::string err = test::stderrOf([&] {
-    EXPECT_EQ(runWith(load, good.string() + std::string(1, '\0') + ".txt"), Output::Null);
-  });
-  EXPECT_EQ(err, "OpenCVLoad: " + good.string() + "\\0.txt: a path holds a NUL character\n");
-}
-
 // Frames 150 and 200 of the clip show one face each; on frame 25 the detector finds a face and
 // a false one. Each as the bridge hands it on: 8-bit BGRA, its bottom row first.
 constexpr int kOneFace150 = 0, kOneFace200 = 1, kTwoFound25 = 2;
+const cv::Size kFrame(720, 528);
 cv::Mat& megamind(int which) {
   static std::vector<cv::Mat> frames = [] {
     cv::VideoCapture clip(test::sample("Megamind.avi").string());
@@ -174,32 +162,28 @@ void use(OpenCVHaarDetectObjects& haar, cv::CascadeClassifier* cascade) {
   haar.inputCascade.setCvObjectValue(std::make_shared<OpenCVObject>(cascade));
 }
 
-// The published rectangles as (X, Y, W, H), sorted: the detector collects its candidates on
-// several threads, so the order of several objects may differ from one run to the next.
-std::vector<cv::Vec4f> sorted(std::vector<cv::Vec4f> rects) {
-  std::sort(rects.begin(), rects.end(), [](const cv::Vec4f& a, const cv::Vec4f& b) {
-    return std::lexicographical_compare(a.val, a.val + 4, b.val, b.val + 4);
+std::vector<cv::Rect> sorted(std::vector<cv::Rect> rects) {
+  std::sort(rects.begin(), rects.end(), [](const cv::Rect& a, const cv::Rect& b) {
+    return std::tie(a.x, a.y, a.width, a.height) < std::tie(b.x, b.y, b.width, b.height);
   });
   return rects;
 }
 
-std::vector<cv::Vec4f> rectanglesOf(const OpenCVHaarDetectObjects& haar) {
+// The published rectangles in pixels of a `size` image, top row 0, sorted: the detector collects
+// its candidates on several threads, so the order of several objects may differ between runs.
+std::vector<cv::Rect> rectanglesOf(const OpenCVHaarDetectObjects& haar, cv::Size size) {
   EXPECT_NE(haar.outputRects.structureValue(), nullptr);
-  std::vector<cv::Vec4f> rects;
-  for (const auto& [index, rect] :
+  std::vector<cv::Rect> rects;
+  for (const auto& [index, r] :
        test::fourNumbers(haar.outputRects.structureValue(), "Object", "XYWH")) {
     EXPECT_EQ(index, rects.size());
-    rects.push_back(rect);
+    // Y grows upwards: the detector searched the image flipped top to bottom.
+    const cv::Point2d centre = pixelOfCentredUnitPrecise({r[0], -r[1]}, size);
+    const cv::Point2d half = pixelHalfExtent({r[2], r[3]}, size);
+    rects.emplace_back(cvRound(centre.x - half.x), cvRound(centre.y - half.y), cvRound(2 * half.x),
+                       cvRound(2 * half.y));
   }
   return sorted(rects);
-}
-
-TEST(OpenCVHaarDetectObjects, ReducedSizesRoundInSinglePrecision) {
-  EXPECT_EQ(OpenCVHaarDetectObjects::reducedSize({640, 480}, 2.1f), cv::Size(304, 228));
-  // 21 / 2.1 is just below 10 in double precision, 10 in single precision.
-  EXPECT_EQ(OpenCVHaarDetectObjects::reducedSize({21, 21}, 2.1f), cv::Size(10, 10));
-  EXPECT_EQ(OpenCVHaarDetectObjects::reducedSize({640, 480}, 500.0f), cv::Size(1, 0));
-  EXPECT_EQ(OpenCVHaarDetectObjects::reducedSize({640, 480}, INFINITY), cv::Size(0, 0));
 }
 
 TEST(OpenCVHaarDetectObjects, EqualsTheDetectorOnThePreparedImage) {
@@ -233,28 +217,12 @@ TEST(OpenCVHaarDetectObjects, EqualsTheDetectorOnThePreparedImage) {
           reduced, rects, static_cast<float>(s.scaleFactor), static_cast<int>(s.minNeighbors),
           s.cannyPruning ? cv::CASCADE_DO_CANNY_PRUNING : 0,
           cv::Size(static_cast<int>(s.minSize), static_cast<int>(s.minSize)));
-      // X = (2x + w − Wr) / Wr, Y = (Hr − 2y − h) / Wr, W = 2w / Wr, H = 2h / Hr: X, W and H
-      // take a single rounding, so they equal the correctly rounded value; Y is rounded twice.
-      const double wr = s.searched.width, hr = s.searched.height;
-      std::vector<cv::Vec4f> expected;
-      for (const cv::Rect& r : rects) {
-        expected.push_back(cv::Vec4d((2.0 * r.x + r.width - wr) / wr,
-                                     (hr - 2.0 * r.y - r.height) / wr, 2.0 * r.width / wr,
-                                     2.0 * r.height / hr));
-      }
-      expected = sorted(expected);
-      const std::vector<cv::Vec4f> published = rectanglesOf(haar);
-      ASSERT_EQ(published.size(), expected.size()) << frame;
-      for (std::size_t i = 0; i < expected.size(); ++i) {
-        const cv::Vec4f &p = published[i], &e = expected[i];
-        EXPECT_EQ(cv::Vec3f(p[0], p[2], p[3]), cv::Vec3f(e[0], e[2], e[3])) << i;
-        EXPECT_FLOAT_EQ(p[1], e[1]) << i;
-      }
+      EXPECT_EQ(rectanglesOf(haar, s.searched), sorted(rects)) << frame;
       // The installed detector ignores the Canny-pruning flag, as the README says: with the
       // switch the other way, the same rectangles.
       haar.inputCannyPruning.setBooleanValue(!s.cannyPruning);
       ASSERT_TRUE(execute(haar));
-      EXPECT_EQ(rectanglesOf(haar), published) << frame;
+      EXPECT_EQ(rectanglesOf(haar, s.searched), sorted(rects)) << frame;
       haar.inputCannyPruning.setBooleanValue(s.cannyPruning);
       found += rects.size();
     }
@@ -295,7 +263,7 @@ TEST(OpenCVHaarDetectObjects, NilOrEmptyForWhatItCannotSearch) {
            }}) {
     setUp();
     const std::string report = test::stderrOf([&] { ASSERT_TRUE(execute(haar)); });
-    EXPECT_EQ(rectanglesOf(haar), std::vector<cv::Vec4f>{});
+    EXPECT_TRUE(rectanglesOf(haar, kFrame).empty());
     EXPECT_EQ(report.find("OpenCVHaarDetectObjects: ") != std::string::npos,
               haar.inputCascade.cvObjectValue()->value() == &nothing);
   }
@@ -306,30 +274,28 @@ TEST(OpenCVHaarDetectObjects, FindsTheFacesWhereTheyAreAndSteadyFramesAllocateNo
   use(haar, &frontalFace());
   test::feed(haar.inputImage, megamind(kTwoFound25));
   ASSERT_TRUE(execute(haar));
-  EXPECT_EQ(rectanglesOf(haar).size(), 2u);
+  EXPECT_EQ(rectanglesOf(haar, kFrame).size(), 2u);
   const auto before = ImageBuffer::allocationCount();
-  // Where the faces are in the pictures, as seen in them (columns, rows from the top). A later
-  // frame's structure holds only its own objects.
+  // Where the faces are in the pictures, as seen in them. A later frame's structure holds only
+  // its own objects.
   for (const auto& [frame, face] : {std::pair{kOneFace150, cv::Rect(400, 190, 170, 170)},
                                     {kOneFace200, cv::Rect(250, 90, 340, 320)}}) {
     test::feed(haar.inputImage, megamind(frame));
     ASSERT_TRUE(execute(haar));
-    const std::vector<cv::Vec4f> rects = rectanglesOf(haar);
+    const std::vector<cv::Rect> rects = rectanglesOf(haar, kFrame);
     ASSERT_EQ(rects.size(), 1u) << frame;
-    // The centre in pixels of the 720 × 528 picture, top row 0, and the width.
-    const cv::Point2f centre((rects[0][0] + 1) * 360, 264 - rects[0][1] * 360);
-    EXPECT_TRUE(face.contains(centre)) << frame << ": " << centre;
-    EXPECT_GT(rects[0][2] * 360, face.width * 0.7f) << frame;
-    EXPECT_LT(rects[0][2] * 360, face.width * 1.3f) << frame;
+    EXPECT_TRUE(face.contains((rects[0].tl() + rects[0].br()) / 2)) << frame << ": " << rects[0];
+    EXPECT_GT(rects[0].width, face.width * 0.7) << frame;
+    EXPECT_LT(rects[0].width, face.width * 1.3) << frame;
   }
   EXPECT_EQ(ImageBuffer::allocationCount(), before);
   // The same picture in gray finds the same face.
-  const std::vector<cv::Vec4f> colour = rectanglesOf(haar);
+  const std::vector<cv::Rect> colour = rectanglesOf(haar, kFrame);
   cv::Mat gray;
   cv::cvtColor(megamind(kOneFace200), gray, cv::COLOR_BGRA2GRAY);
   test::feed(haar.inputImage, gray);
   ASSERT_TRUE(execute(haar));
-  EXPECT_EQ(rectanglesOf(haar), colour);
+  EXPECT_EQ(rectanglesOf(haar, kFrame), colour);
 }
 
 }  // namespace

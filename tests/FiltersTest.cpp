@@ -1,8 +1,9 @@
-// The image filters against the OpenCV functions they wrap: exact output, buffer reuse, and
-// release on unsuitable input.
+// The image filters and the bridges between host and OpenCV images against the OpenCV functions
+// they wrap: exact output, buffer reuse, and release on unsuitable input.
 
 #include "TestSupport.hpp"
 #include "bridge/OpenCVImageToQCImage.hpp"
+#include "bridge/QCImageToOpenCVImage.hpp"
 #include "filters/OpenCVBGR2Gray.hpp"
 #include "filters/OpenCVCanny.hpp"
 #include "filters/OpenCVEqualizeHist.hpp"
@@ -12,13 +13,117 @@ namespace cvcomp {
 namespace {
 
 using test::execute;
+using test::feeding;
 
-TEST(OpenCVBGR2Gray, EqualsCvtColorAndReusesItsBuffer) {
+TEST(QCImageToOpenCVImage, EachFlipModeCopiesTheBitmapAsCvFlipWould) {
+  const cv::Mat bgra = test::bgraPicture("fruits.jpg");
+  QCImageToOpenCVImage bridge("toCV");
+  bridge.inputImage.setImageValue(test::hostImage(bgra));
+  std::unique_ptr<test::Published> last;
+  // Mode 2 keeps the rows as they are; the same size reuses the buffer, one copy per frame.
+  for (auto [mode, code] : {std::pair{0, 0}, {1, -1}, {2, 2}, {3, 1}}) {
+    bridge.inputFlip.setIndexValue(static_cast<std::size_t>(mode));
+    ASSERT_TRUE(execute(bridge));
+    cv::Mat expected = bgra.clone();
+    if (code != 2) cv::flip(bgra, expected, code);
+    EXPECT_TRUE(test::publishes(bridge.outputImage, expected)) << "mode " << mode;
+    EXPECT_TRUE(!last || last->reusedBy(bridge.outputImage)) << "mode " << mode;
+    last = std::make_unique<test::Published>(bridge.outputImage);
+  }
+  bridge.inputImage.setImageValue(test::hostImage(bgra(cv::Rect(0, 0, 320, 200))));
+  ASSERT_TRUE(execute(bridge));
+  EXPECT_EQ(last->allocatedSince(), 1u);
+  EXPECT_EQ(imageValue(bridge.outputImage)->size(), cv::Size(320, 200));
+}
+
+TEST(QCImageToOpenCVImage, FractionalBoundsTruncateAndAreRecreatedEachFrame) {
+  QCImageToOpenCVImage bridge("toCV");
+  bridge.inputImage.setImageValue(
+      std::make_shared<QCImage>(Bitmap::allocate(101, 60), QCRect{3.0, 4.0, 100.5, 60.0}));
+  for (int frame = 0; frame < 2; ++frame) {
+    const test::Published before(bridge.outputImage);
+    ASSERT_TRUE(execute(bridge));
+    EXPECT_EQ(before.allocatedSince(), 1u) << "frame " << frame;
+    ASSERT_NE(imageValue(bridge.outputImage), nullptr);
+    EXPECT_EQ(imageValue(bridge.outputImage)->size(), cv::Size(100, 60));
+  }
+}
+
+TEST(QCImageToOpenCVImage, NoImageOrAnInfiniteImageGivesNilAndReleasesTheBuffer) {
+  const auto picture = test::hostImage(test::bgraPicture("fruits.jpg"));
+  QCImageToOpenCVImage bridge("toCV");
+  const auto input = [&](std::shared_ptr<QCImage> image) {
+    return [&bridge, image] { bridge.inputImage.setImageValue(image); };
+  };
+  test::expectReleases(bridge, bridge.outputImage, input(picture),
+                       {input(nullptr), input(QCImage::infinite())});
+}
+
+TEST(OpenCVImageToQCImage, ConvertsOneThreeAndFourChannelsByteExact) {
+  cv::Mat bgra = test::bgraPicture("fruits.jpg"), bgr, gray;
+  cv::cvtColor(bgra, bgr, cv::COLOR_BGRA2BGR);
+  cv::cvtColor(bgra, gray, cv::COLOR_BGRA2GRAY);
+  cv::Mat twoChannels(40, 30, CV_8UC2, cv::Scalar(1, 2));
+  OpenCVImageToQCImage toHost("toHost");
+  toHost.enable(test::context());
+  for (auto [input, code] : {std::pair<cv::Mat*, int>{&gray, cv::COLOR_GRAY2BGRA},
+                             {&bgr, cv::COLOR_BGR2BGRA},
+                             {&bgra, -1}}) {
+    test::feed(toHost.inputImage, *input);
+    ASSERT_TRUE(execute(toHost));
+    const std::shared_ptr<QCImage>& image = toHost.outputImage.imageValue();
+    ASSERT_NE(image, nullptr);
+    cv::Mat expected = *input, upright;
+    if (code >= 0) cv::cvtColor(*input, expected, code);
+    // Row 0 of the OpenCV image is the pixel buffer's first memory row, i.e. the bottom row.
+    EXPECT_TRUE(test::sameBytes(test::pixelBufferOf(*image), expected)) << input->channels();
+    cv::flip(expected, upright, 0);
+    EXPECT_TRUE(test::sameBytes(test::bitmapOf(*image), upright));
+    const StructureMember* flag = image->metadataForKey("disableColorMatching");
+    ASSERT_NE(flag, nullptr);
+    EXPECT_EQ(std::get<bool>(*flag), true);
+    EXPECT_FALSE(image->forwardsMetadata("disableColorMatching"));
+    EXPECT_EQ(image->pixelBuffer()->colorSpace()->name(), kColorSpaceGenericRGB);
+  }
+  // Channel counts it cannot convert never publish unwritten pixels.
+  test::feed(toHost.inputImage, twoChannels);
+  ASSERT_TRUE(execute(toHost));
+  EXPECT_EQ(toHost.outputImage.imageValue(), nullptr);
+}
+
+TEST(OpenCVImageToQCImage, ReportsOpenCVErrorsAndCarriesOn) {
+  // A 16-bit image cannot go into the 8-bit conversion buffer: OpenCV itself refuses the call.
+  cv::Mat deep(40, 50, CV_16UC3, cv::Scalar(1, 2, 3));
+  cv::Mat good(40, 50, CV_8UC3, cv::Scalar(11, 22, 33));
+  OpenCVImageToQCImage toHost("toHost");
+  toHost.enable(test::context());
+  const auto run = [&](cv::Mat& input) {
+    test::feed(toHost.inputImage, input);
+    return test::stderrOf([&] { EXPECT_TRUE(execute(toHost)); });
+  };
+  const auto shown = [&] {
+    const auto& image = toHost.outputImage.imageValue();
+    return image ? test::pixelBufferOf(*image) : cv::Mat();
+  };
+  EXPECT_NE(run(deep).find("OpenCVImageToQCImage: OpenCV("), std::string::npos);
+  // Nothing was ever converted, so nothing is shown.
+  EXPECT_TRUE(shown().empty());
+  EXPECT_EQ(run(good), "");
+  cv::cvtColor(good, good, cv::COLOR_BGR2BGRA);
+  EXPECT_TRUE(test::sameBytes(shown(), good));
+  // After an error on a buffer that holds an earlier frame, that frame is shown again.
+  run(deep);
+  EXPECT_TRUE(test::sameBytes(shown(), good));
+}
+
+TEST(OpenCVBGR2Gray, EqualsCvtColorReusesItsBufferAndReleasesItOnUnsuitableInput) {
   cv::Mat bgr = test::samplePicture("baboon.jpg");
-  cv::Mat bgra = test::bgraPicture("fruits.jpg"), deep, smaller;
+  cv::Mat bgra = test::bgraPicture("fruits.jpg"), deep, smaller, alreadyGray;
   cv::resize(bgra, bgra, bgr.size());
   bgr.convertTo(deep, CV_16U, 256);
   cv::resize(bgra, smaller, {320, 240});
+  cv::cvtColor(bgr, alreadyGray, cv::COLOR_BGR2GRAY);
+  cv::Mat twoChannels(bgr.size(), CV_8UC2, cv::Scalar(5, 6));
   OpenCVBGR2Gray gray("gray");
   std::unique_ptr<test::Published> last;
   for (auto [input, code] : {std::pair{&bgr, cv::COLOR_BGR2GRAY},
@@ -29,50 +134,15 @@ TEST(OpenCVBGR2Gray, EqualsCvtColorAndReusesItsBuffer) {
     ASSERT_TRUE(execute(gray));
     cv::Mat expected;
     cv::cvtColor(*input, expected, code);
-    ASSERT_NE(imageValue(gray.outputImage), nullptr);
-    EXPECT_TRUE(test::sameBytes(*imageValue(gray.outputImage), expected));
+    EXPECT_TRUE(test::publishes(gray.outputImage, expected));
     // Equal size and depth: the same buffer in a new box; a new depth or size: a new buffer.
     EXPECT_EQ(last && last->reusedBy(gray.outputImage), input == &bgra);
     last = std::make_unique<test::Published>(gray.outputImage);
   }
-}
-
-TEST(OpenCVBGR2Gray, ReleasesOnAbsentOrGrayInputAndOnDisable) {
-  cv::Mat colour = test::samplePicture("baboon.jpg");
-  cv::Mat alreadyGray = test::grayPicture("baboon.jpg");
-  cv::Mat twoChannels(colour.size(), CV_8UC2, cv::Scalar(5, 6));
-  OpenCVBGR2Gray gray("gray");
-  const auto suitable = [&] { test::feed(gray.inputImage, colour); };
-  for (cv::Mat* input : {static_cast<cv::Mat*>(nullptr), &alreadyGray, &twoChannels}) {
-    test::expectReleases(gray, gray.outputImage, suitable,
-                         [&] { test::feed(gray.inputImage, input); });
-  }
-  test::expectReleases(
-      gray, gray.outputImage, suitable, [&] { gray.disable(test::context()); }, false);
-}
-
-TEST(OpenCVErrors, AreReportedAndThePatchCarriesOn) {
-  // A 16-bit image cannot go into the 8-bit conversion buffer: OpenCV itself refuses the call.
-  cv::Mat deep(40, 50, CV_16UC3, cv::Scalar(1, 2, 3));
-  cv::Mat good(40, 50, CV_8UC3, cv::Scalar(11, 22, 33));
-  OpenCVImageToQCImage toHost("toHost");
-  toHost.enable(test::context());
-  const auto run = [&](cv::Mat& input) {
-    test::feed(toHost.inputImage, input);
-    return test::stderrOf([&] { EXPECT_TRUE(execute(toHost)); });
-  };
-  EXPECT_NE(run(deep).find("OpenCVImageToQCImage: OpenCV("), std::string::npos);
-  // Nothing was ever converted, so nothing is shown.
-  EXPECT_EQ(toHost.outputImage.imageValue(), nullptr);
-  EXPECT_EQ(run(good), "");
-  ASSERT_NE(toHost.outputImage.imageValue(), nullptr);
-  EXPECT_EQ(test::pixelBufferOf(*toHost.outputImage.imageValue()).at<cv::Vec4b>(0, 0),
-            cv::Vec4b(11, 22, 33, 255));
-  // After an error on a buffer that holds an earlier frame, that frame is shown again.
-  run(deep);
-  ASSERT_NE(toHost.outputImage.imageValue(), nullptr);
-  EXPECT_EQ(test::pixelBufferOf(*toHost.outputImage.imageValue()).at<cv::Vec4b>(39, 49),
-            cv::Vec4b(11, 22, 33, 255));
+  // Absent, gray or two-channel input, and disabling, release the buffer.
+  const auto input = [&](cv::Mat* image) { return feeding(gray.inputImage, image); };
+  test::expectReleases(gray, gray.outputImage, input(&bgr),
+                       {input(nullptr), input(&alreadyGray), input(&twoChannels)}, true);
 }
 
 cv::Mat edgesOf(OpenCVCanny& canny, double threshold1, double threshold2) {
@@ -103,20 +173,12 @@ TEST(OpenCVCanny, EqualsCannyWithEachApertureAndEitherThresholdOrder) {
   canny.inputAperature.setMaxIndexValue(9);
   canny.inputAperature.setIndexValue(9);
   EXPECT_TRUE(test::sameBytes(edgesOf(canny, 60.0, 180.0), maps[2]));
-}
-
-TEST(OpenCVCanny, ColourOrAbsentInputGivesNilAndReleasesTheBuffer) {
-  cv::Mat gray = test::grayPicture("building.jpg");
+  // Colour or absent input, and disabling, release the buffer.
   cv::Mat bgr = test::samplePicture("building.jpg"), bgra;
   cv::cvtColor(bgr, bgra, cv::COLOR_BGR2BGRA);
-  OpenCVCanny canny("canny");
-  const auto suitable = [&] { test::feed(canny.inputImage, gray); };
-  for (cv::Mat* input : {&bgr, &bgra, static_cast<cv::Mat*>(nullptr)}) {
-    test::expectReleases(canny, canny.outputImage, suitable,
-                         [&] { test::feed(canny.inputImage, input); });
-  }
-  test::expectReleases(
-      canny, canny.outputImage, suitable, [&] { canny.disable(test::context()); }, false);
+  const auto input = [&](cv::Mat* image) { return feeding(canny.inputImage, image); };
+  test::expectReleases(canny, canny.outputImage, input(&gray),
+                       {input(&bgr), input(&bgra), input(nullptr)}, true);
 }
 
 TEST(OpenCVEqualizeHist, EqualsEqualizeHistLeavesItsInputAndKeepsItsBufferWhileDisabled) {
@@ -131,36 +193,36 @@ TEST(OpenCVEqualizeHist, EqualsEqualizeHistLeavesItsInputAndKeepsItsBufferWhileD
     EXPECT_TRUE(test::sameBytes(*input, original));
     cv::Mat expected;
     cv::equalizeHist(*input, expected);
-    ASSERT_NE(imageValue(equalize.outputImage), nullptr);
-    EXPECT_TRUE(test::sameBytes(*imageValue(equalize.outputImage), expected));
+    EXPECT_TRUE(test::publishes(equalize.outputImage, expected));
     EXPECT_TRUE(!last || last->reusedBy(equalize.outputImage));
     last = std::make_unique<test::Published>(equalize.outputImage);
     equalize.disable(test::context());
   }
+  // Colour, 16-bit or absent input releases the buffer.
+  cv::Mat colour(first.size(), CV_8UC4, cv::Scalar(1, 2, 3, 4));
+  cv::Mat deep(first.size(), CV_16UC1, cv::Scalar(1000));
+  const auto input = [&](cv::Mat* image) { return feeding(equalize.inputImage, image); };
+  test::expectReleases(equalize, equalize.outputImage, input(&first),
+                       {input(&colour), input(&deep), input(nullptr)});
 }
 
-TEST(OpenCVEqualizeHist, UnsuitableInputsGiveNilAndReleaseTheBuffer) {
-  cv::Mat gray = test::grayPicture("baboon.jpg");
-  cv::Mat colour(gray.size(), CV_8UC4, cv::Scalar(1, 2, 3, 4));
-  cv::Mat deep(gray.size(), CV_16UC1, cv::Scalar(1000));
-  OpenCVEqualizeHist equalize("equalize");
-  for (cv::Mat* input : {&colour, &deep, static_cast<cv::Mat*>(nullptr)}) {
-    test::expectReleases(
-        equalize, equalize.outputImage, [&] { test::feed(equalize.inputImage, gray); },
-        [&] { test::feed(equalize.inputImage, input); });
-  }
-}
-
-TEST(OpenCVResize, EqualsCvResizeForEachMethodWithinItsBounds) {
-  cv::Mat photo = test::bgraPicture("baboon.jpg");
+TEST(OpenCVResize, EqualsCvResizeAndKeepsItsBufferWhileTheSizeAndChannelsStay) {
+  cv::Mat photo = test::bgraPicture("baboon.jpg"), large, gray;
+  cv::resize(photo, large, {800, 600});
+  cv::cvtColor(large, gray, cv::COLOR_BGRA2GRAY);
   OpenCVResize resize("resize");
-  test::feed(resize.inputImage, photo);
-  // Defaults: 320 × 240, bilinear; then other sizes with each method.
-  for (auto [w, h, method] : {std::tuple{320, 240, -1},
-                              {451, 173, cv::INTER_NEAREST},
-                              {451, 173, cv::INTER_LINEAR},
-                              {451, 173, cv::INTER_CUBIC},
-                              {451, 173, cv::INTER_AREA}}) {
+  std::unique_ptr<test::Published> last;
+  // Defaults: 320 × 240, bilinear; then each method, another input size, one channel instead of
+  // four, another requested size.
+  for (auto [input, w, h, method, reuses] : {std::tuple{&photo, 320, 240, -1, false},
+                                             {&photo, 451, 173, cv::INTER_NEAREST, false},
+                                             {&photo, 451, 173, cv::INTER_LINEAR, true},
+                                             {&photo, 451, 173, cv::INTER_CUBIC, true},
+                                             {&photo, 451, 173, cv::INTER_AREA, true},
+                                             {&large, 451, 173, cv::INTER_AREA, true},
+                                             {&gray, 451, 173, cv::INTER_AREA, false},
+                                             {&gray, 451, 100, cv::INTER_AREA, false}}) {
+    test::feed(resize.inputImage, *input);
     if (method >= 0) {
       resize.inputWidth.setIndexValue(static_cast<std::size_t>(w));
       resize.inputHeight.setIndexValue(static_cast<std::size_t>(h));
@@ -168,57 +230,22 @@ TEST(OpenCVResize, EqualsCvResizeForEachMethodWithinItsBounds) {
     }
     ASSERT_TRUE(execute(resize));
     cv::Mat expected;
-    cv::resize(photo, expected, {w, h}, 0, 0, method >= 0 ? method : cv::INTER_LINEAR);
-    ASSERT_NE(imageValue(resize.outputImage), nullptr);
-    EXPECT_TRUE(test::sameBytes(*imageValue(resize.outputImage), expected)) << method;
+    cv::resize(*input, expected, {w, h}, 0, 0, method >= 0 ? method : cv::INTER_LINEAR);
+    EXPECT_TRUE(test::publishes(resize.outputImage, expected)) << method;
+    EXPECT_EQ(last && last->reusedBy(resize.outputImage), reuses) << w << "x" << h << " " << method;
+    EXPECT_TRUE(!last || last->allocatedSince() == (reuses ? 0u : 1u));
+    last = std::make_unique<test::Published>(resize.outputImage);
   }
-  // Requests are bounded to 2048 × 2048 and methods 0 to 3.
-  resize.inputWidth.setIndexValue(5000);
-  resize.inputHeight.setIndexValue(3000);
-  resize.inputMethod.setIndexValue(7);
-  EXPECT_EQ(resize.inputWidth.indexValue(), 2048u);
-  EXPECT_EQ(resize.inputHeight.indexValue(), 2048u);
-  EXPECT_EQ(resize.inputMethod.indexValue(), 3u);
-}
-
-TEST(OpenCVResize, BufferFollowsTheRequestedSizeAndTheInputFormat) {
-  cv::Mat small = test::bgraPicture("fruits.jpg"), large, gray;
-  cv::resize(small, large, {800, 600});
-  cv::cvtColor(large, gray, cv::COLOR_BGRA2GRAY);
-  OpenCVResize resize("resize");
-  resize.inputMethod.setIndexValue(0);
-  test::feed(resize.inputImage, small);
-  ASSERT_TRUE(execute(resize));
-  const test::Published first(resize.outputImage);
-  // Another input size: the same buffer in a new box; one channel instead of four or another
-  // requested size: a new buffer.
-  for (auto [input, height, allocated] :
-       {std::tuple{&large, 240, 0u}, {&gray, 240, 1u}, {&gray, 100, 2u}}) {
-    test::feed(resize.inputImage, *input);
-    resize.inputHeight.setIndexValue(static_cast<std::size_t>(height));
-    ASSERT_TRUE(execute(resize));
-    EXPECT_EQ(first.reusedBy(resize.outputImage), allocated == 0);
-    EXPECT_EQ(first.allocatedSince(), allocated);
-    cv::Mat expected;
-    cv::resize(*input, expected, {320, height}, 0, 0, cv::INTER_NEAREST);
-    EXPECT_TRUE(test::sameBytes(*imageValue(resize.outputImage), expected));
-  }
-}
-
-TEST(OpenCVResize, ZeroSizeOrNoInputGivesNilAndReleasesTheBuffer) {
-  cv::Mat photo = test::bgraPicture("home.jpg");
-  OpenCVResize resize("resize");
+  // A zero size or no input releases the buffer.
   const auto suitable = [&] {
     test::feed(resize.inputImage, photo);
     resize.inputWidth.setIndexValue(320);
     resize.inputHeight.setIndexValue(240);
   };
-  for (const auto& unsuitable : std::initializer_list<std::function<void()>>{
-           [&] { resize.inputWidth.setIndexValue(0); },
-           [&] { resize.inputHeight.setIndexValue(0); },
-           [&] { test::feed(resize.inputImage, nullptr); }}) {
-    test::expectReleases(resize, resize.outputImage, suitable, unsuitable);
-  }
+  test::expectReleases(
+      resize, resize.outputImage, suitable,
+      {[&] { resize.inputWidth.setIndexValue(0); }, [&] { resize.inputHeight.setIndexValue(0); },
+       feeding(resize.inputImage, nullptr)});
 }
 
 }  // namespace

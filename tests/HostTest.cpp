@@ -54,43 +54,30 @@ TEST(HostPorts, IndexAndNumberPortsStayWithinTheirBounds) {
 }
 
 // Small structures are searched in order, large ones through an index: every key is found, and
-// replaced in place, whatever the size, also across the point where the index is built.
-std::string keyOf(int i) {
-  std::string key = "K";
-  key += std::to_string(i);
-  return key;
-}
-
-// Fills a structure key by key, replacing each value once, and checks every key after each step.
-void fillAndCheck(QCStructure& s, int members) {
-  for (int i = 0; i < members; ++i) {
-    const std::string key = keyOf(i);
-    s.addMember(QCNumber::withDouble(i), key);
-    s.addMember(QCNumber::withDouble(-i), key);
-    ASSERT_EQ(s.count(), static_cast<std::size_t>(i + 1));
-    for (int j = 0; j <= i; ++j) {
-      const QCNumber* found = s.numberForKey(keyOf(j));
-      ASSERT_NE(found, nullptr) << i << " " << j;
-      EXPECT_EQ(found->value, -j);
-    }
-    EXPECT_EQ(s.memberForKey(keyOf(i + 1)), nullptr);
-    EXPECT_EQ(s.members().back().first, key);
-  }
-}
-
+// replaced in place, whatever the size, across the point where the index is built and through
+// several growths of it, with and without room reserved ahead.
 TEST(HostStructure, FindsAndReplacesAtEverySize) {
-  // Through several growths of the index, with and without room reserved ahead.
-  QCStructure grown;
-  fillAndCheck(grown, 300);
-  QCStructure reserved;
-  reserved.reserve(100);
-  fillAndCheck(reserved, 150);
-
-  grown.removeAllMembers();
-  EXPECT_EQ(grown.memberForKey("K20"), nullptr);
-  grown.addMember(true, "K20");
-  EXPECT_EQ(grown.count(), 1u);
-  EXPECT_NE(grown.memberForKey("K20"), nullptr);
+  for (const std::size_t reserved : {0u, 100u}) {
+    QCStructure s;
+    s.reserve(reserved);
+    for (int i = 0; i < 300; ++i) {
+      s.addMember(QCNumber::withDouble(i), std::to_string(i));
+      s.addMember(QCNumber::withDouble(-i), std::to_string(i));
+      ASSERT_EQ(s.count(), i + 1u);
+      EXPECT_EQ(s.members().back().first, std::to_string(i));
+      EXPECT_EQ(s.memberForKey(std::to_string(i + 1)), nullptr);
+      for (int j = 0; j <= i; ++j) {
+        const QCNumber* found = s.numberForKey(std::to_string(j));
+        ASSERT_NE(found, nullptr) << i << " " << j;
+        EXPECT_EQ(found->value, -j);
+      }
+    }
+    s.removeAllMembers();
+    EXPECT_EQ(s.memberForKey("20"), nullptr);
+    s.addMember(true, "20");
+    EXPECT_EQ(s.count(), 1u);
+    EXPECT_NE(s.memberForKey("20"), nullptr);
+  }
 }
 
 TEST(HostPixelMemory, ReleasedBlocksServeTheNextRequestOfTheirSize) {

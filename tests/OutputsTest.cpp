@@ -8,7 +8,6 @@
 #include <algorithm>
 
 #include <opencv2/imgcodecs.hpp>
-#include <opencv2/videoio.hpp>
 
 #include "TestSupport.hpp"
 
@@ -18,6 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::cvcomp;
 using test::Outcome;
+using test::playedFrames;
 
 // A small file system of its own (tmpfs) that fills up; mounting needs root, as in CI.
 class SmallFileSystem {
@@ -36,41 +36,30 @@ class SmallFileSystem {
   bool mounted_;
 };
 
-// Every line of a JSON lines file parses, and they number the frames from 0 on.
-std::size_t wholeFrameLines(const fs::path& file) {
-  const std::vector<nlohmann::json> lines = test::jsonLines(test::contents(file));
-  for (std::size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i]["frame"], i) << file;
-  return lines.size();
-}
-
-// The frames a video plays, read one by one; it must hold as many as its index says.
-std::size_t playedFrames(const fs::path& file) {
-  cv::VideoCapture video(file.string(), cv::CAP_FFMPEG);
-  std::size_t frames = 0;
-  for (cv::Mat frame; video.read(frame);) ++frames;
-  EXPECT_EQ(video.get(cv::CAP_PROP_FRAME_COUNT), static_cast<double>(frames)) << file;
-  return frames;
-}
-
-// Every file in `folder` is a whole PNG picture: no partial picture is left behind.
-std::size_t readablePictures(const fs::path& folder) {
-  std::size_t pictures = 0;
-  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+// What an output holds: whole JSON lines numbering the frames from 0 on, numbered pictures that
+// are each a whole PNG picture (no partial picture is left behind), or the frames a video plays.
+std::size_t written(const fs::path& file) {
+  if (file.extension() == ".jsonl") {
+    const std::vector<nlohmann::json> lines = test::jsonLines(test::contents(file));
+    for (std::size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i]["frame"], i) << file;
+    return lines.size();
+  }
+  if (file.string().find('%') == std::string::npos) return playedFrames(file);
+  std::size_t count = 0;
+  for (const fs::directory_entry& entry : fs::directory_iterator(file.parent_path())) {
     EXPECT_EQ(entry.path().extension(), ".png");
     EXPECT_FALSE(cv::imread(entry.path().string()).empty()) << entry.path();
-    ++pictures;
+    ++count;
   }
-  return pictures;
+  return count;
 }
 
 // An output that fills a small file system, beside one in an ordinary folder.
 struct FullDisk {
   std::string name;
   std::string composition;
-  std::string full;  // a file name in the small file system: JSON lines (.jsonl) or video
-  std::function<std::size_t(const fs::path&)> fullWritten;
+  std::string full;  // a file name in the small file system
   std::string beside;
-  std::function<std::size_t(const fs::path&)> besideWritten;
 };
 
 void PrintTo(const FullDisk& c, std::ostream* out) {
@@ -100,26 +89,19 @@ TEST_P(OutputsOnAFullDisk, EndTheRunAtThatFrameAndKeepWhatWasWritten) {
     EXPECT_EQ(fs::path(failed).parent_path(), full.parent_path()) << run.err;
   }
   EXPECT_EQ(run.err, "cvcomp: " + failed + ": no space left on device\n");
-  const std::size_t written = c.fullWritten(full);
-  EXPECT_GT(written, 0u);
+  const std::size_t frames = written(full);
+  EXPECT_GT(frames, 0u);
   // The run ended at that frame: the other output holds at most that frame more.
-  EXPECT_LE(c.besideWritten(folder / c.beside), written + 1);
-}
-
-std::size_t pictures(const fs::path& numbered) {
-  return readablePictures(numbered.parent_path());
+  EXPECT_LE(written(folder / c.beside), frames + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Outputs, OutputsOnAFullDisk,
-    testing::Values(FullDisk{"Avi", "gray.json --input pattern:320x240", "out.avi", playedFrames,
-                             "lines.jsonl", wholeFrameLines},
-                    FullDisk{"Mp4", "gray.json --input pattern:320x240", "out.mp4", playedFrames,
-                             "lines.jsonl", wholeFrameLines},
+    testing::Values(FullDisk{"Avi", "gray.json --input pattern:320x240", "out.avi", "lines.jsonl"},
+                    FullDisk{"Mp4", "gray.json --input pattern:320x240", "out.mp4", "lines.jsonl"},
                     FullDisk{"NumberedPictures", "gray.json --input pattern:320x240", "f%05d.png",
-                             pictures, "lines.jsonl", wholeFrameLines},
-                    FullDisk{"JsonLines", "track-features.json", "lines.jsonl", wholeFrameLines,
-                             "out.avi", playedFrames}),
+                             "lines.jsonl"},
+                    FullDisk{"JsonLines", "track-features.json", "lines.jsonl", "out.avi"}),
     [](const testing::TestParamInfo<FullDisk>& run) { return run.param.name; });
 
 TEST(Outputs, FullDevicesAndFileSizeLimitsEndTheRunWithTheFileNamed) {
@@ -158,39 +140,38 @@ TEST(Outputs, ThoseThatNoWriterTakesOrThatWouldDestroyAnInputAreRefusedBeforeThe
 
   struct Case {
     std::string arguments;
-    std::string message;  // how standard error's one line starts
+    std::string message;  // how standard error's one line starts, after "cvcomp: "
   };
   const std::vector<Case> cases{
-      {"--video " + dir + "/out", "cvcomp: " + dir + "/out: no extension tells a video (.avi"},
-      {"--video " + dir + "/out.xyz", "cvcomp: " + dir + "/out.xyz: \".xyz\" is neither a video"},
-      {"--video " + dir + "/f%d", "cvcomp: " + dir + "/f%d: numbered frames are pictures (.png"},
+      {"--video " + dir + "/out", dir + "/out: no extension tells a video (.avi"},
+      {"--video " + dir + "/out.xyz", dir + "/out.xyz: \".xyz\" is neither a video"},
+      {"--video " + dir + "/f%d", dir + "/f%d: numbered frames are pictures (.png"},
       {"--video " + dir + "/f%d%d.png",
-       "cvcomp: " + dir + "/f%d%d.png: a numbered name holds exactly one %d (or %05d)\n"},
+       dir + "/f%d%d.png: a numbered name holds exactly one %d (or %05d)\n"},
       // Outputs compared with the inputs by identity, however they are spelled.
       {"--input " + clip.string() + " --json " + dir + "/./clip.avi",
-       "cvcomp: " + dir + "/./clip.avi: would overwrite " + clip.string() +
-           ", which the run reads\n"},
+       dir + "/./clip.avi: would overwrite " + clip.string() + ", which the run reads\n"},
       {"--input " + clip.string() + " --video " + dir + "/link/clip.avi",
-       "cvcomp: " + dir + "/link/clip.avi: would overwrite " + clip.string()},
-      {"--json " + composition.string(), "cvcomp: " + composition.string() + ": would overwrite"},
+       dir + "/link/clip.avi: would overwrite " + clip.string()},
+      {"--json " + composition.string(), composition.string() + ": would overwrite"},
       {"--input " + shots.string() + " --video " + shots.string() + "/g%03d.png",
-       "cvcomp: " + shots.string() + "/g%03d.png: would be written into " + shots.string()},
+       shots.string() + "/g%03d.png: would be written into " + shots.string()},
       {"--input " + (shots / "f00001.png").string() + " --video " + dir + "/link/shots/f%05d.png",
-       "cvcomp: " + dir + "/link/shots/f%05d.png: would overwrite " + shots.string()},
+       dir + "/link/shots/f%05d.png: would overwrite " + shots.string()},
       {"--json " + dir + "/x.avi --video " + dir + "/link/x.avi",
-       "cvcomp: " + dir + "/x.avi: named for both the JSON lines and the video\n"},
+       dir + "/x.avi: named for both the JSON lines and the video\n"},
       {"--json " + dir + "/f0012.png --video " + dir + "/f%04d.png",
-       "cvcomp: " + dir + "/f0012.png: named for both"},
+       dir + "/f0012.png: named for both"},
       // Frame counts other than a positive whole number.
       {"--frames -5",
-       "cvcomp: --frames: a whole number from 1 to 18446744073709551615 is "
+       "--frames: a whole number from 1 to 18446744073709551615 is "
        "required, not \"-5\"\n"},
-      {"--frames ''", "cvcomp: --frames: a whole number from 1"},
-      {"--frames 0", "cvcomp: --frames: a whole number from 1"},
-      {"--frames 18446744073709551616", "cvcomp: --frames: a whole number from 1"},
+      {"--frames ''", "--frames: a whole number from 1"},
+      {"--frames 0", "--frames: a whole number from 1"},
+      {"--frames 18446744073709551616", "--frames: a whole number from 1"},
       // A NUL would cut the path short: clip.avi would be read.
       {"--set 'src.inputPath=\"" + clip.string() + "\\u0000.txt\"'",
-       "cvcomp: --set src.inputPath=\"" + clip.string() + "\\u0000.txt\": the text holds a NUL"},
+       "--set src.inputPath=\"" + clip.string() + "\\u0000.txt\": the text holds a NUL"},
   };
   const auto listing = [&] {
     std::vector<std::pair<std::string, std::uintmax_t>> files;
@@ -204,8 +185,8 @@ TEST(Outputs, ThoseThatNoWriterTakesOrThatWouldDestroyAnInputAreRefusedBeforeThe
   for (const Case& c : cases) {
     const Outcome run = cvcomp("run " + composition.string() + " " + c.arguments);
     EXPECT_EQ(run.status, 2) << c.arguments;
-    EXPECT_TRUE(run.err.starts_with(c.message)) << run.err;
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_TRUE(run.err.starts_with("cvcomp: " + c.message)) << run.err;
+    EXPECT_EQ(test::lineCount(run.err), 1u) << run.err;
     EXPECT_EQ(listing(), before) << c.arguments;
   }
   EXPECT_EQ(test::contents(clip), clipBytes);

@@ -1,8 +1,6 @@
 // The plug-in's frame: registration, the module's exported symbol, port connection rules,
 // point structures and their centred units, and the reports of OpenCV's errors.
 
-#include <algorithm>
-#include <cfloat>
 #include <stdexcept>
 
 #include "TestSupport.hpp"
@@ -26,19 +24,6 @@ const std::vector<std::string> kOrder{
     "OpenCVLogPolar",      "OpenCVFindChessboardCorners", "OpenCVImageToQCImage",
     "QCImageToOpenCVImage"};
 
-TEST(Registration, RegistersAllClassesInOrderWithTheirTraits) {
-  QCNodeManager manager;
-  OpenCVPlugin::registerNodesWithManager(manager);
-  EXPECT_EQ(namesOf(manager), kOrder);
-  for (const PatchClass& patchClass : manager.nodeClasses()) {
-    // The cascade loader reads files and keeps the host's default safety trait.
-    EXPECT_EQ(patchClass.traits.isSafe, patchClass.name != "OpenCVLoad") << patchClass.name;
-    EXPECT_EQ(patchClass.traits.executionMode, 0) << patchClass.name;
-    EXPECT_FALSE(patchClass.traits.allowsSubpatches) << patchClass.name;
-    EXPECT_EQ(patchClass.traits.timeMode, 0) << patchClass.name;
-  }
-}
-
 TEST(Registration, SkipsNamesAlreadyRegistered) {
   // Another class already holds the name of the second table entry.
   QCNodeManager manager;
@@ -55,24 +40,23 @@ TEST(Registration, SkipsNamesAlreadyRegistered) {
   EXPECT_EQ(manager.nodeClass(kOrder[0])->create(""), nullptr) << "empty identifiers are refused";
 }
 
-TEST(PluginModule, LoadsAndExportsOnlyItsEntryPoint) {
+TEST(PluginModule, RegistersAllClassesInOrderWithTheirTraitsAndExportsOnlyItsEntryPoint) {
   QCNodeManager manager;
   loadPluginModule(CVCOMP_PLUGIN_MODULE, manager);
   EXPECT_EQ(namesOf(manager), kOrder);
+  for (const PatchClass& patchClass : manager.nodeClasses()) {
+    // The cascade loader reads files and keeps the host's default safety trait.
+    EXPECT_EQ(patchClass.traits.isSafe, patchClass.name != "OpenCVLoad") << patchClass.name;
+    EXPECT_EQ(patchClass.traits.executionMode, 0) << patchClass.name;
+    EXPECT_FALSE(patchClass.traits.allowsSubpatches) << patchClass.name;
+    EXPECT_EQ(patchClass.traits.timeMode, 0) << patchClass.name;
+  }
   EXPECT_EQ(manager.nodeClass("OpenCVBGR2Gray")->create("gray")->className(), "OpenCVBGR2Gray");
   EXPECT_THROW(loadPluginModule("/nonexistent/module.so", manager), std::runtime_error);
-
-  std::unique_ptr<FILE, int (*)(FILE*)> nm(popen("nm -D --defined-only " CVCOMP_PLUGIN_MODULE, "r"),
-                                           pclose);
-  ASSERT_NE(nm, nullptr);
-  std::vector<std::string> exported;
-  char line[512];
-  while (fgets(line, sizeof line, nm.get())) {
-    std::string text(line);
-    text.erase(text.find_last_not_of("\r\n") + 1);
-    exported.push_back(text.substr(text.rfind(' ') + 1));
-  }
-  EXPECT_EQ(exported, std::vector<std::string>{kPluginEntryPoint});
+  const test::Outcome nm =
+      test::shell("nm -D --defined-only " CVCOMP_PLUGIN_MODULE " | awk '{print $NF}'");
+  EXPECT_EQ(nm.status, 0) << nm.err;
+  EXPECT_EQ(nm.out, std::string(kPluginEntryPoint) + "\n");
 }
 
 struct PortBench final : QCPatch {
@@ -95,28 +79,20 @@ TEST(OpenCVTypePort, ConnectsOnlyEqualNonZeroCodesAndThePlainVirtualPort) {
   QCObjectPort object(patch, "inputObject");
   QCImagePort hostImage(patch, "inputImage");
 
-  EXPECT_TRUE(image1.canConnectToPort(image2));
-  EXPECT_TRUE(image2.canConnectToPort(image1));
-  EXPECT_FALSE(image1.canConnectToPort(cascade));
-  EXPECT_FALSE(cascade.canConnectToPort(image1));
-  EXPECT_FALSE(untyped.canConnectToPort(untyped2));
-  EXPECT_FALSE(untyped.canConnectToPort(image1));
-  EXPECT_FALSE(image1.canConnectToPort(untyped));
+  // Equal non-zero type codes connect; so does a plain virtual port, and nothing else.
+  EXPECT_TRUE(image1.canConnectToPort(image2) && image2.canConnectToPort(image1));
+  EXPECT_FALSE(image1.canConnectToPort(cascade) || cascade.canConnectToPort(image1));
+  EXPECT_FALSE(untyped.canConnectToPort(untyped2) || untyped.canConnectToPort(image1) ||
+               image1.canConnectToPort(untyped));
   for (OpenCVTypePort* port : std::initializer_list<OpenCVTypePort*>{&image1, &cascade, &untyped}) {
-    EXPECT_TRUE(port->canConnectToPort(sink));
-    EXPECT_FALSE(port->canConnectToPort(derived));
-    EXPECT_FALSE(port->canConnectToPort(object));
-    EXPECT_FALSE(port->canConnectToPort(hostImage));
+    EXPECT_TRUE(port->canConnectToPort(sink)) << port->name();
+    EXPECT_FALSE(port->canConnectToPort(derived) || port->canConnectToPort(object) ||
+                 port->canConnectToPort(hostImage))
+        << port->name();
   }
 }
 
-TEST(PointStructures, NumberedKeys) {
-  EXPECT_EQ(numberedKey("Point", 0), "Point0000");
-  EXPECT_EQ(numberedKey("Object", 9999), "Object9999");
-  EXPECT_EQ(numberedKey("Corner", 10000), "Corner10000");
-}
-
-TEST(CentredUnit, ExactAtTheCornersAndTheCentreInBothDirections) {
+TEST(PointStructures, CentredUnitsAreExactAtTheCornersAndTheCentreInBothDirections) {
   // One unit is half the width on both axes; Y grows with the row.
   const cv::Size size(320, 240);
   struct Case {
@@ -132,32 +108,13 @@ TEST(CentredUnit, ExactAtTheCornersAndTheCentreInBothDirections) {
     EXPECT_EQ(pixelOfCentredUnit(unit, size), pixel) << unit;
     EXPECT_EQ(pixelOfCentredUnitPrecise(unit, size), cv::Point2d(pixel)) << unit;
   }
+  // Keys: four digits at least.
+  EXPECT_EQ(numberedKey("Point", 0), "Point0000");
+  EXPECT_EQ(numberedKey("Object", 9999), "Object9999");
+  EXPECT_EQ(numberedKey("Corner", 10000), "Corner10000");
   // Sizes: W in half widths, H in half heights.
   EXPECT_EQ(centredExtent({80, 60}, size), cv::Point2d(0.5, 0.5));
   EXPECT_EQ(pixelHalfExtent({0.5, 0.5}, size), cv::Point2d(40.0, 30.0));
-}
-
-TEST(CentredUnit, EveryPixelRoundTripsWithinSinglePrecision) {
-  for (const cv::Size size : {cv::Size(333, 247), cv::Size(17, 4001), cv::Size(4001, 17)}) {
-    double worst = 0.0;
-    for (int y = 0; y <= size.height; ++y) {
-      for (int x = 0; x <= size.width; ++x) {
-        const cv::Point2d pixel(x, y);
-        for (const cv::Point2f unit :
-             {centredUnit(pixel, size), centredUnitByAspect(pixel, size)}) {
-          for (const cv::Point2d back : {cv::Point2d(pixelOfCentredUnit(unit, size)),
-                                         pixelOfCentredUnitPrecise(unit, size)}) {
-            worst = std::max(worst, cv::norm(back - pixel));
-          }
-        }
-      }
-    }
-    EXPECT_LE(worst, std::max(size.width, size.height) * FLT_EPSILON) << size;
-  }
-}
-
-cv::Exception failure(const std::string& what) {
-  return cv::Exception(cv::Error::StsBadArg, what, "call", "file.cpp", 7);
 }
 
 // OpenCV's report as one line.
@@ -167,41 +124,38 @@ std::string line(const cv::Exception& error) {
 }
 
 TEST(OpenCVErrorReports, ARepeatedReportIsPrintedOnceAndCountedUntilFlushed) {
-  const cv::Exception bad = failure("bad size");
-  const cv::Exception other = failure("bad type");
-  const std::string badText = line(bad);
-  testing::internal::CaptureStderr();
-  for (int frame = 0; frame < 1000; ++frame) reportOpenCVError("OpenCVCanny", bad);
+  const cv::Exception bad(cv::Error::StsBadArg, "bad size", "call", "file.cpp", 7);
+  const cv::Exception other(cv::Error::StsBadArg, "bad type", "call", "file.cpp", 7);
   // The first report is printed at once.
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "OpenCVCanny: " + badText);
-
-  testing::internal::CaptureStderr();
-  reportOpenCVError("OpenCVResize", bad);  // the same message from another patch
-  reportOpenCVError("OpenCVCanny", other);
-  reportOpenCVError("OpenCVResize", bad);
-  reportOpenCVError("OpenCVCanny", bad);
-  const std::string fresh = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(fresh, "OpenCVResize: " + badText + "OpenCVCanny: " + line(other));
-
-  testing::internal::CaptureStderr();
-  flushOpenCVErrorReports();
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "OpenCVCanny: repeated 1000 more times: " + badText +
-                "OpenCVResize: repeated 1 more time: " + badText);
-
+  EXPECT_EQ(test::stderrOf([&] {
+              for (int frame = 0; frame < 1000; ++frame) reportOpenCVError("OpenCVCanny", bad);
+            }),
+            "OpenCVCanny: " + line(bad));
+  EXPECT_EQ(test::stderrOf([&] {
+              reportOpenCVError("OpenCVResize", bad);  // the same message from another patch
+              reportOpenCVError("OpenCVCanny", other);
+              reportOpenCVError("OpenCVResize", bad);
+              reportOpenCVError("OpenCVCanny", bad);
+            }),
+            "OpenCVResize: " + line(bad) + "OpenCVCanny: " + line(other));
+  EXPECT_EQ(test::stderrOf(flushOpenCVErrorReports),
+            "OpenCVCanny: repeated 1000 more times: " + line(bad) +
+                "OpenCVResize: repeated 1 more time: " + line(bad));
   // After a flush, the next report is printed at once again; nothing is left to flush.
-  testing::internal::CaptureStderr();
-  reportOpenCVError("OpenCVCanny", bad);
-  flushOpenCVErrorReports();
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "OpenCVCanny: " + badText);
+  EXPECT_EQ(test::stderrOf([&] {
+              reportOpenCVError("OpenCVCanny", bad);
+              flushOpenCVErrorReports();
+            }),
+            "OpenCVCanny: " + line(bad));
 }
 
 TEST(OpenCVErrorReports, StandardExceptionsFromOpenCVAreErrorsOfTheCall) {
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(
-      guardOpenCV("OpenCVLoad", [] { throw std::length_error("basic_string::_M_create"); }));
-  EXPECT_TRUE(guardOpenCV("OpenCVLoad", [] {}));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "OpenCVLoad: basic_string::_M_create\n");
+  EXPECT_EQ(test::stderrOf([] {
+              EXPECT_FALSE(guardOpenCV("OpenCVLoad",
+                                       [] { throw std::length_error("basic_string::_M_create"); }));
+              EXPECT_TRUE(guardOpenCV("OpenCVLoad", [] {}));
+            }),
+            "OpenCVLoad: basic_string::_M_create\n");
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+// The cvcomp command end to end: its outputs, exit statuses and listing, and the JSON lines.
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -33,8 +34,7 @@ TEST(Runner, WritesAJsonLineAndAnUprightGrayPicturePerFrame) {
   ASSERT_EQ(frames.size(), 12u);
   EXPECT_EQ(frames[11]["frame"], 11);
   EXPECT_NEAR(frames[11]["time"].get<double>(), 11 / 23.976, 1e-3);
-  EXPECT_TRUE(fs::exists(folder / "f000.png"));
-  EXPECT_TRUE(fs::exists(folder / "f011.png"));
+  EXPECT_TRUE(fs::exists(folder / "f000.png") && fs::exists(folder / "f011.png"));
   EXPECT_FALSE(fs::exists(folder / "f012.png"));
 }
 
@@ -61,25 +61,25 @@ TEST(Examples, TrackingCarriesEachPointFromFrameToFrame) {
 
 TEST(Runner, ExitStatusesAndMessages) {
   const test::TempFolder folder;
-  const fs::path bad = folder.write("bad.json", R"({"patches": {"g": {"class": "OpenCVGray"}}})");
-  Outcome outcome = cvcomp("run " + bad.string());
-  EXPECT_EQ(outcome.status, 2);
-  EXPECT_EQ(outcome.err,
-            "cvcomp: " + bad.string() + ": patch \"g\": unknown class \"OpenCVGray\"\n");
-
-  outcome = cvcomp("run " + example("gray.json") + " --input /nonexistent/clip.avi");
-  EXPECT_EQ(outcome.status, 1);
-  EXPECT_NE(outcome.err.find("no such file or folder"), std::string::npos) << outcome.err;
-
-  outcome = cvcomp("run " + example("gray.json") + " --set toCV.inputFlip=sideways");
-  EXPECT_EQ(outcome.status, 2);
-  EXPECT_NE(outcome.err.find("toCV.inputFlip"), std::string::npos) << outcome.err;
-
-  EXPECT_EQ(cvcomp("run").status, 2);
-  EXPECT_EQ(cvcomp("frobnicate").status, 2);
-  EXPECT_EQ(cvcomp("--help").status, 0);
-
-  outcome = cvcomp("check " + example("gray.json"));
+  const std::string bad =
+      folder.write("bad.json", R"({"patches": {"g": {"class": "OpenCVGray"}}})").string();
+  const std::string gray = example("gray.json");
+  for (const auto& [arguments, status, message] :
+       std::initializer_list<std::tuple<std::string, int, std::string>>{
+           {"run " + bad, 2, "cvcomp: " + bad + ": patch \"g\": unknown class \"OpenCVGray\"\n"},
+           {"run " + gray + " --input /nonexistent/clip.avi", 1, "no such file or folder"},
+           {"run " + gray + " --set toCV.inputFlip=sideways", 2, "toCV.inputFlip"},
+           {"run", 2, ""},
+           {"frobnicate", 2, ""},
+           {"--help", 0, ""}}) {
+    const Outcome outcome = cvcomp(arguments);
+    EXPECT_EQ(outcome.status, status) << arguments;
+    // A message that ends its line is all of standard error.
+    EXPECT_TRUE(message.ends_with('\n') ? outcome.err == message
+                                        : outcome.err.find(message) != std::string::npos)
+        << outcome.err;
+  }
+  const Outcome outcome = cvcomp("check " + gray);
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_NE(outcome.out.find("4 patches, 3 connections"), std::string::npos) << outcome.out;
 }
@@ -119,10 +119,6 @@ TEST(JsonOutput, NumbersInTheShortestFormOfTheirOwnPrecision) {
   EXPECT_EQ(text(QCNumber::withFloat(1e-7f)), "1e-07");
   EXPECT_EQ(text(QCNumber::withDouble(std::nan(""))), "null");
   EXPECT_EQ(text(QCNumber::withFloat(-INFINITY)), "null");
-  // Each reads back to the very same value.
-  const float third = 1.0f / 3.0f;
-  EXPECT_EQ(static_cast<float>(OrderedJson::parse(text(QCNumber::withFloat(third))).get<double>()),
-            third);
 }
 
 struct Sink final : QCPatch {

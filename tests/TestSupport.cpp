@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/videoio.hpp>
 
 #include "app/LogPrinter.hpp"
 
@@ -82,24 +83,6 @@ cv::Mat pixelBufferOf(const QCImage& image) {
       .clone();
 }
 
-void feed(OpenCVImagePort& port, cv::Mat* image) {
-  port.setCvObjectValue(image ? std::make_shared<OpenCVObject>(image) : nullptr);
-}
-
-QCContext& context() {
-  static QCContext shared;
-  return shared;
-}
-
-bool execute(QCPatch& patch) {
-  return patch.execute(context(), 0.0, QCStructure{});
-}
-
-bool sameBytes(const cv::Mat& a, const cv::Mat& b) {
-  return a.size() == b.size() && a.type() == b.type() &&
-         (a.empty() || cv::norm(a, b, cv::NORM_INF) == 0);
-}
-
 void expectPointList(const QCStructure* list, const std::string& word,
                      const std::vector<cv::Point2f>& pixels, cv::Size size) {
   ASSERT_NE(list, nullptr);
@@ -116,10 +99,11 @@ void expectPointList(const QCStructure* list, const std::string& word,
   }
 }
 
-std::map<std::size_t, cv::Vec4f> fourNumbers(const std::shared_ptr<QCStructure>& list,
-                                             const std::string& word, const std::string& names) {
+std::map<std::size_t, cv::Vec4d> fourNumbers(const std::shared_ptr<QCStructure>& list,
+                                             const std::string& word, const std::string& names,
+                                             bool single) {
   static const QCStructure none;
-  std::map<std::size_t, cv::Vec4f> result;
+  std::map<std::size_t, cv::Vec4d> result;
   for (const auto& [key, member] : (list ? *list : none).members()) {
     const std::size_t index = std::stoul(key.substr(word.size()));
     EXPECT_EQ(key, numberedKey(word, index));
@@ -127,9 +111,9 @@ std::map<std::size_t, cv::Vec4f> fourNumbers(const std::shared_ptr<QCStructure>&
     std::string joined;
     for (std::size_t m = 0; m < entry.count(); ++m) {
       const QCNumber& number = std::get<QCNumber>(entry.members()[m].second);
-      EXPECT_TRUE(number.single) << key;
+      EXPECT_EQ(number.single, single) << key;
       joined += entry.members()[m].first;
-      if (m < 4) result[index][static_cast<int>(m)] = static_cast<float>(number.value);
+      if (m < 4) result[index][static_cast<int>(m)] = number.value;
     }
     EXPECT_EQ(joined, names) << key;
   }
@@ -151,27 +135,42 @@ std::uint64_t Published::allocatedSince() const {
 }
 
 void expectReleases(QCPatch& patch, const OpenCVImagePort& output,
-                    const std::function<void()>& suitable, const std::function<void()>& unsuitable,
-                    bool givesNil, std::uint64_t fresh) {
-  suitable();
-  EXPECT_TRUE(execute(patch));
-  EXPECT_NE(imageValue(output), nullptr);
-  unsuitable();
-  if (givesNil) {
+                    const std::function<void()>& suitable,
+                    std::vector<std::function<void()>> unsuitable, bool disable,
+                    std::uint64_t fresh) {
+  if (disable) unsuitable.emplace_back();
+  for (const std::function<void()>& change : unsuitable) {
+    suitable();
     EXPECT_TRUE(execute(patch));
-    EXPECT_EQ(output.cvObjectValue(), nullptr);
+    EXPECT_NE(imageValue(output), nullptr);
+    if (change) {
+      change();
+      EXPECT_TRUE(execute(patch));
+      EXPECT_EQ(output.cvObjectValue(), nullptr);
+    } else {
+      patch.disable(context());
+    }
+    suitable();
+    const Published before(output);
+    EXPECT_TRUE(execute(patch));
+    EXPECT_NE(imageValue(output), nullptr);
+    EXPECT_EQ(before.allocatedSince(), fresh);
   }
-  suitable();
-  const Published before(output);
-  EXPECT_TRUE(execute(patch));
-  EXPECT_NE(imageValue(output), nullptr);
-  EXPECT_EQ(before.allocatedSince(), fresh);
 }
 
 std::string stderrOf(const std::function<void()>& run) {
   testing::internal::CaptureStderr();
   run();
   return testing::internal::GetCapturedStderr();
+}
+
+std::string refusal(const std::function<void()>& run) {
+  try {
+    run();
+  } catch (const std::exception& error) {
+    return error.what();
+  }
+  return "accepted";
 }
 
 TempFolder::TempFolder() {
@@ -199,13 +198,19 @@ std::string contents(const std::filesystem::path& file) {
   return text.str();
 }
 
-Outcome cvcomp(const std::string& arguments) {
+std::size_t playedFrames(const std::filesystem::path& file) {
+  cv::VideoCapture video(file.string(), cv::CAP_FFMPEG);
+  std::size_t frames = 0;
+  for (cv::Mat frame; video.read(frame);) ++frames;
+  EXPECT_EQ(video.get(cv::CAP_PROP_FRAME_COUNT), static_cast<double>(frames)) << file;
+  return frames;
+}
+
+Outcome shell(const std::string& command) {
   const TempFolder folder;
-  // A run that outlives the time limit is stopped and counts as a hang (status 124).
-  const std::string command = "timeout -k 5 300 " + std::string(CVCOMP_PROGRAM) + " " + arguments +
-                              " 2>" + (folder / "err").string() + " </dev/null";
   Outcome outcome{-1, {}, {}};
-  FILE* pipe = popen(command.c_str(), "r");
+  FILE* pipe =
+      popen(("(" + command + ") 2>" + (folder / "err").string() + " </dev/null").c_str(), "r");
   if (!pipe) return outcome;
   char buffer[4096];
   while (const std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) outcome.out.append(buffer, n);
@@ -215,8 +220,9 @@ Outcome cvcomp(const std::string& arguments) {
   return outcome;
 }
 
-std::string example(const std::string& name) {
-  return std::string(CVCOMP_EXAMPLES) + "/" + name;
+Outcome cvcomp(const std::string& arguments) {
+  // A run that outlives the time limit is stopped and counts as a hang (status 124).
+  return shell("timeout -k 5 300 " + std::string(CVCOMP_PROGRAM) + " " + arguments);
 }
 
 std::vector<nlohmann::json> jsonLines(const std::string& text) {

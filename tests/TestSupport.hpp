@@ -3,6 +3,7 @@
 // Shared by the tests: what nearly every test file needs, and the helpers below.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -49,26 +50,41 @@ cv::Mat pixelBufferOf(const QCImage& image);
 
 // Puts `image` on an OpenCV input as a box, as an upstream patch would publish it; nullptr
 // gives nil.
-void feed(OpenCVImagePort& port, cv::Mat* image);
+inline void feed(OpenCVImagePort& port, cv::Mat* image) {
+  port.setCvObjectValue(image ? std::make_shared<OpenCVObject>(image) : nullptr);
+}
 inline void feed(OpenCVImagePort& port, cv::Mat& image) {
   feed(port, &image);
 }
 
 // Runs a patch's execute with a shared test context.
-bool execute(QCPatch& patch);
-QCContext& context();
+inline QCContext& context() {
+  static QCContext shared;
+  return shared;
+}
+inline bool execute(QCPatch& patch) {
+  return patch.execute(context(), 0.0, QCStructure{});
+}
 
-// Byte-exact equality of two images of the same size and type.
-bool sameBytes(const cv::Mat& a, const cv::Mat& b);
+// Byte-exact equality of two images of the same size and type; an output that holds an image
+// byte-exact equal to `expected`.
+inline bool sameBytes(const cv::Mat& a, const cv::Mat& b) {
+  return a.size() == b.size() && a.type() == b.type() &&
+         (a.empty() || cv::norm(a, b, cv::NORM_INF) == 0);
+}
+inline bool publishes(const OpenCVImagePort& output, const cv::Mat& expected) {
+  return imageValue(output) && sameBytes(*imageValue(output), expected);
+}
 
 // `list` holds exactly `pixels`, as members "<word>0000", ... of double-precision "X" and "Y".
 void expectPointList(const QCStructure* list, const std::string& word,
                      const std::vector<cv::Point2f>& pixels, cv::Size size);
 
-// A structure of numbered members ("<word>0000", ...) that each hold four single-precision
-// numbers whose names join to `names` (such as "XYWH"), by index; nil reads as no members.
-std::map<std::size_t, cv::Vec4f> fourNumbers(const std::shared_ptr<QCStructure>& list,
-                                             const std::string& word, const std::string& names);
+// A structure of numbered members ("<word>0000", ...) that each hold four numbers of the given
+// precision whose names join to `names` (such as "XYWH"), by index; nil reads as no members.
+std::map<std::size_t, cv::Vec4d> fourNumbers(const std::shared_ptr<QCStructure>& list,
+                                             const std::string& word, const std::string& names,
+                                             bool single = true);
 
 // An image output as published now: its box, its buffer and the allocations so far.
 struct Published {
@@ -82,14 +98,26 @@ struct Published {
   std::uint64_t allocations;
 };
 
-// Runs `patch` after `suitable`, then after `unsuitable` (when `givesNil`: the patch publishes
-// nil), then after `suitable` again: the buffer was released, so `fresh` buffers are allocated.
+// A change that puts `image` on an OpenCV input (nullptr gives nil).
+inline std::function<void()> feeding(OpenCVImagePort& port, cv::Mat* image) {
+  return [&port, image] { feed(port, image); };
+}
+// For each change of `unsuitable` (and, with `disable`, for disabling the patch): runs `patch`
+// after `suitable`, then after the change (the patch publishes nil), then after `suitable` again:
+// the buffer was released, so `fresh` buffers are allocated.
 void expectReleases(QCPatch& patch, const OpenCVImagePort& output,
-                    const std::function<void()>& suitable, const std::function<void()>& unsuitable,
-                    bool givesNil = true, std::uint64_t fresh = 1);
+                    const std::function<void()>& suitable,
+                    std::vector<std::function<void()>> unsuitable, bool disable = false,
+                    std::uint64_t fresh = 1);
 
-// What the patch printed on stderr while `run` ran.
+// What the patch printed on stderr while `run` ran; whether that holds OpenCV's report of an
+// error, under the patch's class name.
 std::string stderrOf(const std::function<void()>& run);
+inline bool reportsOpenCVError(const std::string& patchClass, const std::function<void()>& run) {
+  return stderrOf(run).find(patchClass + ": OpenCV(") != std::string::npos;
+}
+// What `run` threw, or "accepted".
+std::string refusal(const std::function<void()>& run);
 
 // A fresh folder that is removed with everything in it when the object goes.
 class TempFolder {
@@ -108,8 +136,13 @@ class TempFolder {
   std::filesystem::path path_;
 };
 
-// The text of a file.
+// The text of a file, and the number of lines of a text.
 std::string contents(const std::filesystem::path& file);
+inline std::size_t lineCount(const std::string& text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+// The frames a video plays, read one by one; it must hold as many as its index says.
+std::size_t playedFrames(const std::filesystem::path& file);
 
 // What a run of the cvcomp program gave.
 struct Outcome {
@@ -117,11 +150,14 @@ struct Outcome {
   std::string out;
   std::string err;
 };
-// Runs the cvcomp program with `arguments` (already quoted for the shell), no standard input,
-// under a time limit.
+// Runs a shell command without standard input; runs the cvcomp program with `arguments` (already
+// quoted for the shell) so, under a time limit.
+Outcome shell(const std::string& command);
 Outcome cvcomp(const std::string& arguments);
 // The path of an example composition.
-std::string example(const std::string& name);
+inline std::string example(const std::string& name) {
+  return std::string(CVCOMP_EXAMPLES) + "/" + name;
+}
 // Each line of `text` parsed as JSON.
 std::vector<nlohmann::json> jsonLines(const std::string& text);
 
