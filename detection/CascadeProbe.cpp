@@ -1,58 +1,56 @@
 #include "CascadeProbe.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
-#include <exception>
-
-#include <opencv2/objdetect.hpp>
+#include <string>
 
 namespace cvcomp {
 
-namespace {
-
-constexpr int kLoads = 0;
-constexpr int kHoldsNone = 1;
-
-// In the child: only the reading, then an immediate exit that runs no handlers of the parent's.
-[[noreturn]] void readInChild(const std::filesystem::path& path, unsigned timeLimitSeconds) {
-  // A fault or the time limit ends the child by its signal, without a handler the parent may
-  // have installed (a sanitizer's, a fuzzer's).
-  for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGALRM})
-    std::signal(signal, SIG_DFL);
-  if (const int quiet = open("/dev/null", O_WRONLY); quiet >= 0) {
-    dup2(quiet, STDOUT_FILENO);
-    dup2(quiet, STDERR_FILENO);
-  }
-  alarm(timeLimitSeconds);
-  int result = kHoldsNone;
-  try {
-    cv::CascadeClassifier cascade;
-    if (cascade.load(path.string()) && !cascade.empty()) result = kLoads;
-  } catch (...) {
-    // Refused by OpenCV: the file holds no usable cascade.
-  }
-  _exit(result);
-}
-
-}  // namespace
-
+// The probe is a small program of its own, started with posix_spawn rather than a fork of this
+// process: a fork copies a process whose other threads (the frame reader, OpenCV's workers) may
+// hold locks at that moment, such as an allocator's, which the child then waits on for ever; and
+// every page this process writes afterwards would take a copy-on-write fault.
 CascadeProbe probeCascade(const std::filesystem::path& path, unsigned timeLimitSeconds) {
-  const pid_t child = fork();
-  if (child < 0) return CascadeProbe::NotChecked;
-  if (child == 0) readInChild(path, timeLimitSeconds);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  // The probe starts with no signal blocked and none ignored, whatever this process has set.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+  const std::string program = CVCOMP_CASCADE_PROBE;
+  std::string file = path.string();
+  std::string seconds = std::to_string(timeLimitSeconds);
+  char* arguments[] = {const_cast<char*>(program.c_str()), file.data(), seconds.data(), nullptr};
+  char* environment[] = {nullptr};
+  pid_t child = -1;
+  const int spawned =
+      posix_spawn(&child, program.c_str(), &actions, &attributes, arguments, environment);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (spawned != 0) return CascadeProbe::NotChecked;
 
   int status = 0;
   while (waitpid(child, &status, 0) < 0) {
     if (errno != EINTR) return CascadeProbe::NotChecked;
   }
-  if (WIFEXITED(status)) {
-    return WEXITSTATUS(status) == kLoads ? CascadeProbe::Loads : CascadeProbe::HoldsNone;
+  if (WIFEXITED(status) && WEXITSTATUS(status) <= 1) {
+    return WEXITSTATUS(status) == 0 ? CascadeProbe::Loads : CascadeProbe::HoldsNone;
   }
-  if (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM) return CascadeProbe::TimedOut;
+  if (WIFEXITED(status)) return CascadeProbe::NotChecked;
+  if (WTERMSIG(status) == SIGALRM) return CascadeProbe::TimedOut;
   return CascadeProbe::Crashed;
 }
 

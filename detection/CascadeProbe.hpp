@@ -14,8 +14,8 @@ enum class CascadeProbe {
 };
 
 // OpenCV's file reader is not hardened against damaged files: some make it crash or run for
-// ever. A file is therefore read once in a child process, which may die without harm, before it
-// is read in this one. The child prints nothing.
+// ever. A file is therefore read once by the probe program (cvcomp_cascade_probe), which may die
+// without harm, before it is read in this process. The probe prints nothing.
 CascadeProbe probeCascade(const std::filesystem::path& path, unsigned timeLimitSeconds);
 
 }  // namespace cvcomp
