@@ -67,6 +67,20 @@ std::vector<Case> frameCases() {
        52,  // its 13 pictures four times
        {},
        chessboardLoop},
+      // Pictures without a board: the patch looks for board corners first, the hand loop runs
+      // OpenCV's whole search.
+      {"chessboard, no board: vtest.avi",
+       kExamples + "chessboard.json",
+       kData + "vtest.avi",
+       12,
+       {},
+       chessboardLoop},
+      {"chessboard, no board: baboon.jpg",
+       kExamples + "chessboard.json",
+       kData + "baboon.jpg",
+       12,
+       {},
+       chessboardLoop},
       {"resize 640x480 to 320x240",
        kBenchCompositions + "resize.json",
        "pattern:640x480",

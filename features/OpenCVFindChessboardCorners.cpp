@@ -56,7 +56,10 @@ bool OpenCVFindChessboardCorners::execute(QCContext& /*context*/, double /*time*
   std::vector<cv::Point2f> corners;
   bool allFound = false;
   // An image that the detector refuses (not 8-bit, or two channels) is a search without corners.
-  if (!guarded([&] { allFound = cv::findChessboardCorners(*image, pattern, corners, flags); })) {
+  if (!guarded([&] {
+        allFound = lattice_.mayHold(*image, pattern) &&
+                   cv::findChessboardCorners(*image, pattern, corners, flags);
+      })) {
     corners.clear();
     allFound = false;
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ChessboardLattice.hpp"
 #include "host/QCObjectPorts.hpp"
 #include "host/QCValuePorts.hpp"
 #include "plugin/OpenCVPatch.hpp"
@@ -12,7 +13,10 @@ namespace cvcomp {
 // `inputInnerColumns` corners high. Publishes the corners found as "Corner0000", "Corner0001",
 // ... with "X" and "Y" in centred unit coordinates, their count, and whether the whole pattern
 // was found. Without an image, with fewer than 3 inner rows or columns, or with `inputFind` off,
-// nothing runs and the outputs keep the last search's values.
+// nothing runs and the outputs keep the last search's values. OpenCV's search, which can take
+// minutes on a large picture without a board, runs only where a quick look at the image
+// (ChessboardLattice) finds a lattice of board corners large enough for the pattern; elsewhere
+// the patch publishes no corners, after about 0.1 s for a 4096 × 4096 picture.
 class OpenCVFindChessboardCorners final : public OpenCVPatch {
  public:
   QC_PATCH_CLASS(OpenCVFindChessboardCorners)
@@ -30,6 +34,9 @@ class OpenCVFindChessboardCorners final : public OpenCVPatch {
   QC_PORT(QCStructurePort, outputCorners);
   QC_PORT(QCIndexPort, outputCornerCount);
   QC_PORT(QCBooleanPort, outputAllFound);
+
+ private:
+  ChessboardLattice lattice_;
 };
 
 }  // namespace cvcomp

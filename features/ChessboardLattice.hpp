@@ -1,0 +1,32 @@
+#pragma once
+
+#include <array>
+
+#include <opencv2/core.hpp>
+
+namespace cvcomp {
+
+// A quick look for the corners of a calibration chessboard, to spare OpenCV's search where there
+// is none: that search runs dozens of thresholdings, each followed by work that grows with the
+// square of the dark blobs found, and spends minutes on a large picture of noise, texture or
+// text. This look costs a few passes over the pixels, whatever the picture holds.
+//
+// It finds the points where two dark and two light squares meet (on every level of an image
+// pyramid, so that squares from a few pixels to the whole picture, blurred boards and boards seen
+// at a slant are seen), links each such corner to the two on either side of it along a board
+// edge, and measures the largest group of linked corners.
+class ChessboardLattice {
+ public:
+  // Whether `image` may hold a board of `pattern` inner corners: a group of at least a quarter
+  // of its corners, and of at least 8. An image that is not 8-bit gray, BGR or BGRA, or is less
+  // than 15 pixels wide or high, is not judged (true), so that the search answers or reports it.
+  bool mayHold(const cv::Mat& image, cv::Size pattern);
+
+ private:
+  // The gray image, two levels of its pyramid in turn and a level halved along one axis, kept
+  // from frame to frame.
+  cv::Mat gray_, squeezed_;
+  std::array<cv::Mat, 2> levels_;
+};
+
+}  // namespace cvcomp
