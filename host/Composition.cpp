@@ -175,6 +175,12 @@ void Composition::connectAll(const std::vector<std::pair<std::string, std::strin
 }
 
 bool Composition::holdsCycle(std::size_t count) const {
+  return dependencyOrder(count).size() != patches_.size();
+}
+
+// The patches in dependency order along the first `count` connections, the earliest added first
+// among those that do not depend on each other; the patches on a cycle are left out.
+std::vector<std::size_t> Composition::dependencyOrder(std::size_t count) const {
   std::vector<std::size_t> waitingFor(patches_.size(), 0);
   std::vector<std::vector<std::size_t>> outgoing(patches_.size());
   for (std::size_t c = 0; c < count; ++c) {
@@ -182,20 +188,20 @@ bool Composition::holdsCycle(std::size_t count) const {
     outgoing[indexOf(connections_[c].from->patch())].push_back(target);
     ++waitingFor[target];
   }
-  std::vector<std::size_t> ready;
+  std::priority_queue<std::size_t, std::vector<std::size_t>, std::greater<>> ready;
   for (std::size_t i = 0; i < patches_.size(); ++i) {
-    if (waitingFor[i] == 0) ready.push_back(i);
+    if (waitingFor[i] == 0) ready.push(i);
   }
-  std::size_t placed = 0;
+  std::vector<std::size_t> order;
   while (!ready.empty()) {
-    const std::size_t next = ready.back();
-    ready.pop_back();
-    ++placed;
+    const std::size_t next = ready.top();
+    ready.pop();
+    order.push_back(next);
     for (const std::size_t target : outgoing[next]) {
-      if (--waitingFor[target] == 0) ready.push_back(target);
+      if (--waitingFor[target] == 0) ready.push(target);
     }
   }
-  return placed != patches_.size();
+  return order;
 }
 
 void Composition::disconnect(std::string_view to) {
@@ -248,30 +254,11 @@ bool Composition::reaches(const QCPatch& from, const QCPatch& to) const {
 // Dependency order; patches that do not depend on each other keep the order they were added in.
 void Composition::sortPatches() {
   if (sorted_) return;
-  const std::size_t count = patches_.size();
-  std::vector<std::size_t> waitingFor(count, 0);
-  std::vector<std::vector<std::size_t>> outgoing(count);
   for (Patch& entry : patches_) entry.incoming.clear();
   for (std::size_t c = 0; c < connections_.size(); ++c) {
-    const std::size_t source = indexOf(connections_[c].from->patch());
-    const std::size_t target = indexOf(connections_[c].to->patch());
-    patches_[target].incoming.push_back(c);
-    outgoing[source].push_back(target);
-    ++waitingFor[target];
+    patches_[indexOf(connections_[c].to->patch())].incoming.push_back(c);
   }
-  order_.clear();
-  std::priority_queue<std::size_t, std::vector<std::size_t>, std::greater<>> ready;
-  for (std::size_t i = 0; i < count; ++i) {
-    if (waitingFor[i] == 0) ready.push(i);
-  }
-  while (!ready.empty()) {
-    const std::size_t next = ready.top();
-    ready.pop();
-    order_.push_back(next);
-    for (const std::size_t target : outgoing[next]) {
-      if (--waitingFor[target] == 0) ready.push(target);
-    }
-  }
+  order_ = dependencyOrder(connections_.size());
   sorted_ = true;
 }
 

@@ -99,6 +99,7 @@ class Composition {
   bool isDue(const Patch& patch) const;
   // Whether the first `count` connections hold a cycle.
   bool holdsCycle(std::size_t count) const;
+  std::vector<std::size_t> dependencyOrder(std::size_t count) const;
   // Orders the patches once after the last change, not after every patch and connection added.
   void sortPatches();
   void reindex();

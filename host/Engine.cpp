@@ -46,27 +46,17 @@ Engine::~Engine() {
   composition_->stop(context_);
 }
 
-std::vector<FrameProvider*> Engine::providers() const {
-  std::vector<FrameProvider*> found;
-  for (const Composition::Patch& entry : composition_->patches()) {
-    if (FrameProvider* provider = entry.instance->frameProvider()) found.push_back(provider);
-  }
-  return found;
-}
-
 void Engine::setInput(const std::string& location) {
-  const std::vector<FrameProvider*> sources = providers();
-  if (sources.empty()) throw CompositionError(name_ + ": the composition has no frame source");
-  for (FrameProvider* source : sources) source->setFrameLocation(location);
+  if (sources_.empty()) throw CompositionError(name_ + ": the composition has no frame source");
+  for (FrameProvider* source : sources_) source->setFrameLocation(location);
   opened_ = false;
 }
 
 std::optional<std::string> Engine::open() {
-  const std::vector<FrameProvider*> sources = providers();
-  for (FrameProvider* source : sources) {
+  for (FrameProvider* source : sources_) {
     if (!source->openFrames()) return source->framesFailure();
   }
-  fps_ = sources.empty() ? 30.0 : sources.front()->framesPerSecond();
+  fps_ = sources_.empty() ? 30.0 : sources_.front()->framesPerSecond();
   opened_ = true;
   return std::nullopt;
 }
@@ -84,7 +74,7 @@ FrameReport Engine::step() {
   report.frame = frame_;
   report.time = static_cast<double>(frame_) / fps_;
   composition_->renderFrame(context_, report.frame, report.time);
-  for (const FrameProvider* source : providers()) {
+  for (const FrameProvider* source : sources_) {
     if (!source->framesFailure().empty()) {
       report.failure = source->framesFailure();
       return report;
@@ -161,6 +151,10 @@ void Engine::collectOutputs() {
   jsonOutputs_.clear();
   for (const QCPort* port : composition_->published()) {
     if (writesAsJson(port->kind())) jsonOutputs_.emplace_back(composition_->pathOf(*port), port);
+  }
+  sources_.clear();
+  for (const Composition::Patch& entry : composition_->patches()) {
+    if (FrameProvider* source = entry.instance->frameProvider()) sources_.push_back(source);
   }
 }
 

@@ -115,8 +115,8 @@ class Engine {
   };
 
   void applySubmitted();
+  // Finds the published values and the frame sources again after the composition changed.
   void collectOutputs();
-  std::vector<FrameProvider*> providers() const;
 
   std::unique_ptr<Composition> composition_;
   const QCNodeManager& manager_;
@@ -127,6 +127,7 @@ class Engine {
   bool opened_ = false;
   std::uint64_t frame_ = 0;
   std::vector<std::pair<std::string, const QCPort*>> jsonOutputs_;
+  std::vector<FrameProvider*> sources_;
   std::atomic<bool> stopRequested_ = false;
 
   std::mutex pendingMutex_;
