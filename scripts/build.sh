@@ -90,8 +90,9 @@ case "${1:-}" in
     packages+=(libbenchmark-dev)
     install_missing
     build build
-    cmake --build build -j "$(nproc)" --target cvcomp_bench cvcomp_micro
+    cmake --build build -j "$(nproc)" --target cvcomp_bench cvcomp_micro cvcomp_python_bench
     build/bin/cvcomp_micro
+    build/bin/cvcomp_python_bench
     build/bin/cvcomp_bench "${@:2}"
     ;;
   *)
