@@ -12,8 +12,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(g++ cmake make pkg-config libopencv-dev opencv-data opencv-doc nlohmann-json3-dev
-          libcli11-dev libgtest-dev libgmock-dev zlib1g-dev binutils clang libclang-rt-14-dev
-          pybind11-dev python3-dev python3-numpy python3-pytest python3-opencv)
+          libcli11-dev libgtest-dev libgmock-dev zlib1g-dev binutils clang libclang-rt-14-dev)
+# The GStreamer element and its tests (MPEG-4 clips decode with libav), and the GNU parallel recipe.
+packages+=(libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
+           gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav parallel)
+# The Python module and its tests, and OpenCV's own bindings for the README's example.
+packages+=(pybind11-dev python3-dev python3-numpy python3-pytest python3-opencv)
 
 install_missing() {
   local missing=()
