@@ -70,7 +70,7 @@ FrameReport Engine::step() {
       return report;
     }
   }
-  return evaluate(std::nullopt);
+  return evaluate(std::nullopt, true);
 }
 
 FrameReport Engine::process(std::shared_ptr<QCImage> frame, std::optional<double> time) {
@@ -79,16 +79,17 @@ FrameReport Engine::process(std::shared_ptr<QCImage> frame, std::optional<double
     throw CompositionError(name_ + ": the composition has no ImageSource to take the frame");
   }
   for (FrameProvider* source : sources_) source->supplyFrame(frame);
-  return evaluate(time);
+  return evaluate(time, false);
 }
 
-FrameReport Engine::evaluate(std::optional<double> time) {
+FrameReport Engine::evaluate(std::optional<double> time, bool fromInput) {
   FrameReport report;
   composition_->start(context_);
   report.frame = frame_;
   report.time = time.value_or(static_cast<double>(frame_) / fps_);
   composition_->renderFrame(context_, report.frame, report.time);
   for (const FrameProvider* source : sources_) {
+    if (!fromInput) break;
     if (!source->framesFailure().empty()) {
       report.failure = source->framesFailure();
       return report;

@@ -120,8 +120,9 @@ class Engine {
   };
 
   void applySubmitted();
-  // Evaluates the frame the sources give and tells the observers.
-  FrameReport evaluate(std::optional<double> time);
+  // Evaluates the frame the sources give and tells the observers. A frame read from the input
+  // (not one handed over) is not produced when the input ended or failed.
+  FrameReport evaluate(std::optional<double> time, bool fromInput);
   // Finds the published values and the frame sources again after the composition changed.
   void collectOutputs();
 

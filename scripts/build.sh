@@ -16,6 +16,8 @@ packages=(g++ cmake make pkg-config libopencv-dev opencv-data opencv-doc nlohman
 # The GStreamer element and its tests (MPEG-4 clips decode with libav), and the GNU parallel recipe.
 packages+=(libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
            gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav parallel)
+# The Python module and its tests, and OpenCV's own bindings for the README's example.
+packages+=(pybind11-dev python3-dev python3-numpy python3-pytest python3-opencv)
 
 install_missing() {
   local missing=()
@@ -92,8 +94,9 @@ case "${1:-}" in
     packages+=(libbenchmark-dev)
     install_missing
     build build
-    cmake --build build -j "$(nproc)" --target cvcomp_bench cvcomp_micro
+    cmake --build build -j "$(nproc)" --target cvcomp_bench cvcomp_micro cvcomp_python_bench
     build/bin/cvcomp_micro
+    build/bin/cvcomp_python_bench
     build/bin/cvcomp_bench "${@:2}"
     ;;
   *)

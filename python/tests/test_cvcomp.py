@@ -1,0 +1,235 @@
+"""The cvcomp module as Python programs use it, checked against the cvcomp command itself."""
+
+import json
+import os
+import pathlib
+import re
+import signal
+import subprocess
+import sys
+import threading
+
+import cv2
+import numpy as np
+import pytest
+
+import cvcomp
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+PROGRAM = os.environ.get("CVCOMP_PROGRAM", str(ROOT / "build" / "bin" / "cvcomp"))
+DATA = pathlib.Path(os.environ.get("CVCOMP_SAMPLE_DATA", "/usr/share/doc/opencv-doc/examples/data"))
+FACES = str(ROOT / "examples" / "face-detect.json")
+
+
+def cvcomp_run(composition, *arguments):
+    """The JSON lines of `cvcomp run`, parsed."""
+    run = subprocess.run([PROGRAM, "run", str(composition), "--json", "-", "--quiet", *arguments],
+                         capture_output=True, text=True, check=True)
+    return [json.loads(line) for line in run.stdout.splitlines()]
+
+
+def values(outputs):
+    """The outputs that the JSON lines hold, in their order, as text: equal text, equal values.
+    The detector collects its objects on several threads, so that their order may differ from
+    run to run: they are sorted."""
+    def settled(value):
+        if isinstance(value, dict) and any(key.startswith("Object") for key in value):
+            return sorted(json.dumps(member) for member in value.values())
+        return value
+    return json.dumps({k: settled(v) for k, v in outputs.items() if not isinstance(v, np.ndarray)})
+
+
+def clip_frames(count):
+    video = cv2.VideoCapture(str(DATA / "Megamind.avi"))
+    frames = [video.read()[1] for _ in range(count)]
+    assert all(frame is not None for frame in frames)
+    return frames
+
+
+@pytest.fixture(scope="module")
+def faces():
+    with cvcomp.Composition(FACES) as composition:
+        yield composition
+
+
+@pytest.mark.parametrize("example, settings, frames", [
+    ("face-detect.json", {}, 60),
+    ("track-features.json", {"features.inputMaxPoints": 50}, 30),
+])
+def test_run_gives_the_json_lines_and_the_picture_of_cvcomp_run(tmp_path, example, settings,
+                                                                frames):
+    composition = ROOT / "examples" / example
+    options = [o for port, value in settings.items() for o in ("--set", f"{port}={value}")]
+    expected = cvcomp_run(composition, "--frames", str(frames), "--video",
+                          str(tmp_path / "last.png"), *options)
+    with cvcomp.Composition(composition) as c:
+        for port, value in settings.items():
+            c.set(port, value)
+        got = list(c.run(frames=frames))
+    assert [values(frame) for frame in got] == [values(line) for line in expected]
+    picture = got[-1]["overlay.outputImage"]
+    written = cv2.imread(str(tmp_path / "last.png"), cv2.IMREAD_UNCHANGED)
+    assert np.array_equal(picture[..., :written.shape[2]], written)
+
+
+@pytest.mark.parametrize("convert", [None, cv2.COLOR_BGR2BGRA, cv2.COLOR_BGR2GRAY])
+def test_process_gives_what_run_gives_on_the_same_clip(convert):
+    with cvcomp.Composition(FACES) as c:
+        expected = list(c.run(frames=20))
+    with cvcomp.Composition(FACES) as c:
+        for frame, want in zip(clip_frames(20), expected):
+            got = c.process(frame if convert is None else cv2.cvtColor(frame, convert))
+            assert list(got) == c.published == list(want)[2:]
+            assert values(got) == values({k: want[k] for k in c.published})
+            if convert != cv2.COLOR_BGR2GRAY:
+                assert np.array_equal(got["overlay.outputImage"], want["overlay.outputImage"])
+        assert np.array_equal(c.get("overlay.outputImage"), got["overlay.outputImage"])
+        assert json.dumps(c.get("faces.outputRects")) == json.dumps(got["faces.outputRects"])
+
+
+@pytest.mark.parametrize("frame, error, message", [
+    (None, TypeError, "not NoneType"),
+    ([[0, 0], [0, 0]], TypeError, "not list"),
+    (np.zeros((4, 4, 3), np.float32), TypeError, "uint8 pixels are required, not float32"),
+    (np.zeros(16, np.uint8), ValueError, r"not one of shape \(16,\)"),
+    (np.zeros((4, 4, 2), np.uint8), ValueError, r"not one of shape \(4, 4, 2\)"),
+    (np.zeros((0, 4, 3), np.uint8), ValueError, "empty"),
+    (np.zeros((4, 8, 3), np.uint8)[:, ::2], ValueError, "not contiguous"),
+    (np.zeros((8193, 1), np.uint8), ValueError, "larger than the 8192 pixels"),
+])
+def test_bad_frames_are_refused_with_a_message(faces, frame, error, message):
+    with pytest.raises(error, match=message):
+        faces.process(frame)
+    assert faces.process(np.zeros((48, 64, 3), np.uint8))["faces.outputRects"] == {}
+
+
+@pytest.mark.parametrize("document", [
+    {"patches": {"g": {"class": "OpenCVGray"}}},
+    {"patches": {"p": {"class": "Pulse"}}, "connections": [{"from": "p.outputSignal", "to": "q.x"}]},
+    {"patches": {"p": {"class": "Pulse", "inputs": {"inputPeriod": 1e30}}}},
+    '{"patches": {,}}',
+])
+def test_refused_compositions_raise_what_cvcomp_check_prints(tmp_path, document):
+    file = tmp_path / "refused.json"
+    file.write_text(document if isinstance(document, str) else json.dumps(document))
+    check = subprocess.run([PROGRAM, "check", str(file)], capture_output=True, text=True)
+    assert check.returncode == 2
+    with pytest.raises(cvcomp.CompositionError) as refused:
+        cvcomp.Composition(file)
+    assert isinstance(refused.value, ValueError)
+    assert f"cvcomp: {refused.value}\n" == check.stderr
+    if isinstance(document, dict):
+        with pytest.raises(cvcomp.CompositionError) as from_dict:
+            cvcomp.Composition(document)
+        assert str(from_dict.value) == str(refused.value).replace(str(file), "composition")
+
+
+NO_SOURCE = {"patches": {"p": {"class": "Pulse"}}, "publish": ["p.outputSignal"]}
+
+
+@pytest.mark.parametrize("use, error, message", [
+    (lambda c: cvcomp.Composition(42), TypeError, "a path or a dict.*not int"),
+    (lambda c: cvcomp.Composition(NO_SOURCE).process(np.zeros((2, 2), np.uint8)),
+     cvcomp.CompositionError, "no ImageSource"),
+    (lambda c: cvcomp.Composition(NO_SOURCE).run("pattern:8x8"), cvcomp.CompositionError,
+     "no frame source"),
+    (lambda c: c.set("nobody.inputX", 1), cvcomp.CompositionError, "nobody"),
+    (lambda c: c.set("faces.inputMinNeighbors", "many"), cvcomp.CompositionError,
+     "faces.inputMinNeighbors"),
+    (lambda c: c.set("faces.inputMinNeighbors", object()), TypeError, "not JSON serializable"),
+    (lambda c: c.get("faces.outputNothing"), cvcomp.CompositionError, "outputNothing"),
+])
+def test_misuse_raises_a_clear_error(faces, use, error, message):
+    with pytest.raises(error, match=message):
+        use(faces)
+
+
+def test_an_abandoned_run_and_a_closed_composition():
+    c = cvcomp.Composition(FACES)
+    frames = c.run()
+    assert next(frames)["frame"] == 0
+    del frames
+    assert [frame["frame"] for frame in c.run(frames=2)] == [1, 2]
+    # An input that cannot be read leaves frames handed over as they were.
+    with pytest.raises(OSError, match="/nonexistent/clip.avi: no such file"):
+        c.run("/nonexistent/clip.avi")
+    frame = np.zeros((8, 8, 3), np.uint8)
+    assert c.process(frame, time=1.5)["faces.outputRects"] == {}
+    later = c.run(DATA / "Megamind.avi")
+    c.close()
+    c.close()
+    for use in (lambda: c.process(frame), lambda: c.run(), lambda: next(later),
+                lambda: c.get("faces.outputRects"), lambda: c.set("faces.inputMinNeighbors", 2),
+                lambda: c.published):
+        with pytest.raises(ValueError, match="the composition is closed"):
+            use()
+
+
+def test_other_threads_run_while_a_frame_is_processed(faces):
+    # More than a second of detection; the interpreter hands its lock over only when it is
+    # released.
+    big = cv2.resize(clip_frames(40)[-1], (2048, 1536))
+    entered, done = threading.Event(), threading.Event()
+
+    found = []
+
+    def work():
+        entered.set()
+        found.append(faces.process(big)["faces.outputRects"])
+        done.set()
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1000)
+    try:
+        worker = threading.Thread(target=work)
+        worker.start()
+        entered.wait()
+        ran_during_the_frame = not done.is_set()
+        worker.join()
+    finally:
+        sys.setswitchinterval(interval)
+    assert ran_during_the_frame
+    assert len(found[0]) == 1
+
+
+def test_ctrl_c_stops_a_run_between_frames():
+    with cvcomp.Composition(str(ROOT / "examples" / "gray.json")) as c:
+        frames = []
+        threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT)).start()
+        with pytest.raises(KeyboardInterrupt):
+            frames.extend(c.run("pattern:64x48", frames=1_000_000))
+        assert 0 < len(frames) < 1_000_000
+        assert next(c.run(frames=1))["frame"] == len(frames)
+
+
+def test_patch_reports_go_to_standard_error_as_cvcomp_run_prints_them(tmp_path, capfd):
+    document = json.loads(pathlib.Path(FACES).read_text())
+    document["patches"]["cascade"]["inputs"]["inputPath"] = str(tmp_path / "gone.xml")
+    file = tmp_path / "gone.json"
+    file.write_text(json.dumps(document))
+    run = subprocess.run([PROGRAM, "run", str(file), "--frames", "2", "--quiet"],
+                         capture_output=True, text=True, check=True)
+    capfd.readouterr()
+    with cvcomp.Composition(file) as c:
+        frames = list(c.run(frames=2))
+    assert capfd.readouterr().err == run.stderr != ""
+    assert [frame["faces.outputRects"] for frame in frames] == [None, None]
+
+
+def test_patches_lists_what_cvcomp_patches_json_prints():
+    listing = subprocess.run([PROGRAM, "patches", "--json"], capture_output=True, text=True,
+                             check=True)
+    assert json.dumps(cvcomp.patches()) == json.dumps(json.loads(listing.stdout))
+
+
+def test_the_readme_example_runs_as_written(tmp_path):
+    readme = (ROOT / "README.md").read_text()
+    example = re.search(r"## Python\n.*?```python\n(.*?)```", readme, re.S).group(1)
+    (tmp_path / "examples").symlink_to(ROOT / "examples")
+    run = subprocess.run([sys.executable, "-c", example], cwd=tmp_path, capture_output=True,
+                         text=True)
+    assert run.returncode == 0, run.stderr
+    # The 40th frame, with the face it shows outlined in green.
+    drawn = cv2.imread(str(tmp_path / "faces.png")) != clip_frames(40)[-1]
+    outline = cv2.imread(str(tmp_path / "faces.png"))[drawn.any(axis=2)]
+    assert len(outline) > 100 and (outline == (0, 255, 0)).all()
