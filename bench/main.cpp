@@ -107,7 +107,13 @@ void endToEnd(int rounds, const std::string& program, const std::string& only) {
   const TemporaryFolder clips;
   const EndToEndPrograms programs{program, std::filesystem::read_symlink("/proc/self/exe"),
                                   clips.path()};
-  for (const Clip& clip : faceClips(clips.path())) makeClip(clip, program);
+  const std::vector<Case> cases = selected(endToEndCases(clips.path()), only);
+  for (const Clip& clip : faceClips(clips.path())) {
+    if (std::any_of(cases.begin(), cases.end(),
+                    [&](const Case& c) { return c.input == clip.path.string(); })) {
+      makeClip(clip, program);
+    }
+  }
   printHeader(
       "End to end: whole `cvcomp run` (decode, evaluation, JSON lines) against the "
       "sequential hand loop (ms per frame)",
@@ -119,7 +125,7 @@ void endToEnd(int rounds, const std::string& program, const std::string& only) {
               "hand loop", "ratio", "noise", "CPU", "MiB run", "MiB hand",
               "hand loop's decoding: ms, share");
   std::vector<Case> controls;
-  for (const Case& c : selected(endToEndCases(clips.path()), only)) {
+  for (const Case& c : cases) {
     printEndToEndRow(c.name, compareEndToEnd(c, rounds, programs));
     if (c.againstItself) controls.push_back(c);
   }
