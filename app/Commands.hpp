@@ -16,7 +16,8 @@ inline constexpr int kExitUsageError = 2;  // bad arguments or a refused composi
 
 struct RunOptions {
   std::string composition;
-  std::optional<std::string> input;
+  std::optional<std::string> input;  // "@LIST": the line of LIST that `index` picks
+  std::optional<std::uint64_t> index;
   std::optional<std::uint64_t> frames;
   std::vector<std::string> settings;  // "id.port=value"
   std::optional<std::string> json;    // file, or "-" for standard output
@@ -24,7 +25,7 @@ struct RunOptions {
   bool quiet = false;
 };
 
-int runCommand(const RunOptions& options, const QCNodeManager& manager);
+int runCommand(RunOptions options, const QCNodeManager& manager);
 int checkCommand(const std::string& composition, const QCNodeManager& manager);
 int patchesCommand(bool json, const QCNodeManager& manager);
 
