@@ -102,28 +102,47 @@ std::vector<Case> frameCases() {
   };
 }
 
-std::vector<Case> endToEndCases() {
-  return {
-      {"face-detect.json, Megamind.avi",
-       kExamples + "face-detect.json",
-       kData + "Megamind.avi",
-       270,
-       {},
-       [] { return faceLoop(2.1); }},
-      {"track-features.json, 200 points",
-       kExamples + "track-features.json",
-       kData + "vtest.avi",
-       400,
-       {},
-       [] { return trackLoop(200); }},
-      // The tracker's default density, a lighter frame in which decoding weighs more.
-      {"track-features.json, 50 points",
-       kExamples + "track-features.json",
-       kData + "vtest.avi",
-       400,
-       {{"features.inputMaxPoints", "50"}},
-       [] { return trackLoop(50); }},
-  };
+std::vector<Clip> faceClips(const std::filesystem::path& folder) {
+  // Fewer frames of the larger sizes, so that every row takes a similar time.
+  const Clip sizes[] = {{{}, {}, {}, 320, 240, 270},
+                        {{}, {}, {}, 640, 480, 270},
+                        {{}, {}, {}, 1280, 720, 150},
+                        {{}, {}, {}, 1920, 1080, 90}};
+  std::vector<Clip> clips;
+  for (Clip clip : sizes) {
+    const std::string size = joined({std::to_string(clip.width), "x", std::to_string(clip.height)});
+    clip.path = folder / joined({"megamind-", size, ".avi"});
+    clip.source = kData + "Megamind.avi";
+    clip.resizing = kBenchCompositions + "resize.json";
+    clips.push_back(clip);
+  }
+  return clips;
+}
+
+std::vector<Case> endToEndCases(const std::filesystem::path& clips) {
+  std::vector<Case> cases;
+  for (const Clip& clip : faceClips(clips)) {
+    Case c = face(2.1, clip.frames);
+    c.name = joined(
+        {"face-detect.json, ", std::to_string(clip.width), "x", std::to_string(clip.height)});
+    c.input = clip.path.string();
+    c.againstItself = clip.width == 640;
+    cases.push_back(c);
+  }
+  cases.push_back(track(50, 400));
+  cases.push_back(track(200, 400));
+  cases.back().againstItself = true;
+  cases.push_back(track(1000, 400, 0.001));
+  return cases;
+}
+
+Case startUpCase() {
+  return {"start-up: face-detect.json, 1 frame",
+          kExamples + "face-detect.json",
+          kData + "Megamind.avi",
+          1,
+          {},
+          [] { return faceLoop(2.1); }};
 }
 
 }  // namespace cvcomp::bench

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,11 +23,31 @@ struct Case {
   std::function<std::unique_ptr<HandLoop>()> handLoop;
   // Also times the JSON line of the published outputs, for every frame.
   bool timesJson = false;
+  // End to end: also the hand loop against itself, a control of how far the two sides of a
+  // comparison can stray when they do the same.
+  bool againstItself = false;
 };
+
+// A clip that the end-to-end mode makes before it measures: `frames` frames of `source` resized
+// by the composition `resizing`.
+struct Clip {
+  std::filesystem::path path;
+  std::string source;
+  std::string resizing;
+  int width;
+  int height;
+  std::size_t frames;
+};
+
+// The face rows' clips, in `folder`.
+std::vector<Clip> faceClips(const std::filesystem::path& folder);
 
 // The cases of the in-memory comparison, one or more per example composition.
 std::vector<Case> frameCases();
-// The cases of the end-to-end comparison: whole runs, decoding and JSON output included.
-std::vector<Case> endToEndCases();
+// The cases of the end-to-end comparison: whole runs, decoding and JSON output included; the face
+// rows read the clips in `clips`.
+std::vector<Case> endToEndCases(const std::filesystem::path& clips);
+// The example's own one-frame run: what starting costs each side.
+Case startUpCase();
 
 }  // namespace cvcomp::bench

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -37,24 +38,45 @@ struct Measurement {
   // End to end: the hand loop's decoding and converting of its frames, per frame.
   double decodingMs = 0.0;
   std::vector<double> compositionRounds, handRounds;  // ms per frame of every round
+  // End to end: CPU ms per frame of every round's process, and each side's largest peak resident
+  // memory over its rounds.
+  std::vector<double> compositionCpuRounds, handCpuRounds;
+  long compositionPeakKiB = 0, handPeakKiB = 0;
 
   // Hand loop ÷ composition of every round. The two sides of a round ran side by side, so that
   // their ratio is steadier than either time when the machine's speed drifts between rounds.
-  std::vector<double> roundRatios() const {
-    std::vector<double> ratios;
-    for (std::size_t r = 0; r < compositionRounds.size() && r < handRounds.size(); ++r)
-      ratios.push_back(compositionRounds[r] > 0.0 ? handRounds[r] / compositionRounds[r] : 0.0);
-    return ratios;
-  }
+  std::vector<double> roundRatios() const { return ratios(handRounds, compositionRounds); }
   double ratio() const { return median(roundRatios()); }
+  double cpuRatio() const { return median(ratios(handCpuRounds, compositionCpuRounds)); }
+
+ private:
+  static std::vector<double> ratios(const std::vector<double>& hand,
+                                    const std::vector<double>& composition) {
+    std::vector<double> result;
+    for (std::size_t r = 0; r < composition.size() && r < hand.size(); ++r)
+      result.push_back(composition[r] > 0.0 ? hand[r] / composition[r] : 0.0);
+    return result;
+  }
 };
 
 // The composition through the evaluator against its hand loop, on frames decoded beforehand.
 Measurement compareInMemory(const Case& c, int rounds);
+// How the end-to-end comparison starts its two sides: the cvcomp program, and this program to run
+// a case's hand loop with the clips made in `clips`.
+struct EndToEndPrograms {
+  std::string cvcomp;
+  std::string bench;
+  std::filesystem::path clips;
+};
 // Whole `cvcomp run` invocations (decoding and JSON lines included) against whole runs of the
 // hand loop as a program of its own, with its sequential decoding and JSON lines; per frame
-// figures over whole runs, process start included on both sides.
-Measurement compareEndToEnd(const Case& c, int rounds, const std::string& program);
+// figures over whole runs, process start included on both sides. With `againstItself`, the hand
+// loop takes the place of `cvcomp run` too.
+Measurement compareEndToEnd(const Case& c, int rounds, const EndToEndPrograms& programs,
+                            bool againstItself = false);
+// Makes the clip by running `cvcomp` on it with a resizing composition, so that both sides of a
+// comparison decode the same Motion JPEG frames.
+void makeClip(const Clip& clip, const std::string& cvcomp);
 struct HandRun {
   std::size_t frames = 0;
   double decodingMs = 0.0;  // reading and converting the frames, in all

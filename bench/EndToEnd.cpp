@@ -1,14 +1,14 @@
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 #include <opencv2/videoio.hpp>
 
 #include "Comparison.hpp"
 #include "Frames.hpp"
+#include "Processes.hpp"
 
 namespace cvcomp::bench {
 
@@ -17,38 +17,36 @@ namespace {
 const std::string kRunnerOutput = "/tmp/cvcomp-bench-runner.jsonl";
 const std::string kHandOutput = "/tmp/cvcomp-bench-hand.jsonl";
 
-// Single quotes for the shell.
-std::string quoted(const std::string& text) {
-  std::string result = "'";
-  for (char ch : text) result += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
-  return result + "'";
-}
-
-// One whole run of the runner, in ms.
-double runnerRound(const Case& c, const std::string& program) {
-  std::string command = quoted(program) + " run " + quoted(c.composition) + " --input " +
-                        quoted(c.input) + " --frames " + std::to_string(c.frames) +
-                        " --quiet --json " + quoted(kRunnerOutput);
-  for (const auto& [path, value] : c.settings) command += " --set " + quoted(path + "=" + value);
-  const Clock::time_point start = Clock::now();
-  if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
-  return millisecondsSince(start);
+// One whole run of the runner.
+ProcessRun runnerRound(const Case& c, const EndToEndPrograms& programs) {
+  std::vector<std::string> arguments{
+      programs.cvcomp,          "run",     c.composition, "--input",    c.input, "--frames",
+      std::to_string(c.frames), "--quiet", "--json",      kRunnerOutput};
+  for (const auto& [path, value] : c.settings) {
+    arguments.insert(arguments.end(), {"--set", path + "=" + value});
+  }
+  return runProcess(arguments, "/dev/null");
 }
 
 // One whole run of the hand loop as a program of its own, like the runner's: this program started
-// again to run only that loop. Returns its ms and adds the ms it spent decoding to `decodingMs`.
-double handRound(const Case& c, std::vector<double>& decodingMs) {
-  const std::string command = quoted(std::filesystem::read_symlink("/proc/self/exe").string()) +
-                              " hand-run --only " + quoted(c.name);
-  const Clock::time_point start = Clock::now();
-  FILE* run = popen(command.c_str(), "r");
-  if (run == nullptr) throw std::runtime_error("cannot start: " + command);
-  double decoding = -1.0;
-  const bool reported = std::fscanf(run, "%lf", &decoding) == 1;
-  if (pclose(run) != 0 || !reported) throw std::runtime_error("failed: " + command);
-  const double ms = millisecondsSince(start);
-  decodingMs.push_back(decoding);
-  return ms;
+// again to run only that loop, which reports its frames and the ms it spent decoding them.
+std::pair<ProcessRun, HandRun> handRound(const Case& c, const EndToEndPrograms& programs) {
+  const std::string report = (programs.clips / "hand-run.txt").string();
+  const ProcessRun run = runProcess(
+      {programs.bench, "hand-run", "--only", c.name, "--clips", programs.clips.string()}, report);
+  HandRun hand;
+  if (!(std::ifstream(report) >> hand.frames >> hand.decodingMs)) {
+    throw std::runtime_error("no report from the hand loop of " + c.name);
+  }
+  return {run, hand};
+}
+
+// Adds a run of one side to its rounds, per frame.
+void record(const ProcessRun& run, double frames, std::vector<double>& wallRounds,
+            std::vector<double>& cpuRounds, long& peakKiB) {
+  wallRounds.push_back(run.wallMs / frames);
+  cpuRounds.push_back(run.cpuMs / frames);
+  peakKiB = std::max(peakKiB, run.peakMemoryKiB);
 }
 
 }  // namespace
@@ -73,22 +71,43 @@ HandRun runHandLoop(const Case& c) {
   return run;
 }
 
-Measurement compareEndToEnd(const Case& c, int rounds, const std::string& program) {
+void makeClip(const Clip& clip, const std::string& cvcomp) {
+  runProcess(
+      {cvcomp, "run", clip.resizing, "--input", clip.source, "--frames",
+       std::to_string(clip.frames), "--set", "resize.inputWidth=" + std::to_string(clip.width),
+       "--set", "resize.inputHeight=" + std::to_string(clip.height), "--video", clip.path.string(),
+       "--quiet"},
+      "/dev/null");
+}
+
+Measurement compareEndToEnd(const Case& c, int rounds, const EndToEndPrograms& programs,
+                            bool againstItself) {
   Measurement m;
-  m.frames = runHandLoop(c).frames;  // also warms the file cache for both sides
+  // Each side once before the rounds, to bring the files into the cache; the hand loop's run also
+  // counts the frames.
+  m.frames = handRound(c, programs).second.frames;
+  Case oneFrame = c;
+  oneFrame.frames = 1;
+  runnerRound(oneFrame, programs);
+  const double frames = static_cast<double>(m.frames);
+
   std::vector<double> decodingRounds;
+  const auto hand = [&] {
+    const auto [run, report] = handRound(c, programs);
+    decodingRounds.push_back(report.decodingMs / frames);
+    return run;
+  };
+  const auto composition = [&] { return againstItself ? hand() : runnerRound(c, programs); };
   // The two sides take turns going first, so that neither always follows the other.
   for (int r = 0; r < rounds; ++r) {
-    if (r % 2 == 1) m.handRounds.push_back(handRound(c, decodingRounds));
-    m.compositionRounds.push_back(runnerRound(c, program));
-    if (r % 2 == 0) m.handRounds.push_back(handRound(c, decodingRounds));
+    if (r % 2 == 1) record(hand(), frames, m.handRounds, m.handCpuRounds, m.handPeakKiB);
+    record(composition(), frames, m.compositionRounds, m.compositionCpuRounds,
+           m.compositionPeakKiB);
+    if (r % 2 == 0) record(hand(), frames, m.handRounds, m.handCpuRounds, m.handPeakKiB);
   }
-  const double frames = static_cast<double>(m.frames);
-  for (double& round : m.compositionRounds) round /= frames;
-  for (double& round : m.handRounds) round /= frames;
   m.compositionMs = median(m.compositionRounds);
   m.handMs = median(m.handRounds);
-  m.decodingMs = median(decodingRounds) / frames;
+  m.decodingMs = median(decodingRounds);
   return m;
 }
 

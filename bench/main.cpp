@@ -1,8 +1,11 @@
 // cvcomp_bench: every example composition through the evaluator against a hand-written loop of
 // the same OpenCV calls, measured side by side in alternating rounds.
 
+#include <stdlib.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -11,6 +14,7 @@
 #include <CLI/CLI.hpp>
 
 #include "Comparison.hpp"
+#include "Processes.hpp"
 
 namespace {
 
@@ -67,25 +71,86 @@ void inMemory(int rounds, const std::string& only) {
   for (const std::string& line : jsonLines) std::printf("%s\n", line.c_str());
 }
 
+// A folder of its own in the system's temporary folder, removed with what it holds.
+class TemporaryFolder {
+ public:
+  TemporaryFolder() {
+    std::string name = (std::filesystem::temp_directory_path() / "cvcomp-bench-XXXXXX").string();
+    if (mkdtemp(name.data()) == nullptr) throw std::runtime_error("cannot make " + name);
+    path_ = name;
+  }
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+  ~TemporaryFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+double mebibytes(long kibibytes) {
+  return static_cast<double>(kibibytes) / 1024.0;
+}
+
+void printEndToEndRow(const std::string& name, const Measurement& m) {
+  char rest[120];
+  std::snprintf(rest, sizeof rest, "%6.3f %7.1f %7.1f   %.3f  %4.1f%%", m.cpuRatio(),
+                mebibytes(m.compositionPeakKiB), mebibytes(m.handPeakKiB), m.decodingMs,
+                100.0 * m.decodingMs / m.handMs);
+  printRow(name, m, rest);
+}
+
 void endToEnd(int rounds, const std::string& program, const std::string& only) {
+  const TemporaryFolder clips;
+  const EndToEndPrograms programs{program, std::filesystem::read_symlink("/proc/self/exe"),
+                                  clips.path()};
+  const std::vector<Case> cases = selected(endToEndCases(clips.path()), only);
+  for (const Clip& clip : faceClips(clips.path())) {
+    if (std::any_of(cases.begin(), cases.end(),
+                    [&](const Case& c) { return c.input == clip.path.string(); })) {
+      makeClip(clip, program);
+    }
+  }
   printHeader(
       "End to end: whole `cvcomp run` (decode, evaluation, JSON lines) against the "
       "sequential hand loop (ms per frame)",
       rounds);
-  std::printf("%-34s %6s %11s %10s %7s %7s  %s\n", "case", "frames", "cvcomp run", "hand loop",
-              "ratio", "noise", "hand loop's decoding: ms, share");
-  for (const Case& c : selected(endToEndCases(), only)) {
-    const Measurement m = compareEndToEnd(c, rounds, program);
-    char decoding[80];
-    std::snprintf(decoding, sizeof decoding, "%.3f  %4.1f%%", m.decodingMs,
-                  100.0 * m.decodingMs / m.handMs);
-    printRow(c.name, m, decoding);
+  // A started program's peak resident memory counts from its parent's at the start.
+  std::printf("peak memory of this program, the floor of the peaks below: %.1f MiB\n",
+              mebibytes(ownPeakMemoryKiB()));
+  std::printf("%-34s %6s %11s %10s %7s %7s  %6s %7s %7s   %s\n", "case", "frames", "cvcomp run",
+              "hand loop", "ratio", "noise", "CPU", "MiB run", "MiB hand",
+              "hand loop's decoding: ms, share");
+  std::vector<Case> controls;
+  for (const Case& c : cases) {
+    printEndToEndRow(c.name, compareEndToEnd(c, rounds, programs));
+    if (c.againstItself) controls.push_back(c);
+  }
+  for (const Case& c : controls) {
+    printEndToEndRow("A/A " + c.name, compareEndToEnd(c, rounds, programs, true));
+  }
+  for (const Case& c : selected({startUpCase()}, only)) {
+    const Measurement m = compareEndToEnd(c, rounds, programs);
+    std::vector<double> differences;
+    for (std::size_t r = 0; r < m.handRounds.size(); ++r) {
+      differences.push_back(m.compositionRounds[r] - m.handRounds[r]);
+    }
+    std::printf(
+        "\n%s: cvcomp run %.1f ms, hand loop %.1f ms, difference %.1f ms (median of the "
+        "rounds' differences); peak %.1f and %.1f MiB\n",
+        c.name.c_str(), m.compositionMs, m.handMs, median(differences),
+        mebibytes(m.compositionPeakKiB), mebibytes(m.handPeakKiB));
   }
 }
 
-// The one end-to-end case named by `only`, by hand, printing only the ms it spent decoding.
-int handRun(const std::string& only) {
-  const std::vector<Case> cases = endToEndCases();
+// The one end-to-end case named by `only`, by hand, printing its frames and the ms it spent
+// decoding them.
+int handRun(const std::string& only, const std::filesystem::path& clips) {
+  std::vector<Case> cases = endToEndCases(clips);
+  cases.push_back(startUpCase());
   const auto named =
       std::find_if(cases.begin(), cases.end(), [&](const Case& c) { return c.name == only; });
   if (named == cases.end()) {
@@ -93,7 +158,8 @@ int handRun(const std::string& only) {
     return 2;
   }
   try {
-    std::printf("%.3f\n", runHandLoop(*named).decodingMs);
+    const HandRun run = runHandLoop(*named);
+    std::printf("%zu %.3f\n", run.frames, run.decodingMs);
   } catch (const std::exception& error) {
     std::cerr << "cvcomp_bench: " << error.what() << "\n";
     return 1;
@@ -110,6 +176,7 @@ int main(int argc, char** argv) {
   int endToEndRounds = 11;
   std::string program = CVCOMP_PROGRAM;
   std::string only;
+  std::string clips;
   app.add_option("mode", mode,
                  "in-memory, end-to-end or all (hand-run: the end-to-end hand loop of the "
                  "--only case, as the end-to-end mode starts it)")
@@ -119,15 +186,18 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 100));
   app.add_option("--program", program, "The cvcomp program to time");
   app.add_option("--only", only, "Only the cases whose name holds this text");
+  app.add_option("--clips", clips, "hand-run: the folder of the clips that end-to-end made");
   CLI11_PARSE(app, argc, argv);
 
-  if (mode == "hand-run") return handRun(only);
+  if (mode == "hand-run") return handRun(only, clips);
   std::printf(
       "ratio = hand loop ms / composition ms (throughput of the composition relative to "
       "the hand loop); noise = largest distance of a round's ratio from the median ratio\n");
   try {
-    if (mode != "end-to-end") inMemory(rounds, only);
+    // End to end first: a started program's peak memory counts from this one's, which the
+    // in-memory comparison makes large.
     if (mode != "in-memory") endToEnd(endToEndRounds, program, only);
+    if (mode != "end-to-end") inMemory(rounds, only);
   } catch (const std::exception& error) {
     std::cerr << "cvcomp_bench: " << error.what() << "\n";
     return 1;

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace cvcomp::bench {
+
+// What a whole run of a program cost, measured from outside it.
+struct ProcessRun {
+  double wallMs = 0.0;
+  double cpuMs = 0.0;      // user and system time of all its threads
+  long peakMemoryKiB = 0;  // largest resident set; never below what its parent held at the start
+};
+
+// Runs `arguments` (the program first) as a process of its own with its standard output into the
+// file `output`, and waits for it. Throws std::runtime_error when it cannot start or does not end
+// with status 0.
+ProcessRun runProcess(const std::vector<std::string>& arguments, const std::string& output);
+
+// This process's own largest resident set so far, in KiB.
+long ownPeakMemoryKiB();
+
+}  // namespace cvcomp::bench
