@@ -101,14 +101,6 @@ void setInput(Composition& composition, const std::string& path, const Json& val
   port.setGenericValue(initialValue(port, value, path));
 }
 
-double numberAt(const Json& object, std::string_view key, const std::string& where) {
-  const auto found = object.find(key);
-  if (found == object.end()) throw CompositionError(where + ": " + inQuotes(key) + " is missing");
-  if (!found->is_number())
-    throw CompositionError(where + ": " + inQuotes(key) + " must be a number");
-  return found->get<double>();
-}
-
 // Where an editor shows the patches, {"id": {"x": .., "y": ..}}; evaluation ignores it.
 void readLayout(Composition& composition, const Json& layout) {
   if (!layout.is_object()) {

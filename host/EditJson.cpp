@@ -11,14 +11,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-double coordinateAt(const Json& edit, std::string_view key, const std::string& where) {
-  const auto found = edit.find(key);
-  if (found == edit.end()) throw CompositionError(where + ": " + inQuotes(key) + " is missing");
-  if (!found->is_number())
-    throw CompositionError(where + ": " + inQuotes(key) + " must be a number");
-  return found->get<double>();
-}
-
 void readEdit(const Json& edit, const std::string& where, std::vector<CompositionEdit>& edits) {
   if (!edit.is_object()) throw CompositionError(where + " must be an object with an \"op\"");
   const std::string op = stringAt(edit, "op", where);
@@ -54,9 +46,8 @@ void readEdit(const Json& edit, const std::string& where, std::vector<Compositio
                                     : CompositionEdit::unpublish(port));
   } else if (op == "move") {
     expectOnly(edit, {"op", "id", "x", "y"}, where);
-    edits.push_back(CompositionEdit::move(stringAt(edit, "id", where),
-                                          coordinateAt(edit, "x", where),
-                                          coordinateAt(edit, "y", where)));
+    edits.push_back(CompositionEdit::move(stringAt(edit, "id", where), numberAt(edit, "x", where),
+                                          numberAt(edit, "y", where)));
   } else {
     throw CompositionError(where + ": unknown op " + inQuotes(op) +
                            " (add, remove, connect, disconnect, set, publish, unpublish, move)");

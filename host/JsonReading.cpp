@@ -80,4 +80,12 @@ std::string stringAt(const Json& object, std::string_view key, const std::string
   return found->get<std::string>();
 }
 
+double numberAt(const Json& object, std::string_view key, const std::string& where) {
+  const auto found = object.find(key);
+  if (found == object.end()) throw CompositionError(where + ": " + inQuotes(key) + " is missing");
+  if (!found->is_number())
+    throw CompositionError(where + ": " + inQuotes(key) + " must be a number");
+  return found->get<double>();
+}
+
 }  // namespace cvcomp

@@ -23,4 +23,8 @@ void expectOnly(const nlohmann::ordered_json& object,
 std::string stringAt(const nlohmann::ordered_json& object, std::string_view key,
                      const std::string& where);
 
+// The number at `key`, refused when it is missing or not a number.
+double numberAt(const nlohmann::ordered_json& object, std::string_view key,
+                const std::string& where);
+
 }  // namespace cvcomp
