@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <regex>
 #include <stdexcept>
 #include <thread>
 
@@ -60,12 +59,13 @@ double studioRound(const std::string& program, bool watching, std::size_t& frame
   std::string line;
   for (char c = 0; spawned == 0 && read(out[0], &c, 1) == 1 && c != '\n';) line += c;
   close(out[0]);
-  std::smatch match;
-  if (!std::regex_match(line, match, std::regex(R"(http://127\.0\.0\.1:(\d+)/\?token=(\w+))"))) {
+  const std::string prefix = "http://127.0.0.1:";
+  const std::size_t query = line.find("/?token=");
+  if (!line.starts_with(prefix) || query == std::string::npos) {
     throw std::runtime_error("the studio did not start: " + line);
   }
-  const int port = std::stoi(match[1]);
-  const std::string token = match[2];
+  const int port = std::stoi(line.substr(prefix.size(), query - prefix.size()));
+  const std::string token = line.substr(query + 8);
   mg_connection* client = nullptr;
   if (watching) {
     char error[256] = "";

@@ -10,7 +10,6 @@
 
 #include <condition_variable>
 #include <fstream>
-#include <regex>
 #include <thread>
 
 #include <opencv2/imgcodecs.hpp>
@@ -53,10 +52,11 @@ class Studio {
     char c = 0;
     while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
     close(out[0]);
-    std::smatch match;
-    if (std::regex_match(line, match, std::regex(R"(http://127\.0\.0\.1:(\d+)/\?token=(\w+))"))) {
-      port = std::stoi(match[1]);
-      token = match[2];
+    const std::string prefix = "http://127.0.0.1:";
+    const std::size_t query = line.find("/?token=");
+    if (line.starts_with(prefix) && query != std::string::npos) {
+      port = std::stoi(line.substr(prefix.size(), query - prefix.size()));
+      token = line.substr(query + 8);
     }
     EXPECT_NE(port, 0) << "printed: " << line;
   }
@@ -339,11 +339,8 @@ TEST_F(StudioApi, AppliesEveryKindOfEditAndABatchWholeOrNotAtAll) {
   const std::string saved = s.document();
   const Response refusedWhole = s.request("PUT", "/api/composition", test::contents(bad));
   EXPECT_EQ(refusedWhole.status, 400);
-  EXPECT_EQ("cvcomp: " +
-                std::regex_replace(refusedWhole.json()["error"].get<std::string>(),
-                                   std::regex("^[^:]*"), bad.string()) +
-                "\n",
-            check.err);
+  const std::string refusal = refusedWhole.json()["error"];
+  EXPECT_EQ("cvcomp: " + bad.string() + refusal.substr(file.string().size()) + "\n", check.err);
   EXPECT_EQ(s.document(), saved);
   EXPECT_EQ(s.post("/api/save", ""), Json({{"saved", file.string()}}));
   EXPECT_EQ(test::contents(file), saved + "\n");
