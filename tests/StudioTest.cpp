@@ -438,8 +438,11 @@ TEST(StudioLive, AStalledClientSlowsNothingAndASignalEndsTheStudio) {
   const Json after = studio.request("GET", "/api/transport").json();
   EXPECT_GT(after["frame"].get<int>(), before["frame"].get<int>() + 20);
   EXPECT_GT(reading.textCount(), received + 10);
-  // Queued frames would take 1.2 MB each.
+  // Queued frames would take 1.2 MB each. AddressSanitizer keeps freed memory in quarantine, so
+  // there the resident size says nothing about what is held.
+#ifndef __SANITIZE_ADDRESS__
   EXPECT_LT(studio.residentKiB() - memory, 48 * 1024);
+#endif
 
   const Clock::time_point signalled = Clock::now();
   studio.signal(SIGTERM);
