@@ -431,7 +431,7 @@ TEST(StudioLive, AStalledClientSlowsNothingAndASignalEndsTheStudio) {
   Watcher reading(studio, watch);
   stalled.stall();
   std::this_thread::sleep_for(std::chrono::seconds(1));
-  const long memory = studio.residentKiB();
+  [[maybe_unused]] const long memory = studio.residentKiB();
   const Json before = studio.request("GET", "/api/transport").json();
   const std::size_t received = reading.textCount();
   std::this_thread::sleep_for(std::chrono::seconds(4));
