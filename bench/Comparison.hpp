@@ -77,6 +77,9 @@ Measurement compareEndToEnd(const Case& c, int rounds, const EndToEndPrograms& p
 // Makes the clip by running `cvcomp` on it with a resizing composition, so that both sides of a
 // comparison decode the same Motion JPEG frames.
 void makeClip(const Clip& clip, const std::string& cvcomp);
+// The face example played whole by `cvcomp studio` (as the composition side), with or without a
+// client watching, against whole `cvcomp run`s (as the hand side).
+Measurement compareStudio(int rounds, const std::string& program, bool watching);
 struct HandRun {
   std::size_t frames = 0;
   double decodingMs = 0.0;  // reading and converting the frames, in all

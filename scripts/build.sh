@@ -12,7 +12,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(g++ cmake make pkg-config libopencv-dev opencv-data opencv-doc nlohmann-json3-dev
-          libcli11-dev libgtest-dev libgmock-dev zlib1g-dev binutils clang libclang-rt-14-dev)
+          libcli11-dev libgtest-dev libgmock-dev zlib1g-dev binutils clang libclang-rt-14-dev
+          libcivetweb-dev)
 # The GStreamer element and its tests (MPEG-4 clips decode with libav), and the GNU parallel recipe.
 packages+=(libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
            gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav parallel)
