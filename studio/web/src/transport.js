@@ -1,0 +1,36 @@
+// Play, pause, step one frame, the frame source, and the frame number and rate.
+import {api} from './api.js';
+import {showNoticeAt} from './notice.js';
+
+export function buildTransport(root) {
+  const button = (action) => root.querySelector(`[data-action=${action}]`);
+  const source = root.querySelector('input[name=source]');
+  const choices = root.querySelector('#sources');
+  const frame = root.querySelector('.frame');
+  const act = async (request, element) => {
+    try {
+      await api.transport(request);
+      return true;
+    } catch (error) {
+      showNoticeAt(error.message, element);
+      return false;
+    }
+  };
+  for (const action of ['play', 'pause', 'step']) {
+    const element = button(action);
+    element.addEventListener('click', () => act({action}, element));
+  }
+  source.addEventListener('change', () => act({input: source.value}, source));
+  return {
+    offerSources(inputs) {
+      choices.replaceChildren(
+        ...[...new Set(inputs)].map((input) => Object.assign(document.createElement('option'), {value: input})),
+      );
+    },
+    showFrame(message) {
+      frame.textContent = `frame ${message.frame} · ${Number(message.fps).toFixed(1)} fps`;
+      frame.dataset.frame = message.frame;
+      if (message.playing !== undefined) root.dataset.playing = message.playing;
+    },
+  };
+}

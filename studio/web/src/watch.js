@@ -1,0 +1,134 @@
+// The side panel: the live value of each watched port — a picture as it updates (with the
+// watched structures drawn over it when asked), a structure as a table, other values as text.
+// The composition's published ports are always watched; clicking an output or a node adds its
+// outputs in place of the ones clicked before.
+import {drawOverlay} from './overlay.js';
+
+const pictureKinds = new Set(['host picture', 'opencv image']);
+
+export class WatchPanel {
+  constructor(root, kindOf, onChange) {
+    Object.assign(this, {root, kindOf, onChange});
+    this.published = [];
+    this.focused = [];
+    this.cards = new Map();
+    this.overlay = true;
+    this.structures = new Map();
+  }
+
+  ports() {
+    return [...new Set([...this.published, ...this.focused])];
+  }
+
+  watchPublished(ports) {
+    this.published = ports;
+    this.rebuild();
+  }
+
+  focus(ports) {
+    this.focused = ports;
+    this.rebuild();
+  }
+
+  rebuild() {
+    const ports = this.ports();
+    for (const [port, card] of this.cards) {
+      if (!ports.includes(port)) {
+        card.element.remove();
+        this.cards.delete(port);
+      }
+    }
+    for (const port of ports) if (!this.cards.has(port)) this.cards.set(port, this.createCard(port));
+    for (const port of ports) this.root.append(this.cards.get(port).element);
+    this.onChange(ports);
+  }
+
+  createCard(port) {
+    const element = document.createElement('section');
+    element.className = 'card';
+    element.dataset.port = port;
+    const title = document.createElement('h4');
+    title.textContent = port;
+    element.append(title);
+    const card = {element, kind: this.kindOf(port)};
+    if (pictureKinds.has(card.kind)) {
+      const frame = document.createElement('div');
+      frame.className = 'picture';
+      card.image = document.createElement('img');
+      card.image.alt = port;
+      card.canvas = document.createElement('canvas');
+      frame.append(card.image, card.canvas);
+      const toggle = document.createElement('label');
+      card.toggle = document.createElement('input');
+      card.toggle.type = 'checkbox';
+      card.toggle.checked = this.overlay;
+      card.toggle.addEventListener('change', () => {
+        this.overlay = card.toggle.checked;
+        this.redrawOverlays();
+      });
+      toggle.append(card.toggle, ' overlay the watched structures');
+      element.append(frame, toggle);
+    } else {
+      card.body = document.createElement('div');
+      card.body.className = 'value';
+      element.append(card.body);
+    }
+    return card;
+  }
+
+  showFrame(values) {
+    for (const [port, value] of Object.entries(values)) {
+      const card = this.cards.get(port);
+      if (!card || card.image) continue;
+      if (card.kind === 'structure') this.structures.set(port, value);
+      card.body.replaceChildren(render(value));
+    }
+    this.redrawOverlays();
+  }
+
+  showPicture(port, frame, jpeg) {
+    const card = this.cards.get(port);
+    if (!card?.image) return;
+    const previous = card.image.src;
+    card.image.onload = () => {
+      if (previous) URL.revokeObjectURL(previous);
+      card.image.dataset.frame = frame;
+      this.drawOverlay(card);
+    };
+    card.image.src = URL.createObjectURL(jpeg);
+  }
+
+  redrawOverlays() {
+    for (const card of this.cards.values()) if (card.image?.naturalWidth) this.drawOverlay(card);
+  }
+
+  drawOverlay(card) {
+    card.canvas.width = card.image.naturalWidth;
+    card.canvas.height = card.image.naturalHeight;
+    card.toggle.checked = this.overlay;
+    const watched = [...this.structures].filter(([port]) => this.cards.has(port)).map(([, v]) => v);
+    drawOverlay(card.canvas, this.overlay ? watched : []);
+  }
+}
+
+// A value as the JSON lines give it: a structure as a table of its members in order (a member
+// that is itself a structure as one row of its own members), anything else as its text.
+function render(value) {
+  if (value === null || typeof value !== 'object' || value.constructor !== Object) {
+    const text = document.createElement('code');
+    text.textContent = value === null ? 'nil' : String(value);
+    return text;
+  }
+  const table = document.createElement('table');
+  const entries = Object.entries(value);
+  if (!entries.length) table.createCaption().textContent = 'empty';
+  for (const [key, member] of entries) {
+    const row = table.insertRow();
+    row.insertCell().textContent = key;
+    const nested = member && typeof member === 'object' && member.constructor === Object;
+    for (const [k, v] of nested ? Object.entries(member) : [['', member]]) {
+      row.insertCell().textContent = k ? `${k} ${v}` : String(v);
+    }
+  }
+  return table;
+}
