@@ -6,12 +6,13 @@ import {LGraph, LGraphCanvas, LiteGraph} from '../node_modules/@comfyorg/litegra
 import {api} from './api.js';
 import {autoLayout} from './layout.js';
 import {showNotice} from './notice.js';
-import {isSignal} from './kinds.js';
+import {isSignal, kindColours} from './kinds.js';
 import {createPatchNode, showValue} from './patchNode.js';
 import {ValueSender} from './valueSender.js';
 
 // The server decides which kinds connect; the editor asks it rather than its own type rules.
 LiteGraph.isValidConnection = () => true;
+Object.assign(LGraphCanvas.link_type_colors, kindColours);
 
 const INPUT = 1;
 
@@ -20,6 +21,7 @@ export class Editor {
     this.classes = new Map(classes.map((c) => [c.class, c]));
     this.graph = new LGraph();
     this.canvas = new LGraphCanvas(canvasElement, this.graph);
+    this.canvas.show_info = false;
     this.canvasElement = canvasElement;
     this.nodes = new Map();
     this.quiet = 0;
@@ -56,6 +58,26 @@ export class Editor {
       ? layout
       : autoLayout(ids, composition.connections ?? [], (id) => this.nodes.get(id).size[1]);
     for (const id of ids) this.nodes.get(id).pos = [placed[id].x, placed[id].y];
+    this.showAll();
+  }
+
+  // Fits the whole composition in view, never enlarged.
+  showAll() {
+    const nodes = [...this.nodes.values()];
+    if (nodes.length) {
+      const margin = 40;
+      const titleHeight = LiteGraph.NODE_TITLE_HEIGHT;
+      const left = Math.min(...nodes.map((n) => n.pos[0])) - margin;
+      const top = Math.min(...nodes.map((n) => n.pos[1] - titleHeight)) - margin;
+      const right = Math.max(...nodes.map((n) => n.pos[0] + n.size[0])) + margin;
+      const bottom = Math.max(...nodes.map((n) => n.pos[1] + n.size[1])) + margin;
+      const bounds = [left, top, right - left, bottom - top];
+      this.canvas.ds.fitToBounds(bounds, {zoom: 1});
+      if (this.canvas.ds.scale > 1) {
+        this.canvas.ds.scale = 1;
+        this.canvas.ds.fitToBounds(bounds, {zoom: 0});
+      }
+    }
     this.canvas.setDirty(true, true);
   }
 
@@ -88,7 +110,7 @@ export class Editor {
   async addPatch(className, clientX, clientY) {
     const id = this.freeId(className);
     const rect = this.canvasElement.getBoundingClientRect();
-    const [x, y] = this.canvas.convertOffsetToCanvas([clientX - rect.left, clientY - rect.top]);
+    const [x, y] = this.canvas.convertCanvasToOffset([clientX - rect.left, clientY - rect.top]);
     const edits = [
       {op: 'add', id, class: className},
       {op: 'move', id, x: Math.round(x), y: Math.round(y)},

@@ -31,7 +31,7 @@ export function createPatchNode(id, patchClass, inputs, onValue) {
   node.connectInputToOutput = () => undefined;
   node.onDrawForeground = (ctx) => drawStatus(node, ctx);
   node.setSize(node.computeSize());
-  node.size[0] = Math.max(node.size[0], 220);
+  node.size[0] = Math.max(node.size[0], 200, node.title.length * 9 + 50);
   return node;
 }
 
