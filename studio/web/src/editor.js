@@ -7,7 +7,7 @@ import {api} from './api.js';
 import {autoLayout} from './layout.js';
 import {showNotice} from './notice.js';
 import {isSignal, kindColours} from './kinds.js';
-import {createPatchNode, showValue} from './patchNode.js';
+import {createPatchNode} from './patchNode.js';
 import {ValueSender} from './valueSender.js';
 
 // The server decides which kinds connect; the editor asks it rather than its own type rules.
@@ -30,7 +30,7 @@ export class Editor {
     this.onWatch = onWatch;
     this.values = new ValueSender((edit) => this.send([edit]));
     this.pointer = {x: 0, y: 0};
-    canvasElement.addEventListener('pointerup', (e) => (this.pointer = {x: e.clientX, y: e.clientY}));
+    document.addEventListener('pointermove', (e) => (this.pointer = {x: e.clientX, y: e.clientY}), true);
     this.canvas.onNodeSelected = (node) => onNodeFocus(node);
     this.canvas.onNodeMoved = () => this.sendMoves();
     this.canvas.showLinkMenu = (segment) => this.selectLink(segment);
@@ -199,13 +199,6 @@ export class Editor {
       const node = this.nodes.get(id);
       if (node) node.status = status;
     }
-    this.canvas.setDirty(true);
-  }
-
-  showValue(port, value) {
-    const [id, name] = port.split('.');
-    const node = this.nodes.get(id);
-    if (node) showValue(node, name, value);
     this.canvas.setDirty(true);
   }
 

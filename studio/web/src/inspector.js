@@ -2,6 +2,7 @@
 // number and index input (the node's sliders are for turning them).
 export function showInspector(root, node, setValue) {
   root.replaceChildren();
+  root.refresh = undefined;
   if (!node) return;
   const heading = document.createElement('h4');
   heading.textContent = `${node.patchId} · ${node.patchClass.class}`;

@@ -49,18 +49,13 @@ function addValueWidget(node, port, value, onValue) {
   }
   const index = port.kind === 'index';
   const min = port.min ?? (index ? 0 : undefined);
-  const round = (v) => (index ? Math.round(v) : v);
+  // Slider positions give values to a thousandth, as the node shows them.
+  const round = (v) => (index ? Math.round(v) : Math.round(v * 1000) / 1000);
   const options = {min, max: port.max, precision: index ? 0 : 3, step2: index ? 1 : 0.01, round: index ? 1 : 0};
   if (min !== undefined && port.max !== undefined) {
     return node.addWidget('slider', label, Number(value), (v) => send(round(v)), options);
   }
   return node.addWidget('number', label, Number(value), (v) => send(round(v)), options);
-}
-
-// Shows a value the server accepted (or still holds, after a refusal) on the node's widget.
-export function showValue(node, portName, value) {
-  const widget = node.widgetsByPort.get(portName);
-  if (widget && widget.type !== 'button') widget.value = value;
 }
 
 function drawStatus(node, ctx) {
