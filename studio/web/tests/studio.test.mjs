@@ -4,7 +4,7 @@ import assert from 'node:assert/strict';
 import {execFileSync, spawn} from 'node:child_process';
 import {copyFileSync, mkdtempSync, readFileSync, rmSync} from 'node:fs';
 import {tmpdir} from 'node:os';
-import {dirname, join} from 'node:path';
+import {dirname, join, resolve} from 'node:path';
 import {after, before, test} from 'node:test';
 import {fileURLToPath} from 'node:url';
 import {chromium} from 'playwright-core';
@@ -115,7 +115,8 @@ test('the face example opens laid out left to right and boxes a face live', asyn
   await page.waitForSelector('.card[data-port="faces.outputRects"] tr', wait);
   const face = await page.$$eval('.card[data-port="faces.outputRects"] tr', (rows) => rows[0].textContent);
   assert.match(face, /^Object0000X -?[\d.e-]+Y -?[\d.e-]+W [\d.e-]+H [\d.e-]+$/);
-  if (process.env.CVCOMP_STUDIO_SCREENSHOT) await page.screenshot({path: process.env.CVCOMP_STUDIO_SCREENSHOT});
+  const screenshot = process.env.CVCOMP_STUDIO_SCREENSHOT;
+  if (screenshot) await page.screenshot({path: resolve(repository, screenshot)});
 });
 
 test('the watched picture changes from frame to frame', async () => {
