@@ -56,12 +56,13 @@ export class Editor {
     const ids = [...this.nodes.keys()];
     const placed = ids.every((id) => layout[id])
       ? layout
-      : autoLayout(ids, composition.connections ?? [], (id) => this.nodes.get(id).size[1]);
+      : autoLayout(ids, composition.connections ?? [], (id) => this.nodes.get(id).size);
     for (const id of ids) this.nodes.get(id).pos = [placed[id].x, placed[id].y];
     this.showAll();
   }
 
-  // Fits the whole composition in view, never enlarged.
+  // Fits the whole composition in view, never enlarged, nor shrunk past legible: a larger one
+  // shows its left end.
   showAll() {
     const nodes = [...this.nodes.values()];
     if (nodes.length) {
@@ -73,9 +74,12 @@ export class Editor {
       const bottom = Math.max(...nodes.map((n) => n.pos[1] + n.size[1])) + margin;
       const bounds = [left, top, right - left, bottom - top];
       this.canvas.ds.fitToBounds(bounds, {zoom: 1});
-      if (this.canvas.ds.scale > 1) {
-        this.canvas.ds.scale = 1;
-        this.canvas.ds.fitToBounds(bounds, {zoom: 0});
+      const {ds} = this.canvas;
+      const legible = this.canvas.low_quality_zoom_threshold;
+      if (ds.scale > 1 || ds.scale < legible) {
+        ds.scale = Math.min(Math.max(ds.scale, legible), 1);
+        ds.fitToBounds(bounds, {zoom: 0});
+        if (ds.scale === legible) ds.offset[0] = -left;
       }
     }
     this.canvas.setDirty(true, true);

@@ -1,10 +1,10 @@
 // A readable left-to-right placement for a composition that has no "layout": each patch stands
-// one column to the right of the furthest patch it depends on, and a column's patches stack from
-// the top in the file's order.
-const columnWidth = 320;
-const gap = 40;
+// one column to the right of the furthest patch it depends on, a column is as wide as its widest
+// patch, and a column's patches stack from the top in the file's order.
+const gap = 50;
+const titleHeight = 30;
 
-export function autoLayout(ids, connections, heightOf) {
+export function autoLayout(ids, connections, sizeOf) {
   const sources = new Map(ids.map((id) => [id, []]));
   for (const {from, to} of connections) sources.get(to.split('.')[0])?.push(from.split('.')[0]);
   const depth = new Map();
@@ -17,13 +17,17 @@ export function autoLayout(ids, connections, heightOf) {
     depth.set(id, d);
     return d;
   };
-  const columnBottom = [];
+  const columns = [];
+  for (const id of ids) (columns[depthOf(id)] ??= []).push(id);
   const positions = {};
-  for (const id of ids) {
-    const column = depthOf(id);
-    const y = columnBottom[column] ?? gap;
-    positions[id] = {x: gap + column * columnWidth, y: y + 30};
-    columnBottom[column] = y + 30 + heightOf(id) + gap;
+  let x = gap;
+  for (const column of columns.filter(Boolean)) {
+    let y = gap + titleHeight;
+    for (const id of column) {
+      positions[id] = {x, y};
+      y += sizeOf(id)[1] + titleHeight + gap;
+    }
+    x += Math.max(...column.map((id) => sizeOf(id)[0])) + gap;
   }
   return positions;
 }
