@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "Commands.hpp"
-#include "RunOutputs.hpp"
 #include "RunChecks.hpp"
+#include "RunOutputs.hpp"
 #include "StopSignals.hpp"
 #include "host/CompositionFile.hpp"
 #include "host/Engine.hpp"

@@ -8,9 +8,9 @@
 
 #include "Commands.hpp"
 #include "LogPrinter.hpp"
-#include "NodeSetup.hpp"
 #include "OpenCVLog.hpp"
 #include "RunChecks.hpp"
+#include "host/NodeSetup.hpp"
 
 int main(int argc, char** argv) {
   using namespace cvcomp;

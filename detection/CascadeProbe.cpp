@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <string>
 
+#include "host/InstallLayout.hpp"
+
 namespace cvcomp {
 
 // The probe is a small program of its own, started with posix_spawn rather than a fork of this
@@ -30,7 +32,7 @@ CascadeProbe probeCascade(const std::filesystem::path& path, unsigned timeLimitS
   posix_spawnattr_setsigdefault(&attributes, &all);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-  const std::string program = CVCOMP_CASCADE_PROBE;
+  const std::string program = helperProgramPath("cvcomp_cascade_probe").string();
   std::string file = path.string();
   std::string seconds = std::to_string(timeLimitSeconds);
   char* arguments[] = {const_cast<char*>(program.c_str()), file.data(), seconds.data(), nullptr};

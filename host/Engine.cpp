@@ -63,16 +63,30 @@ std::optional<std::string> Engine::open() {
 
 FrameReport Engine::step() {
   applySubmitted();
-  FrameReport report;
   if (!opened_) {
     if (std::optional<std::string> failure = open()) {
+      FrameReport report;
       report.failure = std::move(*failure);
       return report;
     }
   }
+  return evaluate(std::nullopt);
+}
+
+FrameReport Engine::process(std::shared_ptr<QCImage> frame, std::optional<double> time) {
+  applySubmitted();
+  if (sources_.empty()) {
+    throw CompositionError(name_ + ": the composition has no ImageSource to take the frame");
+  }
+  for (FrameProvider* source : sources_) source->supplyFrame(frame);
+  return evaluate(time);
+}
+
+FrameReport Engine::evaluate(std::optional<double> time) {
+  FrameReport report;
   composition_->start(context_);
   report.frame = frame_;
-  report.time = static_cast<double>(frame_) / fps_;
+  report.time = time.value_or(static_cast<double>(frame_) / fps_);
   composition_->renderFrame(context_, report.frame, report.time);
   for (const FrameProvider* source : sources_) {
     if (!source->framesFailure().empty()) {

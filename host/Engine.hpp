@@ -88,6 +88,11 @@ class Engine {
 
   // Applies the edits submitted so far, then evaluates one frame.
   FrameReport step();
+  // Applies the edits submitted so far, then evaluates one frame made of `frame` (a picture held
+  // in memory, e.g. one a caller decoded), given to every frame source of the composition instead
+  // of one read from its input. The frame's time is `time`, or its number by the frame rate.
+  // Throws CompositionError when the composition has no frame source.
+  FrameReport process(std::shared_ptr<QCImage> frame, std::optional<double> time = std::nullopt);
   // Steps until the input ends or fails, `frames` frames were produced, or a stop is requested.
   RunReport run(std::optional<std::uint64_t> frames = std::nullopt);
   // Callable from any thread and from a signal handler: the run ends before its next frame.
@@ -115,6 +120,8 @@ class Engine {
   };
 
   void applySubmitted();
+  // Evaluates the frame the sources give and tells the observers.
+  FrameReport evaluate(std::optional<double> time);
   // Finds the published values and the frame sources again after the composition changed.
   void collectOutputs();
 

@@ -41,6 +41,8 @@ class FrameProvider {
   // Why the frames could not be opened or read, naming the file; empty while all is well.
   virtual const std::string& framesFailure() const = 0;
   virtual double framesPerSecond() const = 0;
+  // Gives `frame` as the next frame instead of one read from the location.
+  virtual void supplyFrame(std::shared_ptr<QCImage> frame) = 0;
 
  protected:
   ~FrameProvider() = default;

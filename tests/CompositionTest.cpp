@@ -1,10 +1,13 @@
 // Compositions run by the engine: dependency order, connection rules, edits between frames from
 // any thread, observers; and composition files with every kind of mistake they can hold.
 
+#include <opencv2/videoio.hpp>
+
 #include "TestSupport.hpp"
 #include "host/Composition.hpp"
 #include "host/CompositionFile.hpp"
 #include "host/Engine.hpp"
+#include "host/patches/FramePictures.hpp"
 #include "host/patches/HostPatches.hpp"
 #include "plugin/OpenCVPlugin.hpp"
 
@@ -210,6 +213,59 @@ TEST_F(EngineTest, ObserversShareOneJsonLineAndSeeEveryPatchExecutedOrSkipped) {
   EXPECT_EQ(lines[0], lines[1]);
   EXPECT_EQ(executed, (std::vector<std::vector<bool>>{
                           {true, true}, {true, true}, {false, false}, {false, false}}));
+}
+
+// Frames handed over in memory, as BGR or BGRA, give what reading them from their file gives;
+// pictures come back from host and OpenCV image ports upright.
+TEST_F(EngineTest, FramesInMemoryGiveWhatReadingTheirFileGives) {
+  constexpr std::uint64_t kFrames = 3;
+  // The JSON lines with the faces' rectangles sorted: the detector collects them on several
+  // threads, so their order may differ between runs.
+  auto jsonLines = [](Engine& face) {
+    auto lines = std::make_shared<std::vector<nlohmann::json>>();
+    face.addObserver([lines](const FrameResult& frame) {
+      nlohmann::json line = nlohmann::json::parse(frame.jsonLine());
+      std::vector<std::string> rects;
+      for (const auto& rect : line["faces.outputRects"]) rects.push_back(rect.dump());
+      std::sort(rects.begin(), rects.end());
+      line["faces.outputRects"] = rects;
+      lines->push_back(std::move(line));
+    });
+    return lines;
+  };
+  auto fromFile = Engine::fromFile(test::example("face-detect.json"), manager);
+  const auto read = jsonLines(*fromFile);
+  ASSERT_EQ(fromFile->run(kFrames).frames, kFrames);
+  ASSERT_FALSE(read->back()["faces.outputRects"].empty());
+
+  for (const bool withAlpha : {false, true}) {
+    auto inMemory = Engine::fromFile(test::example("face-detect.json"), manager);
+    const auto given = jsonLines(*inMemory);
+    cv::VideoCapture clip(test::sample("Megamind.avi").string());
+    cv::Mat frame;
+    for (std::uint64_t i = 0; i < kFrames && clip.read(frame); ++i) {
+      if (withAlpha) cv::cvtColor(frame, frame, cv::COLOR_BGR2BGRA);
+      const double time = static_cast<double>(i) / fromFile->framesPerSecond();
+      EXPECT_TRUE(
+          inMemory->process(std::make_shared<QCImage>(bitmapFromFrame(frame)), time).produced());
+    }
+    EXPECT_EQ(*given, *read) << withAlpha;
+  }
+
+  const cv::Mat bgr = test::samplePicture("messi5.jpg");
+  cv::Mat bgra;
+  cv::cvtColor(bgr, bgra, cv::COLOR_BGR2BGRA);
+  EXPECT_THROW(engine->process(std::make_shared<QCImage>(bitmapFromFrame(bgr))), CompositionError);
+  EXPECT_THROW(bitmapFromFrame(cv::Mat(4, 4, CV_32FC1)), std::invalid_argument);
+  engine->apply({Edit::add("source", "ImageSource"), Edit::add("toCV", "QCImageToOpenCVImage"),
+                 Edit::connect("source.outputImage", "toCV.inputImage")});
+  engine->process(std::make_shared<QCImage>(bitmapFromFrame(bgr)));
+  for (const std::string port : {"source.outputImage", "toCV.outputImage"}) {
+    const std::optional<cv::Mat> picture =
+        portPicture(composition().port(port), engine->context().imageManager());
+    ASSERT_TRUE(picture) << port;
+    EXPECT_EQ(cv::norm(*picture, bgra, cv::NORM_INF), 0.0) << port;
+  }
 }
 
 TEST_F(EngineTest, DestroysItsPatchesAfterStopping) {

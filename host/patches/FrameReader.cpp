@@ -1,6 +1,6 @@
 #include "FrameReader.hpp"
 
-#include <opencv2/imgproc.hpp>
+#include "FramePictures.hpp"
 
 namespace cvcomp {
 
@@ -29,10 +29,7 @@ void FrameReader::decode() {
     try {
       source_->read(frame);
       if (!frame.empty()) {
-        bitmap = Bitmap::allocate(static_cast<std::size_t>(frame.cols),
-                                  static_cast<std::size_t>(frame.rows));
-        cv::cvtColor(frame, cv::Mat(frame.size(), CV_8UC4, bitmap.data.get(), bitmap.bytesPerRow),
-                     frame.channels() == 1 ? cv::COLOR_GRAY2BGRA : cv::COLOR_BGR2BGRA);
+        bitmap = bitmapFromFrame(frame);
       }
     } catch (const FrameSourceError& failure) {
       error = failure.what();

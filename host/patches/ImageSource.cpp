@@ -39,6 +39,11 @@ bool ImageSource::openFrames() {
 
 bool ImageSource::execute(QCContext& /*context*/, double /*time*/,
                           const QCStructure& /*arguments*/) {
+  if (supplied_) {
+    outputImage.setImageValue(std::move(supplied_));
+    supplied_.reset();
+    return true;
+  }
   if (!openFrames() || finished_) {
     outputImage.setImageValue(nullptr);
     return true;

@@ -35,12 +35,14 @@ class ImageSource final : public QCPatch, public FrameProvider {
   const std::string& framesFailure() const override { return failure_; }
   // The source's frame rate, or 30 until a source is open.
   double framesPerSecond() const override { return reader_ ? reader_->framesPerSecond() : 30.0; }
+  void supplyFrame(std::shared_ptr<QCImage> frame) override { supplied_ = std::move(frame); }
 
   QC_PORT(QCStringPort, inputPath);
   QC_PORT(QCImagePort, outputImage);
 
  private:
   std::unique_ptr<FrameReader> reader_;
+  std::shared_ptr<QCImage> supplied_;
   std::string openedPath_;
   bool finished_ = false;
   std::string failure_;

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+#include "JsonOutput.hpp"
+#include "QCNodeManager.hpp"
+
+namespace cvcomp {
+
+// Every registered patch class with its traits and ports (name, direction, kind, default value
+// of value inputs, attributes such as bounds), in registration order.
+OrderedJson patchCatalog(const QCNodeManager& manager);
+
+// The catalogue as indented JSON text: what `cvcomp patches --json` prints.
+std::string patchCatalogJson(const QCNodeManager& manager);
+
+}  // namespace cvcomp

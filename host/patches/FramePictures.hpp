@@ -1,0 +1,23 @@
+#pragma once
+
+#include <optional>
+
+#include <opencv2/core.hpp>
+
+#include "host/QCImage.hpp"
+#include "host/QCImageManager.hpp"
+#include "host/QCPort.hpp"
+
+namespace cvcomp {
+
+// A frame as the host's frames are: an 8-bit gray, BGR or BGRA picture (rows top-down) copied
+// into top-down BGRA bitmap memory. Throws std::invalid_argument for any other kind of picture.
+Bitmap bitmapFromFrame(const cv::Mat& frame);
+
+// The picture a port holds, upright as a video of it shows it: a host image as BGRA, an OpenCV
+// image with its own channels (1, 3 or 4; an OpenCV image's first row is the bottom of the
+// picture, as the bridge to host images takes it). Nothing when the port holds no picture. The
+// result may share memory with the port's value: copy it to keep it beyond the next frame.
+std::optional<cv::Mat> portPicture(const QCPort& port, QCImageManager& manager);
+
+}  // namespace cvcomp
