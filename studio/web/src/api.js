@@ -34,6 +34,7 @@ export const api = {
   composition: () => call('GET', '/api/composition'),
   replace: (compositionText) => call('PUT', '/api/composition', compositionText),
   edits: (edits) => call('POST', '/api/edits', edits),
+  transportState: () => call('GET', '/api/transport'),
   transport: (request) => call('POST', '/api/transport', request),
   save: () => call('POST', '/api/save'),
   examples: () => call('GET', '/api/examples'),

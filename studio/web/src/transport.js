@@ -1,4 +1,5 @@
-// Play, pause, step one frame, the frame source, and the frame number and rate.
+// Play, pause, step one frame, the frame source, the frame number and rate, and whether the
+// engine plays, has reached the input's end or failed.
 import {api} from './api.js';
 import {showNoticeAt} from './notice.js';
 
@@ -7,15 +8,18 @@ export function buildTransport(root) {
   const source = root.querySelector('input[name=source]');
   const choices = root.querySelector('#sources');
   const frame = root.querySelector('.frame');
+  const showState = (state) => {
+    root.dataset.playing = state.playing;
+    root.querySelector('.state').textContent = state.failure ?? (state.ended ? 'input ended' : '');
+  };
   const act = async (request, element) => {
     try {
-      await api.transport(request);
-      return true;
+      showState(await api.transport(request));
     } catch (error) {
       showNoticeAt(error.message, element);
-      return false;
     }
   };
+  api.transportState().then(showState, (error) => showNoticeAt(error.message, root));
   for (const action of ['play', 'pause', 'step']) {
     const element = button(action);
     element.addEventListener('click', () => act({action}, element));
@@ -30,7 +34,6 @@ export function buildTransport(root) {
     showFrame(message) {
       frame.textContent = `frame ${message.frame} · ${Number(message.fps).toFixed(1)} fps`;
       frame.dataset.frame = message.frame;
-      if (message.playing !== undefined) root.dataset.playing = message.playing;
     },
   };
 }
