@@ -111,13 +111,21 @@ export class WatchPanel {
   }
 }
 
-// A value as the JSON lines give it: a structure as a table of its members in order (a member
-// that is itself a structure as one row of its own members), anything else as its text.
+const isStructure = (value) => value !== null && typeof value === 'object' && value.constructor === Object;
+
+// A value as the JSON lines give it, members in order.
+const text = (value) =>
+  isStructure(value)
+    ? `{${Object.entries(value).map(([k, v]) => `${k}: ${text(v)}`).join(', ')}}`
+    : value === null ? 'nil' : String(value);
+
+// A structure as a table, a member that is itself a structure as one row of its own members;
+// anything else as its text.
 function render(value) {
-  if (value === null || typeof value !== 'object' || value.constructor !== Object) {
-    const text = document.createElement('code');
-    text.textContent = value === null ? 'nil' : String(value);
-    return text;
+  if (!isStructure(value)) {
+    const code = document.createElement('code');
+    code.textContent = text(value);
+    return code;
   }
   const table = document.createElement('table');
   const entries = Object.entries(value);
@@ -125,9 +133,8 @@ function render(value) {
   for (const [key, member] of entries) {
     const row = table.insertRow();
     row.insertCell().textContent = key;
-    const nested = member && typeof member === 'object' && member.constructor === Object;
-    for (const [k, v] of nested ? Object.entries(member) : [['', member]]) {
-      row.insertCell().textContent = k ? `${k} ${v}` : String(v);
+    for (const [k, v] of isStructure(member) ? Object.entries(member) : [['', member]]) {
+      row.insertCell().textContent = k ? `${k} ${text(v)}` : text(v);
     }
   }
   return table;
