@@ -24,7 +24,17 @@ struct RunOptions {
   bool quiet = false;
 };
 
+struct StudioCommandOptions {
+  std::optional<std::string> composition;
+  std::optional<std::string> input;
+  std::string host = "127.0.0.1";
+  int port = 8765;
+  bool noOpen = false;
+};
+
 int runCommand(const RunOptions& options, const QCNodeManager& manager);
+// Serves the studio until a stop signal, then ends the process with 128 + the signal.
+int studioCommand(const StudioCommandOptions& options, const QCNodeManager& manager);
 int checkCommand(const std::string& composition, const QCNodeManager& manager);
 int patchesCommand(bool json, const QCNodeManager& manager);
 

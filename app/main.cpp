@@ -45,6 +45,17 @@ int main(int argc, char** argv) {
   CLI::App* patchesApp = app.add_subcommand("patches", "List every patch class and its ports");
   patchesApp->add_flag("--json", patchesJson, "As JSON");
 
+  StudioCommandOptions studio;
+  CLI::App* studioApp =
+      app.add_subcommand("studio", "Serve a running composition to a browser and to scripts");
+  studioApp->add_option("composition", studio.composition, "Composition file (JSON)");
+  studioApp->add_option("--input", studio.input, "Frames to use instead of the ImageSource's own");
+  studioApp->add_option("--port", studio.port, "Port to listen on, 0 for any free one")
+      ->check(CLI::Range(0, 65535));
+  studioApp->add_option("--host", studio.host, "Address to listen on (127.0.0.1)");
+  studioApp->add_flag("--no-open", studio.noOpen, "Do not open a browser");
+  studioApp->add_flag("--verbose,-v", verbose, verboseHelp);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -77,5 +88,6 @@ int main(int argc, char** argv) {
   }
   if (*runApp) return runCommand(run, manager);
   if (*checkApp) return checkCommand(checked, manager);
+  if (*studioApp) return studioCommand(studio, manager);
   return patchesCommand(patchesJson, manager);
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <functional>
 #include <queue>
 
@@ -58,8 +59,22 @@ void Composition::removePatch(std::string_view id) {
     publishedSet_.erase(port);
     return true;
   });
+  positions_.erase(std::string(id));
   patches_.erase(patches_.begin() + static_cast<std::ptrdiff_t>(indexOf(*removed)));
   reindex();
+}
+
+void Composition::setPosition(std::string_view id, Position position) {
+  if (!patch(id)) throw CompositionError("unknown patch " + inQuotes(id));
+  if (!std::isfinite(position.x) || !std::isfinite(position.y)) {
+    throw CompositionError("patch " + inQuotes(id) + ": a position must be finite");
+  }
+  positions_[std::string(id)] = position;
+}
+
+const Composition::Position* Composition::position(std::string_view id) const {
+  const auto found = positions_.find(std::string(id));
+  return found == positions_.end() ? nullptr : &found->second;
 }
 
 void Composition::reindex() {
@@ -286,6 +301,22 @@ bool Composition::isDue(const Patch& entry) const {
   return false;
 }
 
+namespace {
+// Where the patch executing on this thread keeps its last error.
+thread_local std::string* executingPatchError = nullptr;
+
+struct ExecutingPatch {
+  explicit ExecutingPatch(std::string& lastError) { executingPatchError = &lastError; }
+  ExecutingPatch(const ExecutingPatch&) = delete;
+  ExecutingPatch& operator=(const ExecutingPatch&) = delete;
+  ~ExecutingPatch() { executingPatchError = nullptr; }
+};
+}  // namespace
+
+void notePatchError(std::string message) {
+  if (executingPatchError) *executingPatchError = std::move(message);
+}
+
 void Composition::renderFrame(QCContext& context, std::uint64_t frame, double time) {
   using Clock = std::chrono::steady_clock;
   QCStructure arguments;
@@ -303,6 +334,8 @@ void Composition::renderFrame(QCContext& context, std::uint64_t frame, double ti
     entry.lastMilliseconds = 0.0;
     if (!entry.executedLastFrame) continue;
     const Clock::time_point start = Clock::now();
+    entry.lastError.clear();
+    const ExecutingPatch executing(entry.lastError);
     entry.failedLastFrame = !entry.instance->execute(context, time, arguments);
     entry.lastMilliseconds =
         std::chrono::duration<double, std::milli>(Clock::now() - start).count();

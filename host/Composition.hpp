@@ -45,12 +45,20 @@ class Composition {
     bool executedLastFrame = false;
     bool failedLastFrame = false;
     double lastMilliseconds = 0.0;
+    // The last error reported while it executed (an OpenCV error it caught); empty once it
+    // executes without one.
+    std::string lastError{};
   };
   struct Connection {
     QCPort* from;
     QCPort* to;
     PortValue inputDefault;  // what the input had before it was connected
     std::uint64_t deliveredStamp = 0;
+  };
+  // Where an editor shows a patch: kept with the composition, no part of its evaluation.
+  struct Position {
+    double x = 0.0;
+    double y = 0.0;
   };
 
   explicit Composition(const QCNodeManager& manager) : manager_(manager) {}
@@ -70,6 +78,10 @@ class Composition {
   void disconnect(std::string_view to);
   void publish(std::string_view port);
   void unpublish(std::string_view port);
+  // Throws CompositionError for an unknown patch or a coordinate that is not finite.
+  void setPosition(std::string_view id, Position position);
+  // The patch's position, or nullptr when it has none.
+  const Position* position(std::string_view id) const;
 
   QCPatch* patch(std::string_view id) const;
   // The output connected to `input`, or nullptr.
@@ -112,9 +124,14 @@ class Composition {
   std::unordered_map<const QCPort*, const QCPort*> sourceOf_;  // input to its output
   std::vector<QCPort*> published_;
   std::set<const QCPort*> publishedSet_;
+  std::unordered_map<std::string, Position> positions_;
   std::vector<std::size_t> order_;
   bool sorted_ = true;
   QCContext* context_ = nullptr;
 };
+
+// Records `message` as the last error of the patch executing on this thread; outside a patch's
+// execution it is dropped.
+void notePatchError(std::string message);
 
 }  // namespace cvcomp

@@ -29,6 +29,9 @@ void applyOne(Composition& composition, const CompositionEdit& edit, const Patch
     case CompositionEdit::Kind::Unpublish:
       composition.unpublish(edit.target);
       return;
+    case CompositionEdit::Kind::Move:
+      composition.setPosition(edit.target, edit.position);
+      return;
   }
 }
 

@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "JsonReading.hpp"
 #include "QCObjectPorts.hpp"
 #include "QCValuePorts.hpp"
 #include "Quoted.hpp"
@@ -21,67 +22,9 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// nlohmann's messages start with an internal tag such as "[json.exception.parse_error.101] ".
-std::string withoutTag(const std::string& message) {
-  const std::size_t end = message.find("] ");
-  return message.starts_with("[json.") && end != std::string::npos ? message.substr(end + 2)
-                                                                   : message;
-}
-
-// Deeper nesting than any composition needs; refusing it keeps the recursive reading of
-// structures and messages within the stack.
-constexpr int kMaxNesting = 64;
 // Far more than any composition holds; a larger file (or a device that never ends) is refused
 // before it fills the memory.
 constexpr std::size_t kMaxFileSize = std::size_t{16} << 20;
-
-// Parses JSON and refuses an object that has the same key twice (such as two patches with one id)
-// and values nested too deeply.
-Json parse(std::string_view text) {
-  std::vector<std::set<std::string>> keysPerObject;
-  std::string duplicate;
-  Json::parser_callback_t callback = [&](int depth, Json::parse_event_t event, Json& parsed) {
-    switch (event) {
-      case Json::parse_event_t::object_start:
-      case Json::parse_event_t::array_start:
-        if (depth >= kMaxNesting) {
-          throw CompositionError("values are nested more than " + std::to_string(kMaxNesting) +
-                                 " levels deep");
-        }
-        if (event == Json::parse_event_t::object_start) keysPerObject.emplace_back();
-        break;
-      case Json::parse_event_t::object_end:
-        keysPerObject.pop_back();
-        break;
-      case Json::parse_event_t::key:
-        if (!keysPerObject.back().insert(parsed.get<std::string>()).second && duplicate.empty()) {
-          duplicate = parsed.get<std::string>();
-        }
-        break;
-      default:
-        break;
-    }
-    return true;
-  };
-  Json document;
-  try {
-    document = Json::parse(text.begin(), text.end(), callback);
-  } catch (const Json::exception& error) {
-    throw CompositionError("invalid JSON: " + withoutTag(error.what()));
-  }
-  if (!duplicate.empty())
-    throw CompositionError("the key " + inQuotes(duplicate) + " appears twice");
-  return document;
-}
-
-void expectOnly(const Json& object, std::initializer_list<std::string_view> allowed,
-                const std::string& where) {
-  for (const auto& [key, value] : object.items()) {
-    if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
-      throw CompositionError(where + ": unknown key " + inQuotes(key));
-    }
-  }
-}
 
 std::shared_ptr<QCStructure> structureFrom(const Json& object, const std::string& where) {
   auto structure = std::make_shared<QCStructure>();
@@ -158,18 +101,25 @@ void setInput(Composition& composition, const std::string& path, const Json& val
   port.setGenericValue(initialValue(port, value, path));
 }
 
-std::string stringAt(const Json& object, std::string_view key, const std::string& where) {
-  const auto found = object.find(key);
-  if (found == object.end()) throw CompositionError(where + ": " + inQuotes(key) + " is missing");
-  if (!found->is_string())
-    throw CompositionError(where + ": " + inQuotes(key) + " must be a string");
-  return found->get<std::string>();
+// Where an editor shows the patches, {"id": {"x": .., "y": ..}}; evaluation ignores it.
+void readLayout(Composition& composition, const Json& layout) {
+  if (!layout.is_object()) {
+    throw CompositionError("\"layout\" must be an object of positions by patch id");
+  }
+  for (const auto& [id, entry] : layout.items()) {
+    const std::string where = "the layout of " + inQuotes(id);
+    if (!composition.patch(id)) throw CompositionError("\"layout\": unknown patch " + inQuotes(id));
+    if (!entry.is_object())
+      throw CompositionError(where + " must be an object with \"x\" and \"y\"");
+    expectOnly(entry, {"x", "y"}, where);
+    composition.setPosition(id, {numberAt(entry, "x", where), numberAt(entry, "y", where)});
+  }
 }
 
 void build(Composition& composition, const Json& document,
            const std::optional<std::filesystem::path>& origin) {
   if (!document.is_object()) throw CompositionError("the file must hold a JSON object");
-  expectOnly(document, {"patches", "connections", "publish"}, "the composition");
+  expectOnly(document, {"patches", "connections", "publish", "layout"}, "the composition");
   const auto patches = document.find("patches");
   if (patches == document.end() || !patches->is_object()) {
     throw CompositionError("\"patches\" must be an object of patches by id");
@@ -216,6 +166,9 @@ void build(Composition& composition, const Json& document,
       composition.publish(path.get<std::string>());
     }
   }
+
+  const auto layout = document.find("layout");
+  if (layout != document.end()) readLayout(composition, *layout);
 }
 
 std::unique_ptr<Composition> load(std::string_view text, const std::string& name,
@@ -223,7 +176,7 @@ std::unique_ptr<Composition> load(std::string_view text, const std::string& name
                                   const QCNodeManager& manager) {
   try {
     auto composition = std::make_unique<Composition>(manager);
-    build(*composition, parse(text), url);
+    build(*composition, parseJsonText(text), url);
     return composition;
   } catch (const CompositionError& error) {
     throw CompositionError(name + ": " + error.what());
@@ -291,10 +244,17 @@ std::string compositionDocument(const Composition& composition) {
   }
   Json published = Json::array();
   for (const QCPort* port : composition.published()) published.push_back(composition.pathOf(*port));
-  return Json{{"patches", std::move(patches)},
-              {"connections", std::move(connections)},
-              {"publish", std::move(published)}}
-      .dump(2);
+  Json document{{"patches", std::move(patches)},
+                {"connections", std::move(connections)},
+                {"publish", std::move(published)}};
+  Json layout = Json::object();
+  for (const Composition::Patch& entry : composition.patches()) {
+    if (const Composition::Position* at = composition.position(entry.id)) {
+      layout[entry.id] = {{"x", at->x}, {"y", at->y}};
+    }
+  }
+  if (!layout.empty()) document["layout"] = std::move(layout);
+  return document.dump(2);
 }
 
 std::unique_ptr<Composition> loadCompositionText(std::string_view text,
@@ -310,7 +270,8 @@ std::unique_ptr<Composition> loadCompositionText(std::string_view text, const st
 }
 
 void setInputFromText(Composition& composition, std::string_view path, std::string_view text) {
-  Json value = Json::accept(text.begin(), text.end()) ? parse(text) : Json(std::string(text));
+  Json value =
+      Json::accept(text.begin(), text.end()) ? parseJsonText(text) : Json(std::string(text));
   // A string port takes the text itself, also when it happens to read as JSON ("42").
   const QCPort& port = composition.port(path);
   if (port.kind() == PortKind::String && !value.is_string()) value = std::string(text);

@@ -14,11 +14,13 @@ namespace cvcomp {
 // Reads a composition file (JSON):
 //   {"patches": {"id": {"class": "Name", "inputs": {"inputPort": value, ...}}, ...},
 //    "connections": [{"from": "id.outputPort", "to": "id.inputPort"}, ...],
-//    "publish": ["id.port", ...]}
+//    "publish": ["id.port", ...],
+//    "layout": {"id": {"x": 120, "y": 40}, ...}}
 // Initial values are JSON numbers, booleans and strings for value ports and objects for
-// structure ports. Every patch gets the file as its "compositionURL" option, so relative paths
-// resolve next to it. Throws CompositionError with a message that starts with the file's name;
-// nothing is created when the file is refused.
+// structure ports. The optional layout, where an editor shows the patches, is kept with the
+// composition and plays no part in running it. Every patch gets the file as its "compositionURL"
+// option, so relative paths resolve next to it. Throws CompositionError with a message that starts
+// with the file's name; nothing is created when the file is refused.
 std::unique_ptr<Composition> loadCompositionFile(const std::filesystem::path& file,
                                                  const QCNodeManager& manager);
 
@@ -32,7 +34,8 @@ std::unique_ptr<Composition> loadCompositionText(std::string_view text, const st
                                                  const QCNodeManager& manager);
 
 // The composition in the file format: its patches with the inputs whose values differ from a new
-// patch's, its connections and its published ports. Loading it gives the same composition.
+// patch's, its connections, its published ports and the layout of the patches that have one.
+// Loading it gives the same composition.
 std::string compositionDocument(const Composition& composition);
 
 // Sets the input "id.port" from text as a composition file would give it: the text is read as

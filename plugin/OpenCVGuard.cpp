@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "host/Composition.hpp"
 #include "host/Log.hpp"
 
 namespace cvcomp {
@@ -70,6 +71,7 @@ class ReportBook {
 }  // namespace
 
 void reportOpenCVError(std::string_view patch, const std::exception& error) {
+  notePatchError(error.what());
   ReportBook::instance().report(patch, error.what());
 }
 

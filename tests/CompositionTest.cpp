@@ -6,6 +6,7 @@
 #include "TestSupport.hpp"
 #include "host/Composition.hpp"
 #include "host/CompositionFile.hpp"
+#include "host/EditJson.hpp"
 #include "host/Engine.hpp"
 #include "host/patches/FramePictures.hpp"
 #include "host/patches/HostPatches.hpp"
@@ -149,6 +150,45 @@ TEST_F(EngineTest, ARefusedEditOrBatchLeavesTheCompositionAsItWas) {
   // Nothing was enabled, disabled or destroyed on the running composition.
   EXPECT_TRUE(executionLog.empty());
   EXPECT_EQ(composition().executions("a"), 1u);
+}
+
+// Edits written as JSON, as a remote editor sends them; the layout they give travels with the
+// document and leaves with its patch.
+TEST_F(EngineTest, EditsReadFromJsonAndTheLayoutTravelsWithTheDocument) {
+  engine->apply(editsFromJson(R"([
+    {"op": "add", "id": "a", "class": "Step", "inputs": {"inputValue": 2.5, "inputIndex": 3}},
+    {"op": "add", "id": "b", "class": "Step"},
+    {"op": "connect", "from": "a.outputValue", "to": "b.inputValue"},
+    {"op": "publish", "port": "b.outputValue"}, {"op": "move", "id": "b", "x": 10, "y": -20.5},
+    {"op": "move", "id": "a", "x": 1, "y": 2}, {"op": "set", "port": "b.inputIndex", "value": 4}])"));
+  const std::string document = compositionDocument(composition());
+  EXPECT_EQ(nlohmann::ordered_json::parse(document), nlohmann::ordered_json::parse(R"({"patches": {
+      "a": {"class": "Step", "inputs": {"inputValue": 2.5, "inputIndex": 3}},
+      "b": {"class": "Step", "inputs": {"inputIndex": 4}}},
+      "connections": [{"from": "a.outputValue", "to": "b.inputValue"}],
+      "publish": ["b.outputValue"],
+      "layout": {"a": {"x": 1.0, "y": 2.0}, "b": {"x": 10.0, "y": -20.5}}})"));
+  EXPECT_EQ(compositionDocument(*loadCompositionText(document, "again.json", manager)), document);
+  engine->apply(editsFromJson(R"({"op": "remove", "id": "a"})"));
+  EXPECT_EQ(composition().position("a"), nullptr);
+  EXPECT_EQ(composition().position("b")->y, -20.5);
+
+  const std::vector<std::pair<std::string, std::string>> refused{
+      {"[{\"op\": \"add\",}]",
+       "invalid JSON: parse error at line 1, column 15: syntax error "
+       "while parsing object key - unexpected '}'; expected string literal"},
+      {R"([{"op": "add", "id": "c"}])", "edit 1: \"class\" is missing"},
+      {R"([{"op": "move", "id": "b", "x": 1}, 7])", "edit 1: \"y\" is missing"},
+      {R"([{"op": "remove", "id": "b"}, 7])", "edit 2 must be an object with an \"op\""},
+      {R"([{"op": "set", "port": "b.inputValue", "valu": 1}])", "edit 1: unknown key \"valu\""},
+      {R"({"op": "wiggle"})",
+       "the edit: unknown op \"wiggle\" (add, remove, connect, "
+       "disconnect, set, publish, unpublish, move)"},
+      {R"({"op": "move", "id": "b", "x": "left", "y": 0})", "the edit: \"x\" must be a number"}};
+  for (const auto& [text, message] : refused) {
+    EXPECT_EQ(test::refusal([&] { editsFromJson(text); }), message);
+  }
+  EXPECT_EQ(refusal({Edit::move("zz", 0, 0)}), "live.json: unknown patch \"zz\"");
 }
 
 TEST_F(EngineTest, AddedPatchesAreEnabledAndRemovedOnesDisabledWithTheirConnections) {
@@ -371,6 +411,10 @@ TEST_F(CompositionFileTest, RefusesBadFilesWithAMessageNamingTheProblem) {
       {R"({"patches": {"a": {"class": "Overlay", "inputs": {"inputStructure": {"X": NaN}}}}})",
        "invalid JSON: parse error at line 1, column 75: syntax error while parsing value - "
        "invalid literal; last read: '\"X\": N'"},
+      {R"({"patches": {}, "layout": []})", "\"layout\" must be an object of positions by patch id"},
+      {R"({"patches": {}, "layout": {"a": {"x": 0, "y": 0}}})", "\"layout\": unknown patch \"a\""},
+      {R"({"patches": {"a": {"class": "Pulse"}}, "layout": {"a": {"x": 0, "y": true}}})",
+       "the layout of \"a\": \"y\" must be a number"},
       {R"({"patches": {"a": {"class": "Pulse", "inputs": {"inputPeriod": 18446744073709551616}}}})",
        "a.inputPeriod: 1.8446744073709552e+19 is too large for an index"}};
   for (const auto& [text, message] : refused) {

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+struct mg_connection;
+
+namespace cvcomp {
+
+// What a client is sent for one frame.
+struct LiveFrame {
+  std::uint64_t frame = 0;
+  std::string text;                                       // the frame's JSON message
+  std::vector<std::pair<std::string, cv::Mat>> pictures;  // "id.port" and its own copy
+};
+
+// What a client asked to watch.
+struct Watch {
+  std::vector<std::string> ports;
+  int maxSide = 640;
+  double fps = 15.0;
+};
+
+// One WebSocket client: its watch request and a sender thread that writes the newest frame.
+class LiveClient {
+ public:
+  explicit LiveClient(mg_connection* connection);
+  LiveClient(const LiveClient&) = delete;
+  LiveClient& operator=(const LiveClient&) = delete;
+  // Ends the sender thread after the write in progress.
+  ~LiveClient();
+
+  void setWatch(Watch watch);
+  Watch watch() const;
+  // Whether a frame taken now keeps to the client's rate.
+  bool due(std::chrono::steady_clock::time_point now) const;
+  // Hands over the newest frame, replacing one not sent yet.
+  void offer(LiveFrame frame, std::chrono::steady_clock::time_point now);
+  // Sends a text message at once (an answer to the client's request).
+  void sendText(const std::string& text);
+
+ private:
+  void sendLoop();
+  bool write(int opcode, const void* data, std::size_t size);
+
+  mg_connection* connection_;
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  Watch watch_;
+  std::chrono::steady_clock::time_point lastTaken_;
+  std::optional<LiveFrame> pending_;
+  bool closing_ = false;
+  std::mutex writeMutex_;
+  std::thread sender_;
+};
+
+}  // namespace cvcomp

@@ -1,0 +1,147 @@
+#include "LiveHub.hpp"
+
+#include <algorithm>
+
+#include <nlohmann/json.hpp>
+
+#include "LiveClient.hpp"
+#include "host/JsonOutput.hpp"
+#include "host/JsonReading.hpp"
+#include "host/patches/FramePictures.hpp"
+
+namespace cvcomp {
+
+namespace {
+
+void appendKey(std::string& out, const std::string& key) {
+  out += nlohmann::json(key).dump();
+  out += ':';
+}
+
+// Every patch's part in the frame: {"id":{"ms":..,"executed":..,"error":null|".."},...}.
+void appendPatches(std::string& out, const Composition& composition) {
+  out += '{';
+  bool first = true;
+  for (const Composition::Patch& entry : composition.patches()) {
+    if (!first) out += ',';
+    first = false;
+    appendKey(out, entry.id);
+    out += "{\"ms\":";
+    appendJsonNumber(out, QCNumber::withDouble(entry.lastMilliseconds));
+    out += entry.executedLastFrame ? ",\"executed\":true" : ",\"executed\":false";
+    out += ",\"error\":";
+    out += entry.lastError.empty() ? "null" : nlohmann::json(entry.lastError).dump();
+    out += '}';
+  }
+  out += '}';
+}
+
+// The frame for one client: the values of the watched ports that go into JSON lines, and a copy
+// of each watched picture. Ports that do not exist (any more) are left out.
+LiveFrame liveFrame(const FrameResult& frame, Engine& engine, const Watch& watch, double fps) {
+  LiveFrame live;
+  live.frame = frame.frame;
+  live.text = frameLine(frame.frame, frame.time, {});
+  live.text.pop_back();
+  live.text += ",\"fps\":";
+  appendJsonNumber(live.text, QCNumber::withDouble(fps));
+  live.text += ",\"values\":{";
+  bool first = true;
+  for (const std::string& path : watch.ports) {
+    const QCPort* port = nullptr;
+    try {
+      port = &frame.composition.port(path);
+    } catch (const CompositionError&) {
+      continue;
+    }
+    if (writesAsJson(port->kind())) {
+      if (!first) live.text += ',';
+      first = false;
+      appendKey(live.text, path);
+      appendJsonValue(live.text, port->genericValue());
+    } else if (std::optional<cv::Mat> picture =
+                   portPicture(*port, engine.context().imageManager())) {
+      live.pictures.emplace_back(path, std::move(*picture));
+    }
+  }
+  live.text += "},\"patches\":";
+  appendPatches(live.text, frame.composition);
+  live.text += '}';
+  return live;
+}
+
+// The watch request {"watch": [...], "maxSide": N, "fps": F}; throws CompositionError.
+Watch watchFrom(std::string_view text, Watch watch) {
+  const nlohmann::ordered_json request = parseJsonText(text);
+  if (!request.is_object()) throw CompositionError("a watch request must be a JSON object");
+  expectOnly(request, {"watch", "maxSide", "fps"}, "the watch request");
+  if (const auto ports = request.find("watch"); ports != request.end()) {
+    if (!ports->is_array() || !std::all_of(ports->begin(), ports->end(),
+                                           [](const auto& port) { return port.is_string(); })) {
+      throw CompositionError("\"watch\" must be an array of ports");
+    }
+    watch.ports = ports->get<std::vector<std::string>>();
+  }
+  if (request.contains("maxSide")) {
+    watch.maxSide = static_cast<int>(
+        std::clamp(numberAt(request, "maxSide", "the watch request"), 16.0, 4096.0));
+  }
+  if (request.contains("fps")) {
+    watch.fps = std::clamp(numberAt(request, "fps", "the watch request"), 0.1, 60.0);
+  }
+  return watch;
+}
+
+}  // namespace
+
+LiveHub::LiveHub() = default;
+
+LiveHub::~LiveHub() = default;
+
+void LiveHub::connected(mg_connection* connection) {
+  auto client = std::make_shared<LiveClient>(connection);
+  const std::lock_guard lock(mutex_);
+  clients_[connection] = std::move(client);
+}
+
+void LiveHub::received(mg_connection* connection, std::string_view text) {
+  std::shared_ptr<LiveClient> client;
+  {
+    const std::lock_guard lock(mutex_);
+    const auto found = clients_.find(connection);
+    if (found == clients_.end()) return;
+    client = found->second;
+  }
+  try {
+    client->setWatch(watchFrom(text, client->watch()));
+  } catch (const CompositionError& error) {
+    client->sendText(nlohmann::json{{"error", error.what()}}.dump());
+  }
+}
+
+void LiveHub::closed(const mg_connection* connection) {
+  std::shared_ptr<LiveClient> client;
+  {
+    const std::lock_guard lock(mutex_);
+    const auto found = clients_.find(connection);
+    if (found == clients_.end()) return;
+    client = std::move(found->second);
+    clients_.erase(found);
+  }
+}
+
+void LiveHub::frame(const FrameResult& frame, Engine& engine) {
+  const Clock::time_point now = Clock::now();
+  const std::lock_guard lock(mutex_);
+  // The rate of the last frames, smoothed so that it reads steadily.
+  const double interval = std::chrono::duration<double>(now - lastFrame_).count();
+  lastFrame_ = now;
+  if (interval > 0.0 && interval < 10.0)
+    fps_ = fps_ == 0.0 ? 1.0 / interval : 0.9 * fps_ + 0.1 / interval;
+  for (const auto& [connection, client] : clients_) {
+    if (!client->due(now)) continue;
+    client->offer(liveFrame(frame, engine, client->watch(), fps_), now);
+  }
+}
+
+}  // namespace cvcomp

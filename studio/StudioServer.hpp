@@ -1,0 +1,61 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "AccessRules.hpp"
+#include "LiveHub.hpp"
+#include "StudioSession.hpp"
+
+struct mg_connection;
+struct mg_context;
+
+namespace cvcomp {
+
+// What the studio's server is started with.
+struct StudioOptions {
+  std::string host = "127.0.0.1";
+  int port = 0;  // 0 takes a free port
+  std::string token;
+  std::filesystem::path webFolder;
+  std::string name;                           // the composition's name in messages
+  std::optional<std::filesystem::path> file;  // where /api/save writes, if anywhere
+};
+
+// The HTTP and WebSocket server of the studio: the page's files, the JSON API over a running
+// session and the live WebSocket, every request checked by the access rules.
+class StudioServer {
+ public:
+  // Listens at once; throws std::runtime_error with civetweb's reason when it cannot.
+  StudioServer(StudioOptions options, StudioSession& session, LiveHub& hub,
+               const QCNodeManager& manager);
+  StudioServer(const StudioServer&) = delete;
+  StudioServer& operator=(const StudioServer&) = delete;
+  // Closes every connection, waiting for the requests in progress.
+  ~StudioServer();
+
+  int port() const { return port_; }
+
+  // civetweb's callbacks.
+  int handle(mg_connection* connection);
+  int websocketRefused(const mg_connection* connection);
+  LiveHub& hub() { return hub_; }
+
+ private:
+  struct Reply;
+  Reply api(const std::string& method, const std::string& path, const std::string& body);
+  Reply composition(const std::string& method, const std::string& body);
+  Reply transport(const std::string& body);
+  Reply save();
+
+  StudioOptions options_;
+  StudioSession& session_;
+  LiveHub& hub_;
+  const QCNodeManager& manager_;
+  mg_context* context_ = nullptr;
+  int port_ = 0;
+  std::optional<AccessRules> rules_;
+};
+
+}  // namespace cvcomp

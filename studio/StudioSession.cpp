@@ -1,0 +1,146 @@
+#include "StudioSession.hpp"
+
+#include "host/CompositionFile.hpp"
+#include "host/patches/FrameReader.hpp"
+
+namespace cvcomp {
+
+StudioSession::StudioSession(std::unique_ptr<Engine> engine, const QCNodeManager& manager,
+                             std::string name, std::optional<std::filesystem::path> file,
+                             Observer observer)
+    : manager_(manager),
+      name_(std::move(name)),
+      file_(std::move(file)),
+      observer_(std::move(observer)) {
+  install(std::move(engine));
+  thread_ = std::thread([this] { loop(); });
+}
+
+StudioSession::~StudioSession() {
+  {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  thread_.join();
+}
+
+void StudioSession::install(std::unique_ptr<Engine> engine) {
+  engine_ = std::move(engine);
+  engine_->addObserver(
+      [this, engine = engine_.get()](const FrameResult& frame) { observer_(frame, *engine); });
+}
+
+void StudioSession::enqueue(std::function<void()> work) {
+  {
+    const std::lock_guard lock(mutex_);
+    work_.push_back(std::move(work));
+  }
+  wake_.notify_all();
+}
+
+void StudioSession::loop() {
+  std::unique_lock lock(mutex_);
+  while (true) {
+    if (!work_.empty()) {
+      std::function<void()> work = std::move(work_.front());
+      work_.pop_front();
+      lock.unlock();
+      work();
+      lock.lock();
+    } else if (stopping_) {
+      return;
+    } else if (state_.playing) {
+      lock.unlock();
+      produce();
+      lock.lock();
+    } else {
+      wake_.wait(lock);
+    }
+  }
+}
+
+void StudioSession::produce() {
+  bool restart = false;
+  {
+    const std::lock_guard lock(mutex_);
+    restart = state_.ended || !state_.failure.empty();
+  }
+  // After the end of the input, the composition starts afresh from its first frame.
+  if (restart) {
+    install(std::make_unique<Engine>(
+        loadCompositionText(compositionDocument(engine_->composition()), name_, file_, manager_),
+        manager_, name_, file_));
+  }
+  const FrameReport report = engine_->step();
+  const std::lock_guard lock(mutex_);
+  state_.ended = report.ended;
+  state_.failure = report.failure;
+  if (report.produced()) {
+    state_.frame = report.frame;
+  } else {
+    state_.playing = false;
+    if (restart) state_.frame.reset();
+  }
+}
+
+void StudioSession::play() {
+  {
+    const std::lock_guard lock(mutex_);
+    state_.playing = true;
+  }
+  wake_.notify_all();
+}
+
+void StudioSession::pause() {
+  {
+    const std::lock_guard lock(mutex_);
+    state_.playing = false;
+  }
+  // Returns once the frame in progress has ended.
+  call([](Engine&) {});
+}
+
+void StudioSession::step() {
+  pause();
+  call([this](Engine&) { produce(); });
+}
+
+TransportState StudioSession::state() const {
+  const std::lock_guard lock(mutex_);
+  return state_;
+}
+
+void StudioSession::replace(std::unique_ptr<Composition> composition) {
+  call([&](Engine&) {
+    install(std::make_unique<Engine>(std::move(composition), manager_, name_, file_));
+    const std::lock_guard lock(mutex_);
+    state_.frame.reset();
+    state_.ended = false;
+    state_.failure.clear();
+  });
+}
+
+std::optional<std::string> StudioSession::switchInput(const std::string& location) {
+  return call([&](Engine& engine) -> std::optional<std::string> {
+    const auto& patches = engine.composition().patches();
+    if (std::none_of(patches.begin(), patches.end(), [](const Composition::Patch& entry) {
+          return entry.instance->frameProvider() != nullptr;
+        })) {
+      return name_ + ": the composition has no frame source";
+    }
+    std::error_code noFolder;
+    try {
+      openFrameSource(location, std::filesystem::current_path(noFolder));
+    } catch (const FrameSourceError& error) {
+      return error.what();
+    }
+    engine.setInput(location);
+    const std::lock_guard lock(mutex_);
+    state_.ended = false;
+    state_.failure.clear();
+    return std::nullopt;
+  });
+}
+
+}  // namespace cvcomp

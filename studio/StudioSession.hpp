@@ -1,0 +1,87 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "host/Engine.hpp"
+
+namespace cvcomp {
+
+// Where the transport stands.
+struct TransportState {
+  bool playing = false;
+  std::optional<std::uint64_t> frame;  // the last frame produced, none before the first
+  bool ended = false;                  // the input had no more frames
+  std::string failure;                 // why the input failed, naming it
+};
+
+// Runs an engine on a thread of its own, frame after frame while playing. Every other access to
+// the composition happens on that thread too, between two frames, through call(): requests from
+// any thread never race the frame in progress.
+class StudioSession {
+ public:
+  using Observer = std::function<void(const FrameResult&, Engine&)>;
+
+  // `name` names the composition in messages; `file` is where relative paths resolve. The
+  // observer is called on the engine's thread for every produced frame, of this engine and of
+  // every one that replaces it.
+  StudioSession(std::unique_ptr<Engine> engine, const QCNodeManager& manager, std::string name,
+                std::optional<std::filesystem::path> file, Observer observer);
+  StudioSession(const StudioSession&) = delete;
+  StudioSession& operator=(const StudioSession&) = delete;
+  // Ends the frame in progress and the thread.
+  ~StudioSession();
+
+  // Runs `work` on the engine's thread between two frames and gives its result or exception.
+  template <class Work>
+  auto call(Work work) -> decltype(work(std::declval<Engine&>())) {
+    using Result = decltype(work(std::declval<Engine&>()));
+    std::packaged_task<Result()> task([this, &work] { return work(*engine_); });
+    std::future<Result> done = task.get_future();
+    enqueue([&task] { task(); });
+    return done.get();
+  }
+
+  // Plays from where it stands; after the input ended, from its first frame again.
+  void play();
+  void pause();
+  // Pauses and produces one frame (the first again after the input ended).
+  void step();
+  TransportState state() const;
+
+  // Replaces the composition whole, keeping the transport.
+  void replace(std::unique_ptr<Composition> composition);
+  // Takes frames from `location` from the next frame, once it is known to open; the refusal,
+  // naming it, leaves the current input running.
+  std::optional<std::string> switchInput(const std::string& location);
+
+ private:
+  void enqueue(std::function<void()> work);
+  void loop();
+  void produce();
+  void install(std::unique_ptr<Engine> engine);
+
+  const QCNodeManager& manager_;
+  const std::string name_;
+  const std::optional<std::filesystem::path> file_;
+  std::unique_ptr<Engine> engine_;
+  Observer observer_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::function<void()>> work_;
+  TransportState state_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+}  // namespace cvcomp
