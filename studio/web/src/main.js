@@ -28,7 +28,7 @@ const live = new Live({
   onFrame(message) {
     editor.showStatus(message.patches);
     editor.values.frameShown(message.frame);
-    watch.showFrame(message.values);
+    watch.showFrame(message.frame, message.values);
     transport.showFrame(message);
     inspector.refresh?.();
   },

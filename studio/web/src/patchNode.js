@@ -1,7 +1,7 @@
 // One patch of the composition as a node of the graph editor: a slot per port coloured by its
 // kind, a widget per value input, and the patch's last frame (milliseconds, ran or skipped, its
 // OpenCV error) drawn on the node.
-import {LGraphNode} from '../node_modules/@comfyorg/litegraph/dist/litegraph.es.js';
+import {LGraphNode, LiteGraph} from '../node_modules/@comfyorg/litegraph/dist/litegraph.es.js';
 import {colourOf, isSignal, portKind, shortName, valueKinds} from './kinds.js';
 
 const statusFont = '11px sans-serif';
@@ -66,7 +66,7 @@ function drawStatus(node, ctx) {
   if (status) {
     ctx.fillStyle = status.executed ? '#7ddc7d' : '#9a9a9a';
     const what = status.executed ? 'ran' : 'unchanged';
-    ctx.fillText(`${status.ms.toFixed(2)} ms · ${what}`, node.size[0] - 8, -8);
+    ctx.fillText(`${status.ms.toFixed(2)} ms · ${what}`, node.size[0], -LiteGraph.NODE_TITLE_HEIGHT - 6);
   }
   const text = node.message ?? status?.error;
   if (text) {

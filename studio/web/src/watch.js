@@ -5,6 +5,7 @@
 import {drawOverlay} from './overlay.js';
 
 const pictureKinds = new Set(['host picture', 'opencv image']);
+const keptFrames = 30;
 
 export class WatchPanel {
   constructor(root, kindOf, onChange) {
@@ -12,8 +13,9 @@ export class WatchPanel {
     this.published = [];
     this.focused = [];
     this.cards = new Map();
-    this.overlay = true;
-    this.structures = new Map();
+    this.overlay = false;
+    // The watched structures of the last frames, so that a picture gets those of its own frame.
+    this.structuresByFrame = new Map();
   }
 
   ports() {
@@ -76,14 +78,16 @@ export class WatchPanel {
     return card;
   }
 
-  showFrame(values) {
+  showFrame(frame, values) {
+    const structures = [];
     for (const [port, value] of Object.entries(values)) {
       const card = this.cards.get(port);
       if (!card || card.image) continue;
-      if (card.kind === 'structure') this.structures.set(port, value);
+      if (card.kind === 'structure') structures.push(value);
       card.body.replaceChildren(render(value));
     }
-    this.redrawOverlays();
+    this.structuresByFrame.set(frame, structures);
+    for (const old of this.structuresByFrame.keys()) if (old < frame - keptFrames) this.structuresByFrame.delete(old);
   }
 
   showPicture(port, frame, jpeg) {
@@ -93,6 +97,7 @@ export class WatchPanel {
     card.image.onload = () => {
       if (previous) URL.revokeObjectURL(previous);
       card.image.dataset.frame = frame;
+      card.frame = frame;
       this.drawOverlay(card);
     };
     card.image.src = URL.createObjectURL(jpeg);
@@ -106,8 +111,7 @@ export class WatchPanel {
     card.canvas.width = card.image.naturalWidth;
     card.canvas.height = card.image.naturalHeight;
     card.toggle.checked = this.overlay;
-    const watched = [...this.structures].filter(([port]) => this.cards.has(port)).map(([, v]) => v);
-    drawOverlay(card.canvas, this.overlay ? watched : []);
+    drawOverlay(card.canvas, this.overlay ? (this.structuresByFrame.get(card.frame) ?? []) : []);
   }
 }
 

@@ -149,13 +149,15 @@ test('a patch added from the palette, wired and tuned changes the watched edges'
 });
 
 test('a connection the server refuses is not drawn and shows its message', async () => {
-  const edit = {op: 'connect', from: 'cascade.outputData', to: 'canny.inputImage'};
-  const refusal = await page.evaluate(async (edit) => {
+  // The batch the page sends for a link to a taken input.
+  const edits = [{op: 'disconnect', to: 'canny.inputImage'}, {op: 'connect', from: 'cascade.outputData', to: 'canny.inputImage'}];
+  const refusal = await page.evaluate(async (edits) => {
     const token = new URLSearchParams(location.search).get('token');
-    const response = await fetch('/api/edits', {method: 'POST', headers: {Authorization: `Bearer ${token}`}, body: JSON.stringify([edit])});
+    const response = await fetch('/api/edits', {method: 'POST', headers: {Authorization: `Bearer ${token}`}, body: JSON.stringify(edits)});
     return {status: response.status, ...(await response.json())};
-  }, edit);
+  }, edits);
   assert.equal(refusal.status, 400);
+  assert.match(refusal.error, /cascade/);
   await drag(await pointOf('cascade', {output: 'outputData'}), await pointOf('canny', {input: 'inputImage'}));
   await page.waitForSelector(`.notice:text-is(${JSON.stringify(refusal.error)})`, wait);
   assert.ok((await connections()).some((c) => c.from === 'bgr2Gray.outputImage' && c.to === 'canny.inputImage'));
