@@ -28,10 +28,13 @@ export function buildFiles(root, editor, onOpened) {
   examples.addEventListener('change', () =>
     report(examples, async () => {
       const name = examples.value;
-      examples.value = '';
       if (!name) return;
-      await api.openExample(name);
-      await onOpened();
+      try {
+        await api.openExample(name);
+        await onOpened();
+      } finally {
+        examples.value = '';
+      }
     }),
   );
   control('save').addEventListener('click', (e) =>

@@ -198,6 +198,27 @@ test('a saved composition keeps positions and values, and cvcomp checks it', asy
   assert.deepEqual(shown, {pos: moved, threshold: 123.5});
 });
 
+test('every example opens laid out without overlaps, each patch right of its sources', async () => {
+  const names = await page.$$eval('[data-file=example] option[value$=".json"]', (options) => options.map((o) => o.value));
+  assert.ok(names.includes('face-detect.json') && names.length >= 6, names.join());
+  for (const name of names) {
+    await page.selectOption('[data-file=example]', name);
+    // The list shows its prompt again once the example is on screen.
+    await page.waitForFunction(() => document.querySelector('[data-file=example]').value === '', null, wait);
+    const expected = JSON.parse(readFileSync(join(repository, 'examples', name), 'utf8'));
+    const boxes = await page.evaluate(() =>
+      Object.fromEntries([...window.studio.editor.nodes].map(([id, n]) => [id, [...n.getBounding()]])));
+    assert.deepEqual(Object.keys(boxes).sort(), Object.keys(expected.patches).sort());
+    const overlap = (a, b) => a[0] < b[0] + b[2] && b[0] < a[0] + a[2] && a[1] < b[1] + b[3] && b[1] < a[1] + a[3];
+    const ids = Object.keys(boxes);
+    for (const [i, a] of ids.entries()) for (const b of ids.slice(i + 1)) assert.ok(!overlap(boxes[a], boxes[b]), `${name}: ${a} overlaps ${b}`);
+    for (const {from, to} of expected.connections) {
+      const [source, target] = [from, to].map((port) => boxes[port.split('.')[0]]);
+      assert.ok(source[0] + source[2] < target[0], `${name}: ${from} → ${to}`);
+    }
+  }
+});
+
 test('the page logged no console error', () => {
   assert.deepEqual(consoleErrors, []);
 });
