@@ -12,7 +12,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(g++ cmake make pkg-config libopencv-dev opencv-data opencv-doc nlohmann-json3-dev
-          libcli11-dev libgtest-dev libgmock-dev zlib1g-dev binutils clang libclang-rt-14-dev)
+          libcli11-dev libgtest-dev libgmock-dev zlib1g-dev binutils clang libclang-rt-14-dev
+          libcivetweb-dev)
 # The studio's page and its browser tests: Node for npm and the tests, Debian's Chromium to drive.
 packages+=(nodejs chromium)
 command -v npm >/dev/null || packages+=(npm)

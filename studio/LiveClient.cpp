@@ -67,7 +67,7 @@ Watch LiveClient::watch() const {
 
 bool LiveClient::due(std::chrono::steady_clock::time_point now) const {
   const std::lock_guard lock(mutex_);
-  return now - lastTaken_ >= std::chrono::duration<double>(1.0 / watch_.fps);
+  return watch_.fps <= 0.0 || now - lastTaken_ >= std::chrono::duration<double>(1.0 / watch_.fps);
 }
 
 void LiveClient::offer(LiveFrame frame, std::chrono::steady_clock::time_point now) {

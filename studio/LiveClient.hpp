@@ -27,7 +27,7 @@ struct LiveFrame {
 struct Watch {
   std::vector<std::string> ports;
   int maxSide = 640;
-  double fps = 15.0;
+  double fps = 15.0;  // 0: every frame
 };
 
 // One WebSocket client: its watch request and a sender thread that writes the newest frame.

@@ -87,7 +87,8 @@ Watch watchFrom(std::string_view text, Watch watch) {
         std::clamp(numberAt(request, "maxSide", "the watch request"), 16.0, 4096.0));
   }
   if (request.contains("fps")) {
-    watch.fps = std::clamp(numberAt(request, "fps", "the watch request"), 0.1, 60.0);
+    const double fps = numberAt(request, "fps", "the watch request");
+    watch.fps = fps <= 0.0 ? 0.0 : std::clamp(fps, 0.1, 60.0);
   }
   return watch;
 }

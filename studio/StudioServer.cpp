@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Examples.hpp"
 #include "StaticFiles.hpp"
 #include "host/CompositionFile.hpp"
 #include "host/EditJson.hpp"
@@ -224,7 +225,8 @@ StudioServer::Reply StudioServer::api(const std::string& method, const std::stri
 
 StudioServer::Reply StudioServer::composition(const std::string& method, const std::string& text) {
   if (method == "PUT") {
-    session_.replace(loadCompositionText(text, options_.name, options_.file, manager_));
+    session_.replace(loadCompositionText(text, options_.name, options_.file, manager_),
+                     options_.file);
   }
   return {200,
           session_.call([](Engine& engine) { return compositionDocument(engine.composition()); })};
@@ -253,6 +255,17 @@ StudioServer::Reply StudioServer::transport(const std::string& text) {
     }
   }
   return Reply::json(stateJson(session_.state()));
+}
+
+StudioServer::Reply StudioServer::openExample(const std::string& text) {
+  const Json request = parseJsonText(text);
+  if (!request.is_object()) throw CompositionError("open takes an object with \"example\"");
+  expectOnly(request, {"example"}, "open");
+  const std::string name = stringAt(request, "example", "open");
+  const std::optional<std::filesystem::path> file = exampleFile(examplesFolder(), name);
+  if (!file) return Reply::error(404, "no example named \"" + name + "\"");
+  session_.replace(loadCompositionFile(*file, manager_), *file);
+  return composition("GET", {});
 }
 
 StudioServer::Reply StudioServer::save() {

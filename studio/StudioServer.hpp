@@ -47,6 +47,7 @@ class StudioServer {
   Reply api(const std::string& method, const std::string& path, const std::string& body);
   Reply composition(const std::string& method, const std::string& body);
   Reply transport(const std::string& body);
+  Reply openExample(const std::string& body);
   Reply save();
 
   StudioOptions options_;

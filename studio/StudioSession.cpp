@@ -111,8 +111,10 @@ TransportState StudioSession::state() const {
   return state_;
 }
 
-void StudioSession::replace(std::unique_ptr<Composition> composition) {
+void StudioSession::replace(std::unique_ptr<Composition> composition,
+                            const std::optional<std::filesystem::path>& file) {
   call([&](Engine&) {
+    file_ = file;
     install(std::make_unique<Engine>(std::move(composition), manager_, name_, file_));
     const std::lock_guard lock(mutex_);
     state_.frame.reset();

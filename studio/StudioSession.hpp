@@ -58,8 +58,10 @@ class StudioSession {
   void step();
   TransportState state() const;
 
-  // Replaces the composition whole, keeping the transport.
-  void replace(std::unique_ptr<Composition> composition);
+  // Replaces the composition whole, keeping the transport; `file` is where its relative paths
+  // resolve.
+  void replace(std::unique_ptr<Composition> composition,
+               const std::optional<std::filesystem::path>& file);
   // Takes frames from `location` from the next frame, once it is known to open; the refusal,
   // naming it, leaves the current input running.
   std::optional<std::string> switchInput(const std::string& location);
@@ -72,7 +74,7 @@ class StudioSession {
 
   const QCNodeManager& manager_;
   const std::string name_;
-  const std::optional<std::filesystem::path> file_;
+  std::optional<std::filesystem::path> file_;  // of the running composition
   std::unique_ptr<Engine> engine_;
   Observer observer_;
 

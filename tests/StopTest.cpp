@@ -48,13 +48,7 @@ class BackgroundRun {
   void signal(int number) const { kill(pid_, number); }
   // The exit status, or nothing while it runs after `limit`.
   std::optional<int> wait(std::chrono::milliseconds limit) {
-    for (const Clock::time_point end = Clock::now() + limit; !status_ && Clock::now() < end;) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    if (!status_) status_ = test::exitStatus(pid_, limit);
     return status_;
   }
 

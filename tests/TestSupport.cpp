@@ -7,6 +7,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
@@ -223,6 +224,18 @@ Outcome shell(const std::string& command) {
 Outcome cvcomp(const std::string& arguments) {
   // A run that outlives the time limit is stopped and counts as a hang (status 124).
   return shell("timeout -k 5 300 " + std::string(CVCOMP_PROGRAM) + " " + arguments);
+}
+
+std::optional<int> exitStatus(pid_t pid, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  do {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) {
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  } while (std::chrono::steady_clock::now() < end);
+  return std::nullopt;
 }
 
 std::vector<nlohmann::json> jsonLines(const std::string& text) {

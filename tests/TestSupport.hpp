@@ -3,13 +3,17 @@
 // Shared by the tests: what nearly every test file needs, and the helpers below.
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -158,6 +162,9 @@ Outcome cvcomp(const std::string& arguments);
 inline std::string example(const std::string& name) {
   return std::string(CVCOMP_EXAMPLES) + "/" + name;
 }
+// The exit status of the child process `pid` (128 + the signal that ended it), or nothing while it
+// runs after `limit`.
+std::optional<int> exitStatus(pid_t pid, std::chrono::milliseconds limit);
 // Each line of `text` parsed as JSON.
 std::vector<nlohmann::json> jsonLines(const std::string& text);
 

@@ -1,0 +1,449 @@
+// The studio's server, run as `cvcomp studio` on an ephemeral port and driven over HTTP and
+// WebSocket with civetweb's client calls: access checks, edits applied whole or not at all, the
+// transport, live values and previews, a stalled client and shutdown by signal.
+
+#include <civetweb.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include "TestSupport.hpp"
+
+extern char** environ;
+
+namespace cvcomp {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Json = nlohmann::json;
+
+struct Response {
+  int status = 0;
+  std::string body;
+  Json json() const { return Json::parse(body); }
+};
+
+// `cvcomp studio ARGUMENTS --no-open --port 0`, with the port and token it prints.
+class Studio {
+ public:
+  explicit Studio(const std::vector<std::string>& arguments) {
+    std::vector<std::string> all{CVCOMP_PROGRAM, "studio", "--no-open", "--port", "0"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& argument : all) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    int out[2];
+    EXPECT_EQ(pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    EXPECT_EQ(posix_spawn(&pid_, CVCOMP_PROGRAM, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    std::string line;
+    char c = 0;
+    while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    close(out[0]);
+    std::smatch match;
+    if (std::regex_match(line, match, std::regex(R"(http://127\.0\.0\.1:(\d+)/\?token=(\w+))"))) {
+      port = std::stoi(match[1]);
+      token = match[2];
+    }
+    EXPECT_NE(port, 0) << "printed: " << line;
+  }
+  Studio(const Studio&) = delete;
+  Studio& operator=(const Studio&) = delete;
+  ~Studio() {
+    if (!status) kill(pid_, SIGKILL), waitFor(std::chrono::seconds(10));
+  }
+
+  std::string host() const { return "127.0.0.1:" + std::to_string(port); }
+  std::string origin() const { return "http://" + host(); }
+
+  Response request(const std::string& method, const std::string& path, const std::string& body = {},
+                   const std::string& headers = {}) const {
+    return raw(method, path, body,
+               "Host: " + host() + "\r\nAuthorization: Bearer " + token + "\r\n" + headers);
+  }
+  Response raw(const std::string& method, const std::string& path, const std::string& body,
+               const std::string& headers) const {
+    char error[256] = "";
+    mg_connection* connection =
+        mg_download("127.0.0.1", port, 0, error, sizeof error,
+                    "%s %s HTTP/1.1\r\n%sContent-Length: %zu\r\n\r\n%s", method.c_str(),
+                    path.c_str(), headers.c_str(), body.size(), body.c_str());
+    if (!connection) return {0, error};
+    Response response{mg_get_response_info(connection)->status_code, {}};
+    char chunk[4096];
+    for (int got; (got = mg_read(connection, chunk, sizeof chunk)) > 0;) {
+      response.body.append(chunk, static_cast<std::size_t>(got));
+    }
+    mg_close_connection(connection);
+    return response;
+  }
+  Json post(const std::string& path, const std::string& body) const {
+    const Response response = request("POST", path, body);
+    EXPECT_EQ(response.status, 200) << response.body;
+    return response.json();
+  }
+  std::string document() const { return request("GET", "/api/composition").body; }
+  // Waits for the transport to stop at the end of the input.
+  void awaitEnd() const {
+    for (const Clock::time_point end = Clock::now() + std::chrono::seconds(60);
+         Clock::now() < end && !request("GET", "/api/transport").json()["ended"];) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  long residentKiB() const {
+    std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
+    for (std::string key; in >> key;) {
+      if (key == "VmRSS:") return in >> key, std::stol(key);
+    }
+    return 0;
+  }
+  void signal(int number) const { kill(pid_, number); }
+  std::optional<int> waitFor(std::chrono::milliseconds limit) {
+    if (!status) status = test::exitStatus(pid_, limit);
+    return status;
+  }
+
+  int port = 0;
+  std::string token;
+  std::optional<int> status;
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// A WebSocket client of /api/live that keeps what it is sent; `stall` holds its reading.
+class Watcher {
+ public:
+  Watcher(const Studio& studio, const std::string& watch, const std::string& origin = {},
+          const std::string& token = {}) {
+    char error[256] = "";
+    const std::string path = "/api/live?token=" + (token.empty() ? studio.token : token);
+    const std::string from = origin.empty() ? studio.origin() : origin;
+    connection_ = mg_connect_websocket_client("127.0.0.1", studio.port, 0, error, sizeof error,
+                                              path.c_str(), from.c_str(), onData, nullptr, this);
+    if (connection_) {
+      mg_websocket_client_write(connection_, MG_WEBSOCKET_OPCODE_TEXT, watch.data(), watch.size());
+    }
+  }
+  Watcher(const Watcher&) = delete;
+  Watcher& operator=(const Watcher&) = delete;
+  ~Watcher() {
+    release();
+    if (connection_) mg_close_connection(connection_);
+  }
+  bool connected() const { return connection_ != nullptr; }
+
+  // The text message of frame `frame` and the pictures sent with it, waiting up to 30 s.
+  std::pair<Json, std::vector<cv::Mat>> frame(std::uint64_t frame) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(30), [&] { return complete(frame); });
+    Json text;
+    for (const Json& message : texts_) {
+      if (message["frame"] == frame) text = message;
+    }
+    return {text, pictures_[frame]};
+  }
+  std::size_t textCount() {
+    const std::lock_guard lock(mutex_);
+    return texts_.size();
+  }
+  void stall() {
+    const std::lock_guard lock(mutex_);
+    stalled_ = true;
+  }
+  void release() {
+    {
+      const std::lock_guard lock(mutex_);
+      stalled_ = false;
+    }
+    changed_.notify_all();
+  }
+  std::size_t picturesPerFrame = 0;
+
+ private:
+  bool complete(std::uint64_t frame) {
+    return std::any_of(texts_.begin(), texts_.end(),
+                       [&](const Json& text) { return text["frame"] == frame; }) &&
+           pictures_[frame].size() == picturesPerFrame;
+  }
+  static int onData(mg_connection*, int bits, char* data, std::size_t size, void* self) {
+    auto& watcher = *static_cast<Watcher*>(self);
+    std::unique_lock lock(watcher.mutex_);
+    watcher.changed_.wait(lock, [&] { return !watcher.stalled_; });
+    if ((bits & 0x0f) == MG_WEBSOCKET_OPCODE_TEXT) {
+      watcher.texts_.push_back(Json::parse(std::string(data, size)));
+    } else if ((bits & 0x0f) == MG_WEBSOCKET_OPCODE_BINARY && size > 4) {
+      const std::size_t length =
+          static_cast<unsigned char>(data[0]) | static_cast<unsigned char>(data[1]) << 8 |
+          static_cast<unsigned char>(data[2]) << 16 |
+          static_cast<std::size_t>(static_cast<unsigned char>(data[3])) << 24;
+      const Json header = Json::parse(std::string(data + 4, length));
+      const std::vector<unsigned char> jpeg(data + 4 + length, data + size);
+      watcher.pictures_[header["frame"]].push_back(cv::imdecode(jpeg, cv::IMREAD_UNCHANGED));
+    }
+    watcher.changed_.notify_all();
+    return 1;
+  }
+
+  mg_connection* connection_ = nullptr;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool stalled_ = false;
+  std::vector<Json> texts_;
+  std::map<std::uint64_t, std::vector<cv::Mat>> pictures_;
+};
+
+constexpr const char* kSteps = R"({
+  "patches": {
+    "a": {"class": "Pulse", "inputs": {"inputPeriod": 2}},
+    "b": {"class": "Pulse"},
+    "toCV": {"class": "QCImageToOpenCVImage"}
+  },
+  "connections": [{"from": "a.outputSignal", "to": "b.inputPeriod"}],
+  "publish": ["b.outputSignal"]
+})";
+
+class StudioApi : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    folder = new test::TempFolder;
+    file = folder->write("steps.json", kSteps);
+    std::filesystem::create_directories(*folder / "web" / "js");
+    std::ofstream(*folder / "web" / "index.html") << "<p>page</p>";
+    std::ofstream(*folder / "web" / "js" / "app.mjs") << "export {};";
+    setenv("CVCOMP_STUDIO_WEB", (*folder / "web").c_str(), 1);
+    studio = new Studio({file.string()});
+    unsetenv("CVCOMP_STUDIO_WEB");
+  }
+  static void TearDownTestSuite() {
+    delete studio;
+    delete folder;
+  }
+  static inline test::TempFolder* folder = nullptr;
+  static inline std::filesystem::path file;
+  static inline Studio* studio = nullptr;
+};
+
+TEST_F(StudioApi, RefusesRequestsWithoutTheTokenFromOtherHostsOrPagesAndOversizedOrMalformed) {
+  const Studio& s = *studio;
+  const std::string host = "Host: " + s.host() + "\r\n";
+  const std::string bearer = "Authorization: Bearer " + s.token + "\r\n";
+  struct Case {
+    std::string method, path, headers, body;
+    int status;
+    std::string error;
+  };
+  const std::vector<Case> cases{
+      {"GET", "/api/transport", host, "", 401, "the access token is missing or wrong"},
+      {"GET", "/api/transport", host + "Authorization: Bearer x" + s.token + "\r\n", "", 401,
+       "the access token is missing or wrong"},
+      {"GET", "/api/transport?token=" + s.token.substr(1), host, "", 401,
+       "the access token is missing or wrong"},
+      {"GET", "/api/transport", "Host: evil.example:" + std::to_string(s.port) + "\r\n" + bearer,
+       "", 403, "the Host header does not name this server"},
+      {"GET", "/api/transport", "Host: 127.0.0.1:1\r\n" + bearer, "", 403,
+       "the Host header does not name this server"},
+      {"POST", "/api/transport", host + bearer + "Origin: http://evil.example\r\n",
+       R"({"action":"pause"})", 403, "not from the studio's own page"},
+      {"POST", "/api/edits", host + bearer, std::string((8 << 20) + 1, ' '), 413,
+       "the request is larger than 8 MiB"},
+      {"POST", "/api/edits", host + bearer, "[{\"op\": }]", 400,
+       "invalid JSON: parse error at line 1, column 9: syntax error while parsing value - "
+       "unexpected '}'; expected '[', '{', or a literal"},
+      {"POST", "/api/transport", host + bearer, R"({"action":"rewind"})", 400,
+       "the transport: unknown action \"rewind\" (play, pause, step)"},
+      {"GET", "/api/nothing", host + bearer, "", 404, "no such API: /api/nothing"},
+      {"DELETE", "/api/composition", host + bearer + "Origin: " + s.origin() + "\r\n", "", 405,
+       "DELETE is not allowed on /api/composition"}};
+  for (const Case& refused : cases) {
+    const Response response = s.raw(refused.method, refused.path, refused.body, refused.headers);
+    EXPECT_EQ(response.status, refused.status) << refused.path << " " << refused.headers;
+    EXPECT_EQ(response.json(), Json({{"error", refused.error}}));
+  }
+  // The page's own requests, with the token as the printed address carries it.
+  EXPECT_EQ(s.raw("GET", "/api/transport?token=" + s.token, "", host).status, 200);
+  EXPECT_EQ(
+      s.request("POST", "/api/transport", R"({"action":"play"})", "Origin: " + s.origin() + "\r\n")
+          .status,
+      200);
+  // The page's files need no token; nothing outside their folder is served.
+  for (const auto& [path, status, body] : {std::tuple{"/", 200, "<p>page</p>"},
+                                           {"/js/app.mjs", 200, "export {};"},
+                                           {"/js/../index.html", 200, "<p>page</p>"},
+                                           {"/../steps.json", 404, ""},
+                                           {"/%2e%2e/steps.json", 404, ""},
+                                           {"/js", 404, ""}}) {
+    const Response response = s.raw("GET", path, "", host);
+    EXPECT_EQ(response.status, status) << path;
+    EXPECT_EQ(response.body.starts_with("{") ? "" : response.body, body);
+  }
+  EXPECT_FALSE(Watcher(s, "{}", "http://evil.example").connected());
+  EXPECT_FALSE(Watcher(s, "{}", {}, "wrong").connected());
+  EXPECT_TRUE(Watcher(s, "{}").connected());
+}
+
+TEST_F(StudioApi, AppliesEveryKindOfEditAndABatchWholeOrNotAtAll) {
+  const Studio& s = *studio;
+  ASSERT_EQ(s.request("PUT", "/api/composition", kSteps).status, 200);
+  const std::string before = s.document();
+  const std::vector<std::pair<std::string, std::string>> refused{
+      {R"([{"op":"add","id":"c","class":"Pulse"},{"op":"add","id":"d","class":"Nope"}])",
+       "patch \"d\": unknown class \"Nope\""},
+      {R"([{"op":"remove","id":"b"},{"op":"remove","id":"zz"}])", "unknown patch \"zz\""},
+      {R"([{"op":"connect","from":"a.outputSignal","to":"toCV.inputImage"}])",
+       "cannot connect \"a.outputSignal\" (boolean) to \"toCV.inputImage\" (image): incompatible "
+       "ports"},
+      {R"([{"op":"disconnect","to":"b.inputPeriod"},{"op":"disconnect","to":"b.inputPeriod"}])",
+       "\"b.inputPeriod\" has no connection"},
+      {R"([{"op":"set","port":"a.inputPeriod","value":3},{"op":"set","port":"a.inputPeriod","value":-1}])",
+       "a.inputPeriod: an index port takes a whole number from 0 up, not -1"},
+      {R"([{"op":"publish","port":"b.outputSignal"}])", "\"b.outputSignal\" is published twice"},
+      {R"([{"op":"unpublish","port":"a.outputSignal"}])", "\"a.outputSignal\" is not published"},
+      {R"([{"op":"move","id":"a","x":1,"y":2},{"op":"move","id":"zz","x":1,"y":2}])",
+       "unknown patch \"zz\""}};
+  for (const auto& [edits, message] : refused) {
+    const Response response = s.request("POST", "/api/edits", edits);
+    EXPECT_EQ(response.status, 400);
+    EXPECT_EQ(response.json(), Json({{"error", file.string() + ": " + message}}));
+    EXPECT_EQ(s.document(), before);
+  }
+  s.post("/api/edits", R"([{"op":"add","id":"c","class":"Pulse","inputs":{"inputFrames":"1,2"}},
+    {"op":"disconnect","to":"b.inputPeriod"},{"op":"connect","from":"c.outputSignal","to":"b.inputPeriod"},
+    {"op":"set","port":"a.inputPeriod","value":5},{"op":"unpublish","port":"b.outputSignal"},
+    {"op":"publish","port":"c.outputSignal"},{"op":"remove","id":"toCV"},
+    {"op":"move","id":"c","x":40,"y":-8.5}])");
+  EXPECT_EQ(Json::parse(s.document()), Json::parse(R"({"patches": {
+    "a": {"class": "Pulse", "inputs": {"inputPeriod": 5}}, "b": {"class": "Pulse"},
+    "c": {"class": "Pulse", "inputs": {"inputFrames": "1,2"}}},
+    "connections": [{"from": "c.outputSignal", "to": "b.inputPeriod"}],
+    "publish": ["c.outputSignal"], "layout": {"c": {"x": 40.0, "y": -8.5}}})"));
+
+  // A whole composition is refused with the message checking it gives; saving writes the
+  // running one back to the started file.
+  const std::filesystem::path bad =
+      folder->write("bad.json", R"({"patches": {"a": {"class": "X"}}})");
+  const test::Outcome check = test::cvcomp("check " + bad.string());
+  const std::string saved = s.document();
+  const Response refusedWhole = s.request("PUT", "/api/composition", test::contents(bad));
+  EXPECT_EQ(refusedWhole.status, 400);
+  EXPECT_EQ("cvcomp: " +
+                std::regex_replace(refusedWhole.json()["error"].get<std::string>(),
+                                   std::regex("^[^:]*"), bad.string()) +
+                "\n",
+            check.err);
+  EXPECT_EQ(s.document(), saved);
+  EXPECT_EQ(s.post("/api/save", ""), Json({{"saved", file.string()}}));
+  EXPECT_EQ(test::contents(file), saved + "\n");
+}
+
+TEST_F(StudioApi, PausesStepsOneFrameAndKeepsItsInputWhenANewOneCannotBeRead) {
+  const Studio& s = *studio;
+  s.post("/api/transport", R"({"action":"pause"})");
+  ASSERT_EQ(
+      s.request("PUT", "/api/composition", R"({"patches": {"src": {"class": "ImageSource"}}})")
+          .status,
+      200);
+  // A new composition starts from its first frame.
+  for (int frame = 0; frame < 3; ++frame) {
+    EXPECT_EQ(s.post("/api/transport", R"({"action":"step"})")["frame"], frame);
+  }
+  s.post("/api/transport", R"({"action":"play"})");
+  for (const Clock::time_point end = Clock::now() + std::chrono::seconds(30);
+       Clock::now() < end && s.request("GET", "/api/transport").json()["frame"] < 10;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const Json paused = s.post("/api/transport", R"({"action":"pause"})");
+  EXPECT_EQ(paused["playing"], false);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(s.request("GET", "/api/transport").json(), paused);
+  EXPECT_EQ(s.post("/api/transport", R"({"action":"step"})")["frame"],
+            paused["frame"].get<int>() + 1);
+  const Response refused = s.request("POST", "/api/transport", R"({"input":"/no/such.avi"})");
+  EXPECT_EQ(refused.status, 400);
+  EXPECT_EQ(refused.json(), Json({{"error", "/no/such.avi: no such file or folder"}}));
+  EXPECT_EQ(s.post("/api/transport", R"({"action":"step"})")["failure"], nullptr);
+}
+
+// Live values of a folder of pictures are the JSON lines of `cvcomp run` on the same folder,
+// and the previews are the watched picture, scaled to the longer side asked for.
+TEST(StudioLive, ValuesEqualTheRunsJsonLinesAndPreviewsDecodeToTheirSize) {
+  const test::TempFolder folder;
+  // In name order, as the folder gives them.
+  const std::vector<std::string> names{"HappyFish.jpg", "baboon.jpg", "fruits.jpg", "messi5.jpg"};
+  std::filesystem::create_directory(folder / "shots");
+  for (const std::string& name : names) {
+    std::filesystem::copy_file(test::sample(name), folder / "shots" / name);
+  }
+  const std::string shots = (folder / "shots").string();
+  const test::Outcome run =
+      test::cvcomp("run " + test::example("face-detect.json") + " -q --json - --input " + shots);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<nlohmann::json> lines = test::jsonLines(run.out);
+  ASSERT_EQ(lines.size(), names.size());
+
+  Studio studio({test::example("face-detect.json"), "--input", shots});
+  studio.awaitEnd();
+  Watcher watcher(studio, R"({"watch": ["faces.outputRects", "overlay.outputImage", "nope.x"],
+                              "maxSide": 200, "fps": 0})");
+  watcher.picturesPerFrame = 1;
+  // After the end, a step starts again from the first picture.
+  for (std::size_t frame = 0; frame < names.size(); ++frame) {
+    studio.post("/api/transport", R"({"action":"step"})");
+    const auto [text, pictures] = watcher.frame(frame);
+    EXPECT_EQ(text["values"], Json({{"faces.outputRects", lines[frame]["faces.outputRects"]}}));
+    EXPECT_EQ(text["time"], lines[frame]["time"]);
+    EXPECT_EQ(text["patches"]["faces"]["executed"], true);
+    EXPECT_EQ(text["patches"]["cascade"]["executed"], frame == 0);
+    EXPECT_EQ(text["patches"]["faces"]["error"], nullptr);
+    ASSERT_EQ(pictures.size(), 1u);
+    const cv::Size source = cv::imread(test::sample(names[frame])).size();
+    EXPECT_EQ(std::max(pictures[0].cols, pictures[0].rows), 200);
+    EXPECT_NEAR(static_cast<double>(pictures[0].cols) / pictures[0].rows,
+                static_cast<double>(source.width) / source.height, 0.02);
+    EXPECT_EQ(pictures[0].channels(), 3);
+  }
+}
+
+// A client that stops reading leaves the engine running and the memory flat, while another
+// client goes on getting frames; a signal ends the studio within two seconds.
+TEST(StudioLive, AStalledClientSlowsNothingAndASignalEndsTheStudio) {
+  Studio studio({test::example("face-detect.json")});
+  const std::string watch = R"({"watch": ["overlay.outputImage"], "maxSide": 4096, "fps": 0})";
+  Watcher stalled(studio, watch);
+  Watcher reading(studio, watch);
+  stalled.stall();
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  const long memory = studio.residentKiB();
+  const Json before = studio.request("GET", "/api/transport").json();
+  const std::size_t received = reading.textCount();
+  std::this_thread::sleep_for(std::chrono::seconds(4));
+  const Json after = studio.request("GET", "/api/transport").json();
+  EXPECT_GT(after["frame"].get<int>(), before["frame"].get<int>() + 20);
+  EXPECT_GT(reading.textCount(), received + 10);
+  // Queued frames would take 1.2 MB each.
+  EXPECT_LT(studio.residentKiB() - memory, 48 * 1024);
+
+  const Clock::time_point signalled = Clock::now();
+  studio.signal(SIGTERM);
+  const std::optional<int> status = studio.waitFor(std::chrono::seconds(4));
+  ASSERT_TRUE(status) << "still running";
+  EXPECT_LT(Clock::now() - signalled, std::chrono::milliseconds(2500));
+  EXPECT_EQ(*status, 143);
+  stalled.release();
+}
+
+}  // namespace
+}  // namespace cvcomp
