@@ -16,7 +16,8 @@ inline constexpr int kExitUsageError = 2;  // bad arguments or a refused composi
 
 struct RunOptions {
   std::string composition;
-  std::optional<std::string> input;
+  std::optional<std::string> input;  // "@LIST": the line of LIST that `index` picks
+  std::optional<std::uint64_t> index;
   std::optional<std::uint64_t> frames;
   std::vector<std::string> settings;  // "id.port=value"
   std::optional<std::string> json;    // file, or "-" for standard output
@@ -32,7 +33,7 @@ struct StudioCommandOptions {
   bool noOpen = false;
 };
 
-int runCommand(const RunOptions& options, const QCNodeManager& manager);
+int runCommand(RunOptions options, const QCNodeManager& manager);
 // Serves the studio until a stop signal, then ends the process with 128 + the signal.
 int studioCommand(const StudioCommandOptions& options, const QCNodeManager& manager);
 int checkCommand(const std::string& composition, const QCNodeManager& manager);

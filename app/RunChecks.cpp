@@ -52,15 +52,15 @@ struct Output {
 
 }  // namespace
 
-std::optional<std::uint64_t> frameCount(std::string_view text) {
-  std::uint64_t count = 0;
+std::optional<std::uint64_t> wholeNumber(std::string_view text) {
+  std::uint64_t number = 0;
   const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, count);
+  const auto [stop, error] = std::from_chars(text.data(), end, number);
   if (text.empty() || text.front() < '0' || text.front() > '9' || error != std::errc() ||
-      stop != end || count == 0) {
+      stop != end) {
     return std::nullopt;
   }
-  return count;
+  return number;
 }
 
 std::vector<fs::path> inputFilesOf(const Composition& composition,

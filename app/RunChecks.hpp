@@ -14,9 +14,9 @@
 
 namespace cvcomp {
 
-// The --frames value: a whole number from 1 to 2^64 - 1 in decimal digits; nullopt for
-// anything else (negative, zero, empty, out of range, not a number).
-std::optional<std::uint64_t> frameCount(std::string_view text);
+// A whole number from 0 to 2^64 - 1 in decimal digits (the --frames and --index values);
+// nullopt for anything else (negative, empty, out of range, not a number).
+std::optional<std::uint64_t> wholeNumber(std::string_view text);
 
 // The files and folders a run reads: the composition file, and every text input of its patches
 // that names an existing file or folder, absolute or relative to the composition file (the

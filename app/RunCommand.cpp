@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "Commands.hpp"
+#include "PerInput.hpp"
 #include "RunChecks.hpp"
 #include "RunOutputs.hpp"
 #include "StopSignals.hpp"
@@ -83,9 +84,12 @@ std::optional<std::string> firstPicture(const Composition& composition) {
 
 }  // namespace
 
-int runCommand(const RunOptions& options, const QCNodeManager& manager) {
+int runCommand(RunOptions options, const QCNodeManager& manager) {
   // Before any thread exists, so that every thread leaves the stop signals to the watcher.
   StopSignals signals;
+  if (const std::optional<RunRefusal> refusal = resolvePerInput(options)) {
+    return fail(refusal->status, refusal->message);
+  }
   std::unique_ptr<Engine> engine;
   try {
     engine = Engine::fromFile(options.composition, manager);

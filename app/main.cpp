@@ -12,6 +12,21 @@
 #include "RunChecks.hpp"
 #include "host/NodeSetup.hpp"
 
+namespace {
+
+// A whole-number option's value from `least` up; a message on standard error and nothing for
+// any other text.
+std::optional<std::uint64_t> numberOption(const char* option, const std::string& text,
+                                          std::uint64_t least) {
+  const std::optional<std::uint64_t> number = cvcomp::wholeNumber(text);
+  if (number >= least) return number;
+  std::cerr << "cvcomp: " << option << ": a whole number from " << least
+            << " to 18446744073709551615 is required, not \"" << text << "\"\n";
+  return std::nullopt;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace cvcomp;
   CLI::App app{"cvcomp: real-time computer-vision compositions over video, camera or pictures"};
@@ -24,13 +39,19 @@ int main(int argc, char** argv) {
   runApp->add_option("composition", run.composition, "Composition file (JSON)")->required();
   runApp->add_option("--input", run.input,
                      "Frames to use instead of the ImageSource's own: a video, a picture, a "
-                     "folder of pictures, camera:N or pattern:WxH");
+                     "folder of pictures, camera:N or pattern:WxH; @LIST: the line of the "
+                     "file LIST that --index picks");
+  std::optional<std::string> index;
+  runApp->add_option("--index", index,
+                     "With --input @LIST: the line of LIST to run, counted from 0");
   runApp->add_option("--frames", frames, "Stop after this many frames (a positive whole number)");
   runApp->add_option("--set", run.settings, "Set an input before the run: ID.PORT=VALUE");
-  runApp->add_option("--json", run.json, "Write one JSON line per frame to FILE, - for stdout");
+  runApp->add_option("--json", run.json,
+                     "Write one JSON line per frame to FILE, - for stdout; {stem} and {index} in "
+                     "the name stand for the input's name and the --index");
   runApp->add_option("--video", run.video,
                      "Write the published image to a video file, or numbered pictures when "
-                     "the name holds %d");
+                     "the name holds %d; {stem} and {index} as for --json");
   runApp->add_flag("--quiet,-q", run.quiet, "No progress on the terminal");
   const char* verboseHelp =
       "Also show information notes, and OpenCV's and FFmpeg's own warnings and errors";
@@ -63,14 +84,11 @@ int main(int argc, char** argv) {
     return status == 0 ? kExitOk : kExitUsageError;
   }
 
-  if (frames) {
-    run.frames = frameCount(*frames);
-    if (!run.frames) {
-      std::cerr
-          << "cvcomp: --frames: a whole number from 1 to 18446744073709551615 is required, not \""
-          << *frames << "\"\n";
-      return kExitUsageError;
-    }
+  if (frames && !(run.frames = numberOption("--frames", *frames, 1))) {
+    return kExitUsageError;
+  }
+  if (index && !(run.index = numberOption("--index", *index, 0))) {
+    return kExitUsageError;
   }
 
   // A write to a closed pipe or beyond the file-size limit then fails with an error that names

@@ -55,6 +55,9 @@ Measurement compareInMemory(const Case& c, int rounds);
 // hand loop as a program of its own, with its sequential decoding and JSON lines; per frame
 // figures over whole runs, process start included on both sides.
 Measurement compareEndToEnd(const Case& c, int rounds, const std::string& program);
+// The face example played whole by `cvcomp studio` (as the composition side), with or without a
+// client watching, against whole `cvcomp run`s (as the hand side).
+Measurement compareStudio(int rounds, const std::string& program, bool watching);
 struct HandRun {
   std::size_t frames = 0;
   double decodingMs = 0.0;  // reading and converting the frames, in all

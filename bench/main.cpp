@@ -83,6 +83,17 @@ void endToEnd(int rounds, const std::string& program, const std::string& only) {
   }
 }
 
+void studio(int rounds, const std::string& program) {
+  printHeader(
+      "Studio: the face example played whole by `cvcomp studio` against `cvcomp run` (ms "
+      "per frame, start to end)",
+      rounds);
+  std::printf("%-34s %6s %11s %10s %7s %7s\n", "case", "frames", "studio", "cvcomp run", "ratio",
+              "noise");
+  printRow("no client", compareStudio(rounds, program, false), "");
+  printRow("one client: rectangles + picture", compareStudio(rounds, program, true), "");
+}
+
 // The one end-to-end case named by `only`, by hand, printing only the ms it spent decoding.
 int handRun(const std::string& only) {
   const std::vector<Case> cases = endToEndCases();
@@ -111,9 +122,9 @@ int main(int argc, char** argv) {
   std::string program = CVCOMP_PROGRAM;
   std::string only;
   app.add_option("mode", mode,
-                 "in-memory, end-to-end or all (hand-run: the end-to-end hand loop of the "
+                 "in-memory, end-to-end, studio or all (hand-run: the end-to-end hand loop of the "
                  "--only case, as the end-to-end mode starts it)")
-      ->check(CLI::IsMember({"in-memory", "end-to-end", "all", "hand-run"}));
+      ->check(CLI::IsMember({"in-memory", "end-to-end", "studio", "all", "hand-run"}));
   app.add_option("--rounds", rounds, "Rounds of each side in memory")->check(CLI::Range(1, 100));
   app.add_option("--end-to-end-rounds", endToEndRounds, "Whole runs of each side")
       ->check(CLI::Range(1, 100));
@@ -126,8 +137,13 @@ int main(int argc, char** argv) {
       "ratio = hand loop ms / composition ms (throughput of the composition relative to "
       "the hand loop); noise = largest distance of a round's ratio from the median ratio\n");
   try {
+    if (mode == "studio") {
+      studio(endToEndRounds, program);
+      return 0;
+    }
     if (mode != "end-to-end") inMemory(rounds, only);
     if (mode != "in-memory") endToEnd(endToEndRounds, program, only);
+    if (mode == "all") studio(endToEndRounds, program);
   } catch (const std::exception& error) {
     std::cerr << "cvcomp_bench: " << error.what() << "\n";
     return 1;

@@ -17,6 +17,9 @@ packages=(g++ cmake make pkg-config libopencv-dev opencv-data opencv-doc nlohman
 # The studio's page and its browser tests: Node for npm and the tests, Debian's Chromium to drive.
 packages+=(nodejs chromium)
 command -v npm >/dev/null || packages+=(npm)
+# The GStreamer element and its tests (MPEG-4 clips decode with libav), and the GNU parallel recipe.
+packages+=(libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
+           gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav parallel)
 
 install_missing() {
   local missing=()

@@ -217,8 +217,11 @@ StudioServer::Reply StudioServer::api(const std::string& method, const std::stri
   if (path == "/api/transport" && allow("GET")) return Reply::json(stateJson(session_.state()));
   if (path == "/api/transport" && allow("POST")) return transport(text);
   if (path == "/api/save" && allow("POST")) return save();
+  if (path == "/api/examples" && allow("GET")) return Reply::json(exampleList(examplesFolder()));
+  if (path == "/api/open" && allow("POST")) return openExample(text);
   const bool known = path == "/api/patches" || path == "/api/composition" || path == "/api/edits" ||
-                     path == "/api/transport" || path == "/api/save";
+                     path == "/api/transport" || path == "/api/save" || path == "/api/examples" ||
+                     path == "/api/open";
   return known ? Reply::error(405, method + " is not allowed on " + path)
                : Reply::error(404, "no such API: " + path);
 }

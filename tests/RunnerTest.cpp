@@ -84,6 +84,48 @@ TEST(Runner, ExitStatusesAndMessages) {
   EXPECT_NE(outcome.out.find("4 patches, 3 connections"), std::string::npos) << outcome.out;
 }
 
+TEST(Runner, PicksItsInputFromAListAndNamesItsOutputsAfterIt) {
+  const test::TempFolder folder;
+  const std::string list =
+      folder
+          .write("inputs.txt", test::sample("baboon.jpg").string() + "\n" +
+                                   test::sample("fruits.jpg").string() + "\r\n\n")
+          .string();
+  const std::string gray = "run " + example("gray.json");
+  Outcome outcome = cvcomp(gray + " --input @" + list + " --index 1 --json " +
+                           (folder / "{index}-{stem}.jsonl").string() + " --video " +
+                           (folder / "{stem}.png").string());
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(test::lineCount(test::contents(folder / "1-fruits.jsonl")), 1u);
+  EXPECT_TRUE(test::sameBytes(cv::imread((folder / "fruits.png").string(), cv::IMREAD_GRAYSCALE),
+                              test::grayPicture("fruits.jpg")));
+
+  const std::string missing = (folder / "none.txt").string();
+  const std::string named = " --json " + (folder / "{stem}.jsonl").string();
+  for (const auto& [arguments, status, message] :
+       std::initializer_list<std::tuple<std::string, int, std::string>>{
+           {" --input @" + missing + " --index 0", 1, missing + ": no such file"},
+           {" --input @" + list + " --index 3" + named, 2,
+            "--index 3: " + list + " holds 3 lines, numbered from 0"},
+           {" --input @" + list + " --index 2" + named, 2, list + ": line 2 is empty"},
+           {" --input @" + list, 2, "--input @" + list + ": --index picks the line to run"},
+           {" --index 0", 2, "--index: picks a line of an input list, given as --input @LIST"},
+           {" --input @" + list + " --index -1", 2,
+            "--index: a whole number from 0 to 18446744073709551615 is required, not \"-1\""},
+           {" --json out/{stem}.jsonl", 2,
+            "out/{stem}.jsonl: {stem} names the input, and the run is given none with --input"},
+           {" --json out/{index}.jsonl --input x.png", 2,
+            "out/{index}.jsonl: {index} names the --index, and the run is given none"},
+           {" --json out/{name}.jsonl", 2, "out/{name}.jsonl: \"{name}\" is not {stem} or {index}"},
+           {" --input @" + list + " --index 0 --json out.jsonl", 2,
+            "out.jsonl: every run with --index would write this same file; name it with {stem} "
+            "or {index}"}}) {
+    outcome = cvcomp(gray + arguments);
+    EXPECT_EQ(outcome.status, status) << arguments;
+    EXPECT_EQ(outcome.err, "cvcomp: " + message + "\n");
+  }
+}
+
 TEST(Runner, ListsEveryRegisteredClassWithItsPorts) {
   const Outcome outcome = cvcomp("patches --json");
   ASSERT_EQ(outcome.status, 0) << outcome.err;

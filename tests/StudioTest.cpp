@@ -347,6 +347,14 @@ TEST_F(StudioApi, AppliesEveryKindOfEditAndABatchWholeOrNotAtAll) {
   EXPECT_EQ(s.document(), saved);
   EXPECT_EQ(s.post("/api/save", ""), Json({{"saved", file.string()}}));
   EXPECT_EQ(test::contents(file), saved + "\n");
+
+  // An example opens as its file would load, paths next to it.
+  const Json examples = s.request("GET", "/api/examples").json();
+  EXPECT_EQ(examples[0],
+            Json({{"name", "chessboard.json"}, {"input", test::example("chessboards")}}));
+  s.post("/api/open", R"({"example": "chessboard.json"})");
+  EXPECT_EQ(Json::parse(s.document())["patches"]["src"]["inputs"]["inputPath"], "chessboards");
+  EXPECT_EQ(s.request("POST", "/api/open", R"({"example": "../steps.json"})").status, 404);
 }
 
 TEST_F(StudioApi, PausesStepsOneFrameAndKeepsItsInputWhenANewOneCannotBeRead) {

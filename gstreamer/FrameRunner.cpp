@@ -1,0 +1,92 @@
+#include "FrameRunner.hpp"
+
+#include <mutex>
+#include <stdexcept>
+
+#include "host/NodeSetup.hpp"
+#include "host/QCObjectPorts.hpp"
+#include "host/patches/CentredShapes.hpp"
+#include "host/patches/FramePictures.hpp"
+
+namespace cvcomp {
+
+namespace {
+
+// The patches every runner uses, registered once per process.
+const QCNodeManager& nodeManager() {
+  static QCNodeManager manager;
+  static std::once_flag loaded;
+  std::call_once(loaded, [] { registerAllNodes(manager); });
+  return manager;
+}
+
+std::string_view trimmed(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t\n");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t\n") - first + 1);
+}
+
+}  // namespace
+
+std::vector<CompositionEdit> settingEdits(std::string_view settings) {
+  std::vector<CompositionEdit> edits;
+  while (!settings.empty()) {
+    const std::size_t end = settings.find(';');
+    const std::string_view entry = trimmed(settings.substr(0, end));
+    settings = end == std::string_view::npos ? std::string_view() : settings.substr(end + 1);
+    if (entry.empty()) continue;
+    const std::size_t equals = entry.find('=');
+    if (equals == std::string_view::npos) {
+      throw CompositionError("set: \"" + std::string(entry) + "\": expected ID.PORT=VALUE");
+    }
+    edits.push_back(CompositionEdit::set(std::string(trimmed(entry.substr(0, equals))),
+                                         std::string(entry.substr(equals + 1))));
+  }
+  return edits;
+}
+
+FrameRunner::FrameRunner(const std::filesystem::path& composition)
+    : engine_(Engine::fromFile(composition, nodeManager())) {
+  engine_->addObserver([this](const FrameResult& frame) { collect(frame); });
+}
+
+void FrameRunner::apply(std::string_view settings) {
+  engine_->apply(settingEdits(settings));
+}
+
+FrameRunner::Result FrameRunner::process(const cv::Mat& frame, std::optional<double> time,
+                                         bool withPicture) {
+  result_ = Result();
+  frameSize_ = frame.size();
+  withPicture_ = withPicture;
+  const FrameReport report =
+      engine_->process(std::make_shared<QCImage>(bitmapFromFrame(frame)), time);
+  if (!report.failure.empty()) throw std::runtime_error(report.failure);
+  return std::move(result_);
+}
+
+void FrameRunner::collect(const FrameResult& frame) {
+  result_.jsonLine = frame.jsonLine();
+  const cv::Rect inside({}, frameSize_);
+  for (const QCPort* port : frame.composition.published()) {
+    if (withPicture_ && !result_.picture) {
+      result_.picture = portPicture(*port, engine_->context().imageManager());
+    }
+    if (port->kind() != PortKind::Structure) continue;
+    const auto& structure = static_cast<const QCStructurePort*>(port)->structureValue();
+    if (!structure) continue;
+    const std::string path = frame.composition.pathOf(*port);
+    const std::string patch = path.substr(0, path.find('.'));
+    for (const auto& [key, value] : structure->members()) {
+      const auto* member = std::get_if<std::shared_ptr<QCStructure>>(&value);
+      if (!member || !*member) continue;
+      const std::optional<cv::Rect> rectangle =
+          pixelRectangle(MemberCoordinates(**member), frameSize_);
+      if (rectangle && !(*rectangle & inside).empty()) {
+        result_.regions.push_back({patch, *rectangle & inside});
+      }
+    }
+  }
+}
+
+}  // namespace cvcomp
