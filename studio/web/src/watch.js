@@ -56,8 +56,7 @@ export class WatchPanel {
     if (pictureKinds.has(card.kind)) {
       const frame = document.createElement('div');
       frame.className = 'picture';
-      card.image = document.createElement('img');
-      card.image.alt = port;
+      card.image = Object.assign(document.createElement('canvas'), {className: 'frame'});
       card.canvas = document.createElement('canvas');
       frame.append(card.image, card.canvas);
       const toggle = document.createElement('label');
@@ -90,26 +89,28 @@ export class WatchPanel {
     for (const old of this.structuresByFrame.keys()) if (old < frame - keptFrames) this.structuresByFrame.delete(old);
   }
 
-  showPicture(port, frame, jpeg) {
+  // Pictures are decoded off screen and drawn whole, the newest frame last.
+  async showPicture(port, frame, jpeg) {
     const card = this.cards.get(port);
     if (!card?.image) return;
-    const previous = card.image.src;
-    card.image.onload = () => {
-      if (previous) URL.revokeObjectURL(previous);
+    const bitmap = await createImageBitmap(jpeg);
+    if (frame >= (card.frame ?? -1)) {
+      Object.assign(card.image, {width: bitmap.width, height: bitmap.height});
+      card.image.getContext('2d').drawImage(bitmap, 0, 0);
       card.image.dataset.frame = frame;
       card.frame = frame;
       this.drawOverlay(card);
-    };
-    card.image.src = URL.createObjectURL(jpeg);
+    }
+    bitmap.close();
   }
 
   redrawOverlays() {
-    for (const card of this.cards.values()) if (card.image?.naturalWidth) this.drawOverlay(card);
+    for (const card of this.cards.values()) if (card.frame !== undefined) this.drawOverlay(card);
   }
 
   drawOverlay(card) {
-    card.canvas.width = card.image.naturalWidth;
-    card.canvas.height = card.image.naturalHeight;
+    card.canvas.width = card.image.width;
+    card.canvas.height = card.image.height;
     card.toggle.checked = this.overlay;
     drawOverlay(card.canvas, this.overlay ? (this.structuresByFrame.get(card.frame) ?? []) : []);
   }

@@ -91,11 +91,8 @@ const connections = () => page.evaluate(async () => (await (await fetch('/api/co
 // The watched picture of a port: its frame and the share of its pixels brighter than mid-grey.
 const picture = (port) =>
   page.evaluate((port) => {
-    const image = document.querySelector(`.card[data-port="${port}"] img`);
-    const canvas = Object.assign(document.createElement('canvas'), {width: image.naturalWidth, height: image.naturalHeight});
-    const context = canvas.getContext('2d');
-    context.drawImage(image, 0, 0);
-    const {data} = context.getImageData(0, 0, canvas.width, canvas.height);
+    const image = document.querySelector(`.card[data-port="${port}"] canvas.frame`);
+    const {data} = image.getContext('2d').getImageData(0, 0, image.width, image.height);
     let bright = 0;
     let sum = 0;
     for (let i = 0; i < data.length; i += 4) {
@@ -120,9 +117,9 @@ test('the face example opens laid out left to right and boxes a face live', asyn
 });
 
 test('the watched picture changes from frame to frame', async () => {
-  await page.waitForSelector('.card[data-port="overlay.outputImage"] img[data-frame]', wait);
+  await page.waitForSelector('.card[data-port="overlay.outputImage"] canvas.frame[data-frame]', wait);
   const first = await picture('overlay.outputImage');
-  await page.waitForFunction((frame) => Number(document.querySelector('.card[data-port="overlay.outputImage"] img').dataset.frame) > frame + 2, first.frame, wait);
+  await page.waitForFunction((frame) => Number(document.querySelector('.card[data-port="overlay.outputImage"] canvas.frame').dataset.frame) > frame + 2, first.frame, wait);
   assert.notEqual((await picture('overlay.outputImage')).sum, first.sum);
 });
 
@@ -138,12 +135,12 @@ test('a patch added from the palette, wired and tuned changes the watched edges'
   assert.ok((await connections()).some((c) => c.from === 'bgr2Gray.outputImage' && c.to === 'canny.inputImage'));
   const output = await pointOf('canny', {output: 'outputImage'});
   await page.mouse.click(output.x, output.y);
-  await page.waitForSelector('.card[data-port="canny.outputImage"] img[data-frame]', wait);
+  await page.waitForSelector('.card[data-port="canny.outputImage"] canvas.frame[data-frame]', wait);
   const before = await picture('canny.outputImage');
   for (const port of ['inputThreshold1', 'inputThreshold2']) {
     await drag(await pointOf('canny', {widget: port, fraction: 0.05}), await pointOf('canny', {widget: port, fraction: 1}));
   }
-  await page.waitForFunction((frame) => Number(document.querySelector('.card[data-port="canny.outputImage"] img').dataset.frame) > frame + 5, before.frame, wait);
+  await page.waitForFunction((frame) => Number(document.querySelector('.card[data-port="canny.outputImage"] canvas.frame').dataset.frame) > frame + 5, before.frame, wait);
   const after = await picture('canny.outputImage');
   assert.ok(after.bright < before.bright / 2, `edges ${before.bright} → ${after.bright}`);
 });
