@@ -14,6 +14,9 @@ cd "$(dirname "$0")/.."
 packages=(g++ cmake make pkg-config libopencv-dev opencv-data opencv-doc nlohmann-json3-dev
           libcli11-dev libgtest-dev libgmock-dev zlib1g-dev binutils clang libclang-rt-14-dev
           libcivetweb-dev)
+# The studio's page and its browser tests: Node for npm and the tests, Debian's Chromium to drive.
+packages+=(nodejs chromium)
+command -v npm >/dev/null || packages+=(npm)
 # The GStreamer element and its tests (MPEG-4 clips decode with libav), and the GNU parallel recipe.
 packages+=(libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
            gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav parallel)
@@ -34,9 +37,16 @@ install_missing() {
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "${missing[@]}"
 }
 
+# The studio page's packages, from its lock file, when missing or older than the lock.
+web_packages() {
+  [ studio/web/node_modules/.package-lock.json -nt studio/web/package-lock.json ] ||
+    npm ci --prefix studio/web --no-audit --no-fund
+}
+
 build() {  # build DIR [cmake options...]
   local dir=$1
   shift
+  web_packages
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
   cmake --build "$dir" -j "$(nproc)"
 }

@@ -1,0 +1,236 @@
+// The graph editor: the running composition drawn by litegraph, kept the same as the server's.
+// Every change the user makes is sent as an edit; links are drawn only once the server accepted
+// them, and any other refused change puts the server's composition back on screen, with the
+// server's message where the user acted.
+import {LGraph, LGraphCanvas, LiteGraph} from '../node_modules/@comfyorg/litegraph/dist/litegraph.es.js';
+import {api} from './api.js';
+import {autoLayout} from './layout.js';
+import {showNotice} from './notice.js';
+import {isSignal, kindColours} from './kinds.js';
+import {createPatchNode} from './patchNode.js';
+import {ValueSender} from './valueSender.js';
+
+// The server decides which kinds connect; the editor asks it rather than its own type rules.
+LiteGraph.isValidConnection = () => true;
+Object.assign(LGraphCanvas.link_type_colors, kindColours);
+
+const INPUT = 1;
+
+export class Editor {
+  constructor(canvasElement, classes, {onWatch, onNodeFocus}) {
+    this.classes = new Map(classes.map((c) => [c.class, c]));
+    this.graph = new LGraph();
+    this.canvas = new LGraphCanvas(canvasElement, this.graph);
+    this.canvas.show_info = false;
+    this.canvasElement = canvasElement;
+    this.nodes = new Map();
+    this.quiet = 0;
+    this.queued = [];
+    this.selectedLink = null;
+    this.onWatch = onWatch;
+    this.values = new ValueSender((edit) => this.send([edit]));
+    this.pointer = {x: 0, y: 0};
+    document.addEventListener('pointermove', (e) => (this.pointer = {x: e.clientX, y: e.clientY}), true);
+    this.canvas.onNodeSelected = (node) => onNodeFocus(node);
+    this.canvas.onNodeMoved = () => this.sendMoves();
+    this.canvas.showLinkMenu = (segment) => this.selectLink(segment);
+    document.addEventListener('keydown', (e) => this.deleteSelectedLink(e));
+  }
+
+  resize() {
+    const {clientWidth, clientHeight} = this.canvasElement.parentElement;
+    this.canvas.resize(clientWidth, clientHeight);
+  }
+
+  // Shows a composition in the file format, placed by its "layout" or laid out anew.
+  load(composition) {
+    this.silently(() => {
+      this.graph.clear();
+      this.nodes.clear();
+      for (const [id, patch] of Object.entries(composition.patches ?? {})) {
+        this.createNode(id, patch.class, patch.inputs ?? {});
+      }
+      for (const {from, to} of composition.connections ?? []) this.link(from, to);
+    });
+    const layout = composition.layout ?? {};
+    const ids = [...this.nodes.keys()];
+    const placed = ids.every((id) => layout[id])
+      ? layout
+      : autoLayout(ids, composition.connections ?? [], (id) => this.nodes.get(id).size);
+    for (const id of ids) this.nodes.get(id).pos = [placed[id].x, placed[id].y];
+    this.showAll();
+  }
+
+  // Fits the whole composition in view, never enlarged, nor shrunk past legible: a larger one
+  // shows its left end.
+  showAll() {
+    const nodes = [...this.nodes.values()];
+    if (nodes.length) {
+      const margin = 40;
+      const titleHeight = LiteGraph.NODE_TITLE_HEIGHT;
+      const left = Math.min(...nodes.map((n) => n.pos[0])) - margin;
+      const top = Math.min(...nodes.map((n) => n.pos[1] - titleHeight)) - margin;
+      const right = Math.max(...nodes.map((n) => n.pos[0] + n.size[0])) + margin;
+      const bottom = Math.max(...nodes.map((n) => n.pos[1] + n.size[1])) + margin;
+      const bounds = [left, top, right - left, bottom - top];
+      this.canvas.ds.fitToBounds(bounds, {zoom: 1});
+      const {ds} = this.canvas;
+      const legible = this.canvas.low_quality_zoom_threshold;
+      if (ds.scale > 1 || ds.scale < legible) {
+        ds.scale = Math.min(Math.max(ds.scale, legible), 1);
+        ds.fitToBounds(bounds, {zoom: 0});
+        if (ds.scale === legible) ds.offset[0] = -left;
+      }
+    }
+    this.canvas.setDirty(true, true);
+  }
+
+  async reload() {
+    this.load(await api.composition());
+  }
+
+  createNode(id, className, inputs) {
+    const patchClass = this.classes.get(className);
+    if (!patchClass) throw new Error(`patch "${id}": unknown class "${className}"`);
+    const node = createPatchNode(id, patchClass, inputs, (n, port, value) => this.setValue(n, port, value));
+    node.onConnectInput = (inputIndex, _type, _output, origin, outputIndex) =>
+      this.quiet > 0 || this.requestLink(origin, outputIndex, node, inputIndex);
+    node.onConnectionsChange = (type, index, connected) => {
+      if (this.quiet === 0 && type === INPUT && !connected) {
+        this.queue({op: 'disconnect', to: `${id}.${node.inputs[index].name}`});
+      }
+    };
+    node.onRemoved = () => {
+      if (this.quiet === 0) this.queue({op: 'remove', id});
+      this.nodes.delete(id);
+    };
+    node.onOutputClick = (index) => this.onWatch([`${id}.${node.outputs[index].name}`]);
+    this.graph.add(node);
+    this.nodes.set(id, node);
+    return node;
+  }
+
+  // Adds a patch of a class with its defaults at a point of the page.
+  async addPatch(className, clientX, clientY) {
+    const id = this.freeId(className);
+    const rect = this.canvasElement.getBoundingClientRect();
+    const [x, y] = this.canvas.convertCanvasToOffset([clientX - rect.left, clientY - rect.top]);
+    const edits = [
+      {op: 'add', id, class: className},
+      {op: 'move', id, x: Math.round(x), y: Math.round(y)},
+    ];
+    if (!(await this.send(edits, {x: clientX, y: clientY}))) return null;
+    const node = this.createNode(id, className, {});
+    node.pos = [Math.round(x), Math.round(y)];
+    this.canvas.setDirty(true, true);
+    return id;
+  }
+
+  freeId(className) {
+    const stem = className
+      .replace(/^(OpenCV|QC)/, '')
+      .replace(/^[A-Z]+(?=[A-Z][a-z]|\d|$)|^[A-Z]/, (s) => s.toLowerCase());
+    let id = stem;
+    for (let n = 2; this.nodes.has(id); n += 1) id = `${stem}${n}`;
+    return id;
+  }
+
+  // A link the user drew: sent first, drawn when accepted. An input that is taken loses its old
+  // link in the same batch.
+  requestLink(origin, outputIndex, target, inputIndex) {
+    const from = `${origin.patchId}.${origin.outputs[outputIndex].name}`;
+    const to = `${target.patchId}.${target.inputs[inputIndex].name}`;
+    const edits = target.inputs[inputIndex].link == null ? [] : [{op: 'disconnect', to}];
+    edits.push({op: 'connect', from, to});
+    this.send(edits).then((accepted) => {
+      if (accepted) this.silently(() => this.link(from, to));
+    });
+    return false;
+  }
+
+  link(from, to) {
+    const [fromId, output] = from.split('.');
+    const [toId, input] = to.split('.');
+    const origin = this.nodes.get(fromId);
+    const target = this.nodes.get(toId);
+    origin?.connect(origin.findOutputSlot(output), target, target?.findInputSlot(input));
+  }
+
+  setValue(node, port, value) {
+    const name = `${node.patchId}.${port.name}`;
+    this.values.set(name, value);
+    if (isSignal(port)) this.values.pulse(name);
+  }
+
+  sendMoves() {
+    const moves = Object.values(this.canvas.selected_nodes).map((node) => ({
+      op: 'move',
+      id: node.patchId,
+      x: Math.round(node.pos[0]),
+      y: Math.round(node.pos[1]),
+    }));
+    if (moves.length) this.send(moves);
+  }
+
+  // Every node's position, for a save or a download.
+  positionEdits() {
+    return [...this.nodes.values()].map((node) => ({
+      op: 'move',
+      id: node.patchId,
+      x: Math.round(node.pos[0]),
+      y: Math.round(node.pos[1]),
+    }));
+  }
+
+  selectLink(segment) {
+    this.selectedLink = segment;
+    this.canvas.highlighted_links = {[segment.id]: true};
+    this.canvas.setDirty(true, true);
+    return false;
+  }
+
+  deleteSelectedLink(event) {
+    if (!this.selectedLink || !['Delete', 'Backspace'].includes(event.key)) return;
+    if (['INPUT', 'TEXTAREA'].includes(event.target.tagName)) return;
+    this.graph.removeLink(this.selectedLink.id);
+    this.selectedLink = null;
+    this.canvas.highlighted_links = {};
+  }
+
+  // Each patch's part in the last frame.
+  showStatus(patches) {
+    for (const [id, status] of Object.entries(patches ?? {})) {
+      const node = this.nodes.get(id);
+      if (node) node.status = status;
+    }
+    this.canvas.setDirty(true);
+  }
+
+  silently(change) {
+    this.quiet += 1;
+    try {
+      change();
+    } finally {
+      this.quiet -= 1;
+    }
+  }
+
+  // Changes made in one go by litegraph (a node deleted with its links) leave as one batch.
+  queue(edit) {
+    if (this.queued.length === 0) queueMicrotask(() => this.send(this.queued.splice(0)));
+    this.queued.push(edit);
+  }
+
+  // Sends a batch; a refusal is shown where the user acted and the server's composition is shown
+  // again. Resolves to whether it was accepted.
+  async send(edits, at = this.pointer) {
+    try {
+      await api.edits(edits);
+      return true;
+    } catch (error) {
+      showNotice(error.message, at);
+      await this.reload().catch((e) => showNotice(e.message, at));
+      return false;
+    }
+  }
+}

@@ -1,0 +1,63 @@
+// Opening, saving and downloading compositions. Node positions go into the file's "layout" by
+// sending them to the server as moves first.
+import {api} from './api.js';
+import {showNoticeAt} from './notice.js';
+
+export function buildFiles(root, editor, onOpened) {
+  const control = (name) => root.querySelector(`[data-file=${name}]`);
+  const upload = control('upload');
+  const examples = control('example');
+  const report = async (element, work) => {
+    try {
+      await work();
+    } catch (error) {
+      showNoticeAt(error.message, element);
+    }
+  };
+  const storePositions = () => api.edits(editor.positionEdits());
+
+  upload.addEventListener('change', () =>
+    report(upload, async () => {
+      const [file] = upload.files;
+      upload.value = '';
+      if (!file) return;
+      await api.replace(await file.text());
+      await onOpened();
+    }),
+  );
+  examples.addEventListener('change', () =>
+    report(examples, async () => {
+      const name = examples.value;
+      if (!name) return;
+      try {
+        await api.openExample(name);
+        await onOpened();
+      } finally {
+        examples.value = '';
+      }
+    }),
+  );
+  control('save').addEventListener('click', (e) =>
+    report(e.currentTarget, async () => {
+      await storePositions();
+      await api.save();
+      showNoticeAt('saved', control('save'));
+    }),
+  );
+  control('download').addEventListener('click', (e) =>
+    report(e.currentTarget, async () => {
+      await storePositions();
+      const text = JSON.stringify(await api.composition(), null, 2);
+      const link = document.createElement('a');
+      link.href = URL.createObjectURL(new Blob([`${text}\n`], {type: 'application/json'}));
+      link.download = 'composition.json';
+      link.click();
+      URL.revokeObjectURL(link.href);
+    }),
+  );
+  return {
+    offerExamples(list) {
+      for (const {name} of list) examples.append(Object.assign(document.createElement('option'), {value: name, textContent: name}));
+    },
+  };
+}

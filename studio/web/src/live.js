@@ -1,0 +1,64 @@
+// The live connection: tells the server which ports to watch and hands on each frame's values
+// and pictures. A picture message is a 32-bit little-endian header length, the header as JSON
+// ({"port": .., "frame": ..}), then the JPEG.
+import {liveUrl} from './api.js';
+
+const retryAfter = 1000;
+
+// A number of a live message that shows as the server wrote it, as in the JSON lines, and
+// computes as a number.
+class JsonNumber {
+  constructor(value, text) {
+    Object.assign(this, {value, text});
+  }
+  valueOf() {
+    return this.value;
+  }
+  toString() {
+    return this.text;
+  }
+}
+
+const keepNumberText = (_key, value, context) =>
+  typeof value === 'number' && context?.source ? new JsonNumber(value, context.source) : value;
+
+export class Live {
+  constructor({onFrame, onPicture, onState}) {
+    Object.assign(this, {onFrame, onPicture, onState});
+    this.request = {watch: [], maxSide: 640, fps: 15};
+    this.open();
+  }
+
+  open() {
+    const socket = new WebSocket(liveUrl());
+    socket.binaryType = 'arraybuffer';
+    socket.onopen = () => {
+      this.onState('connected');
+      socket.send(JSON.stringify(this.request));
+    };
+    socket.onmessage = (event) => this.receive(event.data);
+    socket.onclose = () => {
+      this.onState('disconnected');
+      setTimeout(() => this.open(), retryAfter);
+    };
+    this.socket = socket;
+  }
+
+  watch(ports) {
+    this.request = {...this.request, watch: [...new Set(ports)]};
+    if (this.socket.readyState === WebSocket.OPEN) this.socket.send(JSON.stringify(this.request));
+  }
+
+  receive(data) {
+    if (typeof data === 'string') {
+      const message = JSON.parse(data);
+      message.values = JSON.parse(data, keepNumberText).values ?? {};
+      this.onFrame(message);
+      return;
+    }
+    const length = new DataView(data).getUint32(0, true);
+    const header = JSON.parse(new TextDecoder().decode(new Uint8Array(data, 4, length)));
+    const jpeg = new Blob([new Uint8Array(data, 4 + length)], {type: 'image/jpeg'});
+    this.onPicture(header.port, header.frame, jpeg);
+  }
+}

@@ -1,0 +1,51 @@
+// The palette: every patch class in its group, filtered by the search box. Dragging a class onto
+// the graph, or double-clicking it, adds a patch with the class's defaults.
+import {groupOf, groupOrder} from './kinds.js';
+
+const dragType = 'application/x-cvcomp-class';
+
+export function buildPalette(root, classes, addPatch) {
+  const search = root.querySelector('input[type=search]');
+  const list = root.querySelector('.groups');
+  const items = [];
+  for (const group of groupOrder) {
+    const members = classes.filter((c) => groupOf(c) === group);
+    if (!members.length) continue;
+    const section = document.createElement('section');
+    const heading = document.createElement('h3');
+    heading.textContent = group;
+    section.append(heading);
+    for (const patchClass of members) {
+      const item = document.createElement('div');
+      item.className = 'palette-item';
+      item.textContent = patchClass.class;
+      item.draggable = true;
+      item.title = patchClass.ports.map((p) => `${p.direction === 'input' ? '→' : '←'} ${p.name}`).join('\n');
+      item.addEventListener('dragstart', (e) => e.dataTransfer.setData(dragType, patchClass.class));
+      item.addEventListener('dblclick', () => addPatch(patchClass.class));
+      section.append(item);
+      items.push({item, section, name: patchClass.class.toLowerCase()});
+    }
+    list.append(section);
+  }
+  search.addEventListener('input', () => {
+    const wanted = search.value.trim().toLowerCase();
+    for (const {item, name} of items) item.hidden = !name.includes(wanted);
+    for (const section of list.children) {
+      section.hidden = [...section.querySelectorAll('.palette-item')].every((i) => i.hidden);
+    }
+  });
+}
+
+// Lets a class dropped on the graph become a patch at the drop point.
+export function acceptDrops(element, addPatchAt) {
+  element.addEventListener('dragover', (e) => {
+    if (e.dataTransfer.types.includes(dragType)) e.preventDefault();
+  });
+  element.addEventListener('drop', (e) => {
+    const className = e.dataTransfer.getData(dragType);
+    if (!className) return;
+    e.preventDefault();
+    addPatchAt(className, e.clientX, e.clientY);
+  });
+}
