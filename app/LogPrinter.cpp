@@ -13,4 +13,9 @@ LogSink stderrLogSink(bool verbose) {
   };
 }
 
+int fail(int status, const std::string& message) {
+  std::cerr << "cvcomp: " << message << "\n";
+  return status;
+}
+
 }  // namespace cvcomp

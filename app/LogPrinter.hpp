@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "host/Log.hpp"
 
 namespace cvcomp {
@@ -8,5 +10,8 @@ namespace cvcomp {
 // "origin: message", or "cvcomp: message" for the host's own. Debug and information records
 // are shown only when `verbose`.
 LogSink stderrLogSink(bool verbose);
+
+// Prints "cvcomp: message" on standard error; gives `status`, for a command to end with.
+int fail(int status, const std::string& message);
 
 }  // namespace cvcomp

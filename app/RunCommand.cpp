@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "Commands.hpp"
+#include "LogPrinter.hpp"
 #include "PerInput.hpp"
 #include "RunChecks.hpp"
 #include "RunOutputs.hpp"
@@ -43,11 +44,6 @@ class Progress {
   Clock::time_point start_ = Clock::now();
   Clock::time_point lastShown_ = start_;
 };
-
-int fail(int status, const std::string& message) {
-  std::cerr << "cvcomp: " << message << "\n";
-  return status;
-}
 
 // Applies --input and --set; returns an error message, empty when all went well.
 std::string configure(Engine& engine, const RunOptions& options) {

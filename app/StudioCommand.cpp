@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "Commands.hpp"
+#include "LogPrinter.hpp"
 #include "StopSignals.hpp"
 #include "host/Engine.hpp"
 #include "studio/StaticFiles.hpp"
@@ -17,11 +18,6 @@ extern char** environ;
 namespace cvcomp {
 
 namespace {
-
-int fail(int status, const std::string& message) {
-  std::cerr << "cvcomp: " << message << "\n";
-  return status;
-}
 
 // The address a browser on this machine opens.
 std::string pageAddress(const std::string& host, int port, const std::string& token) {

@@ -61,7 +61,7 @@ GstCvcomp* elementOf(gpointer object) {
   return G_TYPE_CHECK_INSTANCE_CAST(object, gst_cvcomp_get_type(), GstCvcomp);
 }
 
-void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* param) {
   State& state = *elementOf(object)->state;
   const std::lock_guard lock(state.mutex);
   switch (id) {
@@ -76,11 +76,11 @@ void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* spe
       state.output = static_cast<Output>(g_value_get_enum(value));
       break;
     default:
-      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
   }
 }
 
-void getProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+void getProperty(GObject* object, guint id, GValue* value, GParamSpec* param) {
   State& state = *elementOf(object)->state;
   const std::lock_guard lock(state.mutex);
   switch (id) {
@@ -94,7 +94,7 @@ void getProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
       g_value_set_enum(value, static_cast<gint>(state.output));
       break;
     default:
-      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
   }
 }
 

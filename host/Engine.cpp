@@ -88,13 +88,14 @@ FrameReport Engine::evaluate(std::optional<double> time, bool fromInput) {
   report.frame = frame_;
   report.time = time.value_or(static_cast<double>(frame_) / fps_);
   composition_->renderFrame(context_, report.frame, report.time);
-  for (const FrameProvider* source : sources_) {
-    if (!fromInput) break;
-    if (!source->framesFailure().empty()) {
-      report.failure = source->framesFailure();
-      return report;
+  if (fromInput) {
+    for (const FrameProvider* source : sources_) {
+      if (!source->framesFailure().empty()) {
+        report.failure = source->framesFailure();
+        return report;
+      }
+      report.ended = report.ended || source->framesEnded();
     }
-    report.ended = report.ended || source->framesEnded();
   }
   if (report.ended) return report;
   ++frame_;

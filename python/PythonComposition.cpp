@@ -11,14 +11,6 @@ namespace cvcomp::python {
 
 namespace {
 
-// The picture for Python to own: a copy unless nothing else holds its memory.
-std::optional<cv::Mat> ownedPicture(std::optional<cv::Mat> picture) {
-  if (picture && !(picture->u && picture->u->refcount == 1 && picture->isContinuous())) {
-    picture = picture->clone();
-  }
-  return picture;
-}
-
 [[noreturn]] void raiseOSError(const std::string& message) {
   PyErr_SetString(PyExc_OSError, message.c_str());
   throw py::error_already_set();
@@ -49,8 +41,7 @@ PythonComposition::PythonComposition(const py::handle& source, const QCNodeManag
       const bool json = writesAsJson(port->kind());
       produced.outputs.push_back(
           {result.composition.pathOf(*port), json,
-           json ? std::nullopt
-                : ownedPicture(portPicture(*port, engine_->context().imageManager()))});
+           json ? std::nullopt : portPicture(*port, engine_->context().imageManager())});
     }
     produced_ = std::move(produced);
   });
@@ -84,7 +75,7 @@ py::object PythonComposition::get(const std::string& path) {
   const Reading reading = withEngine([&](Engine& engine) -> Reading {
     const QCPort& port = engine.composition().port(path);
     if (!writesAsJson(port.kind())) {
-      return ownedPicture(portPicture(port, engine.context().imageManager()));
+      return portPicture(port, engine.context().imageManager());
     }
     std::string text;
     appendJsonValue(text, port.genericValue());

@@ -17,7 +17,7 @@ Bitmap bitmapFromFrame(const cv::Mat& frame);
 // The picture a port holds, upright as a video of it shows it: a host image as BGRA, an OpenCV
 // image with its own channels (1, 3 or 4; an OpenCV image's first row is the bottom of the
 // picture, as the bridge to host images takes it). Nothing when the port holds no picture. The
-// result may share memory with the port's value: copy it to keep it beyond the next frame.
+// result is a picture of its own, which the caller may keep.
 std::optional<cv::Mat> portPicture(const QCPort& port, QCImageManager& manager);
 
 }  // namespace cvcomp
