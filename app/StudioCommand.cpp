@@ -77,7 +77,9 @@ int studioCommand(const StudioCommandOptions& options, const QCNodeManager& mana
   LiveHub hub;
   auto session = std::make_unique<StudioSession>(
       std::move(engine), manager, name, file,
-      [&hub](const FrameResult& frame, Engine& running) { hub.frame(frame, running); });
+      StudioSession::Observer{
+          [&hub](const FrameResult& frame, Engine& running) { hub.frame(frame, running); },
+          [&hub](Engine& running) { hub.settled(running); }});
   StudioOptions serving{options.host,      options.port, AccessRules::randomToken(),
                         studioWebFolder(), name,         file};
   std::optional<StudioServer> server;

@@ -38,10 +38,11 @@ void appendPatches(std::string& out, const Composition& composition) {
 
 // The frame for one client: the values of the watched ports that go into JSON lines, and a copy
 // of each watched picture. Ports that do not exist (any more) are left out.
-LiveFrame liveFrame(const FrameResult& frame, Engine& engine, const Watch& watch, double fps) {
+LiveFrame liveFrame(std::uint64_t number, double time, const Composition& composition,
+                    Engine& engine, const Watch& watch, double fps) {
   LiveFrame live;
-  live.frame = frame.frame;
-  live.text = frameLine(frame.frame, frame.time, {});
+  live.frame = number;
+  live.text = frameLine(number, time, {});
   live.text.pop_back();
   live.text += ",\"fps\":";
   appendJsonNumber(live.text, QCNumber::withDouble(fps));
@@ -50,7 +51,7 @@ LiveFrame liveFrame(const FrameResult& frame, Engine& engine, const Watch& watch
   for (const std::string& path : watch.ports) {
     const QCPort* port = nullptr;
     try {
-      port = &frame.composition.port(path);
+      port = &composition.port(path);
     } catch (const CompositionError&) {
       continue;
     }
@@ -65,7 +66,7 @@ LiveFrame liveFrame(const FrameResult& frame, Engine& engine, const Watch& watch
     }
   }
   live.text += "},\"patches\":";
-  appendPatches(live.text, frame.composition);
+  appendPatches(live.text, composition);
   live.text += '}';
   return live;
 }
@@ -102,7 +103,7 @@ LiveHub::~LiveHub() = default;
 void LiveHub::connected(mg_connection* connection) {
   auto client = std::make_shared<LiveClient>(connection);
   const std::lock_guard lock(mutex_);
-  clients_[connection] = std::move(client);
+  clients_[connection] = Watcher{std::move(client)};
 }
 
 void LiveHub::received(mg_connection* connection, std::string_view text) {
@@ -111,7 +112,7 @@ void LiveHub::received(mg_connection* connection, std::string_view text) {
     const std::lock_guard lock(mutex_);
     const auto found = clients_.find(connection);
     if (found == clients_.end()) return;
-    client = found->second;
+    client = found->second.client;
   }
   try {
     client->setWatch(watchFrom(text, client->watch()));
@@ -126,7 +127,7 @@ void LiveHub::closed(const mg_connection* connection) {
     const std::lock_guard lock(mutex_);
     const auto found = clients_.find(connection);
     if (found == clients_.end()) return;
-    client = std::move(found->second);
+    client = std::move(found->second.client);
     clients_.erase(found);
   }
 }
@@ -139,10 +140,27 @@ void LiveHub::frame(const FrameResult& frame, Engine& engine) {
   lastFrame_ = now;
   if (interval > 0.0 && interval < 10.0)
     fps_ = fps_ == 0.0 ? 1.0 / interval : 0.9 * fps_ + 0.1 / interval;
-  for (const auto& [connection, client] : clients_) {
-    if (!client->due(now)) continue;
-    client->offer(liveFrame(frame, engine, client->watch(), fps_), now);
+  ++produced_;
+  lastNumber_ = frame.frame;
+  lastTime_ = frame.time;
+  for (auto& [connection, watcher] : clients_) {
+    if (watcher.client->due(now)) offer(watcher, frame.composition, engine, now);
   }
+}
+
+void LiveHub::settled(Engine& engine) {
+  const Clock::time_point now = Clock::now();
+  const std::lock_guard lock(mutex_);
+  for (auto& [connection, watcher] : clients_) {
+    if (watcher.offered != produced_) offer(watcher, engine.composition(), engine, now);
+  }
+}
+
+void LiveHub::offer(Watcher& watcher, const Composition& composition, Engine& engine,
+                    Clock::time_point now) {
+  watcher.client->offer(
+      liveFrame(lastNumber_, lastTime_, composition, engine, watcher.client->watch(), fps_), now);
+  watcher.offered = produced_;
 }
 
 }  // namespace cvcomp

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -34,11 +35,24 @@ class LiveHub {
 
   // From the engine's thread, for every produced frame.
   void frame(const FrameResult& frame, Engine& engine);
+  // From the engine's thread when the frames stop, the engine holding the last frame produced:
+  // clients that skipped that frame for their rate are sent it.
+  void settled(Engine& engine);
 
  private:
   using Clock = std::chrono::steady_clock;
+  struct Watcher {
+    std::shared_ptr<LiveClient> client;
+    std::uint64_t offered = 0;  // the count of the last frame offered to it
+  };
+  void offer(Watcher& watcher, const Composition& composition, Engine& engine,
+             Clock::time_point now);
+
   std::mutex mutex_;
-  std::map<const mg_connection*, std::shared_ptr<LiveClient>> clients_;
+  std::map<const mg_connection*, Watcher> clients_;
+  std::uint64_t produced_ = 0;  // frames seen, counted from 1
+  std::uint64_t lastNumber_ = 0;
+  double lastTime_ = 0.0;
   Clock::time_point lastFrame_;
   double fps_ = 0.0;
 };

@@ -27,8 +27,9 @@ StudioSession::~StudioSession() {
 
 void StudioSession::install(std::unique_ptr<Engine> engine) {
   engine_ = std::move(engine);
-  engine_->addObserver(
-      [this, engine = engine_.get()](const FrameResult& frame) { observer_(frame, *engine); });
+  engine_->addObserver([this, engine = engine_.get()](const FrameResult& frame) {
+    observer_.frame(frame, *engine);
+  });
 }
 
 void StudioSession::enqueue(std::function<void()> work) {
@@ -73,15 +74,30 @@ void StudioSession::produce() {
         manager_, name_, file_));
   }
   const FrameReport report = engine_->step();
-  const std::lock_guard lock(mutex_);
-  state_.ended = report.ended;
-  state_.failure = report.failure;
-  if (report.produced()) {
-    state_.frame = report.frame;
-  } else {
-    state_.playing = false;
-    if (restart) state_.frame.reset();
+  bool playing = false;
+  {
+    const std::lock_guard lock(mutex_);
+    state_.ended = report.ended;
+    state_.failure = report.failure;
+    if (report.produced()) {
+      state_.frame = report.frame;
+    } else {
+      state_.playing = false;
+      if (restart) state_.frame.reset();
+    }
+    playing = state_.playing;
   }
+  if (!playing) settle(*engine_);
+}
+
+// Watchers that take frames at a lower rate than the engine makes them may have skipped the
+// last one: they are offered it now, so a stopped view always shows where the engine stands.
+void StudioSession::settle(Engine& engine) {
+  {
+    const std::lock_guard lock(mutex_);
+    if (!state_.frame) return;
+  }
+  observer_.settled(engine);
 }
 
 void StudioSession::play() {
@@ -98,7 +114,7 @@ void StudioSession::pause() {
     state_.playing = false;
   }
   // Returns once the frame in progress has ended.
-  call([](Engine&) {});
+  call([this](Engine& engine) { settle(engine); });
 }
 
 void StudioSession::step() {

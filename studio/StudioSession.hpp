@@ -29,11 +29,15 @@ struct TransportState {
 // any thread never race the frame in progress.
 class StudioSession {
  public:
-  using Observer = std::function<void(const FrameResult&, Engine&)>;
+  // Called on the engine's thread: `frame` for every produced frame, of this engine and of every
+  // one that replaces it; `settled` when the frames stop (pause, step, the input's end) while the
+  // engine still holds the last frame produced.
+  struct Observer {
+    std::function<void(const FrameResult&, Engine&)> frame;
+    std::function<void(Engine&)> settled;
+  };
 
-  // `name` names the composition in messages; `file` is where relative paths resolve. The
-  // observer is called on the engine's thread for every produced frame, of this engine and of
-  // every one that replaces it.
+  // `name` names the composition in messages; `file` is where relative paths resolve.
   StudioSession(std::unique_ptr<Engine> engine, const QCNodeManager& manager, std::string name,
                 std::optional<std::filesystem::path> file, Observer observer);
   StudioSession(const StudioSession&) = delete;
@@ -70,6 +74,7 @@ class StudioSession {
   void enqueue(std::function<void()> work);
   void loop();
   void produce();
+  void settle(Engine& engine);
   void install(std::unique_ptr<Engine> engine);
 
   const QCNodeManager& manager_;

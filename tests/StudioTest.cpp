@@ -422,6 +422,20 @@ TEST(StudioLive, ValuesEqualTheRunsJsonLinesAndPreviewsDecodeToTheirSize) {
   }
 }
 
+// A client that takes frames at a low rate is still sent the frame the engine stopped at, and
+// each stepped frame, so a stopped view never shows an older one.
+TEST(StudioLive, ALowRateClientIsSentTheFrameWherePlayStopped) {
+  Studio studio({test::example("gray.json")});
+  Watcher watcher(studio, R"({"watch": [], "fps": 0.2})");
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const Json paused = studio.post("/api/transport", R"({"action":"pause"})");
+  const std::uint64_t frame = paused["frame"].get<std::uint64_t>();
+  ASSERT_GT(frame, 1u);
+  EXPECT_EQ(watcher.frame(frame).first["frame"], frame);
+  studio.post("/api/transport", R"({"action":"step"})");
+  EXPECT_EQ(watcher.frame(frame + 1).first["frame"], frame + 1);
+}
+
 // A client that stops reading leaves the engine running and the memory flat, while another
 // client goes on getting frames; a signal ends the studio within two seconds.
 TEST(StudioLive, AStalledClientSlowsNothingAndASignalEndsTheStudio) {
