@@ -16,16 +16,18 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-// GStreamer, set up once to find the built element, with a registry of the build's own that
-// gst-launch-1.0 and gst-inspect-1.0 share.
-void setUpGstreamer() {
-  static const bool done = [] {
+// GStreamer, set up to find the built element, with a registry of the build's own that
+// gst-launch-1.0 and gst-inspect-1.0 share; a folder for each test.
+class CvcompElement : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
     setenv("GST_PLUGIN_PATH", CVCOMP_GST_PLUGIN_DIR, 1);
     setenv("GST_REGISTRY", CVCOMP_GST_REGISTRY, 1);
-    return gst_init_check(nullptr, nullptr, nullptr);
-  }();
-  ASSERT_TRUE(done);
-}
+    ASSERT_TRUE(gst_init_check(nullptr, nullptr, nullptr));
+  }
+  const test::TempFolder folder;
+  const std::string faceDetect = test::example("face-detect.json");
+};
 
 struct Region {
   std::string type;
@@ -126,7 +128,7 @@ Played play(const std::string& description, const BufferHook& hook = {}) {
 }
 
 // Frames 38 to 41 of Megamind.avi, which show a face, as f0.png to f3.png; in gray when asked.
-void writeMegamindPictures(const test::TempFolder& folder, bool gray) {
+void writeMegamindPictures(const test::TempFolder& folder, bool gray = false) {
   cv::VideoCapture clip(test::sample("Megamind.avi").string());
   cv::Mat frame;
   for (int f = 0; f < 42 && clip.read(frame); ++f) {
@@ -143,16 +145,8 @@ std::vector<json> cvcompLines(const std::string& arguments) {
   return test::jsonLines(outcome.out);
 }
 
-// Lines as compared: the detector's objects as a sorted list, since it collects them on several
-// threads and several may come in either order.
 std::vector<json> comparable(std::vector<json> lines) {
-  for (json& line : lines) {
-    if (!line.contains("faces.outputRects") || line["faces.outputRects"].is_null()) continue;
-    std::vector<json> objects;
-    for (const auto& [key, object] : line["faces.outputRects"].items()) objects.push_back(object);
-    std::sort(objects.begin(), objects.end());
-    line["faces.outputRects"] = objects;
-  }
+  for (json& line : lines) line = test::withSortedObjects(std::move(line));
   return lines;
 }
 
@@ -174,18 +168,15 @@ std::string picturesSource(const test::TempFolder& folder) {
          " caps=image/png,framerate=30/1 ! pngdec ! videoconvert ! ";
 }
 
-class GstFormats : public testing::TestWithParam<std::string> {};
+class GstFormats : public CvcompElement, public testing::WithParamInterface<std::string> {};
 
 TEST_P(GstFormats, PostsTheLinesOfCvcompRunAndMarksAndBoxesTheFaces) {
-  setUpGstreamer();
-  const test::TempFolder folder;
   const bool gray = GetParam() == "GRAY8";
   writeMegamindPictures(folder, gray);
-  const std::vector<json> run =
-      cvcompLines(test::example("face-detect.json") + " --input " + folder.path().string());
-  const Played played = play(picturesSource(folder) + "video/x-raw,format=" + GetParam() +
-                             " ! cvcomp composition=" + test::example("face-detect.json") +
-                             " output=composition ! fakesink name=sink");
+  const std::vector<json> run = cvcompLines(faceDetect + " --input " + folder.path().string());
+  const Played played =
+      play(picturesSource(folder) + "video/x-raw,format=" + GetParam() +
+           " ! cvcomp composition=" + faceDetect + " output=composition ! fakesink name=sink");
   ASSERT_EQ(played.error, "");
   ASSERT_EQ(run.size(), 4u);
   EXPECT_EQ(atRunTimes(played, run), comparable(run));
@@ -211,12 +202,9 @@ TEST_P(GstFormats, PostsTheLinesOfCvcompRunAndMarksAndBoxesTheFaces) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, GstFormats, testing::Values("BGRx", "BGRA", "BGR", "GRAY8"));
 
-TEST(GstElement, SettingsChangedWhilePlayingApplyFromTheNextFrame) {
-  setUpGstreamer();
-  const test::TempFolder folder;
-  writeMegamindPictures(folder, false);
-  const std::string faces =
-      test::example("face-detect.json") + " --input " + folder.path().string();
+TEST_F(CvcompElement, SettingsChangedWhilePlayingApplyFromTheNextFrame) {
+  writeMegamindPictures(folder);
+  const std::string faces = faceDetect + " --input " + folder.path().string();
   const std::vector<json> before = cvcompLines(faces + " --set faces.inputMinNeighbors=2");
   const std::vector<json> after = cvcompLines(faces + " --set faces.inputMinSize=300");
   ASSERT_EQ(before.size(), 4u);
@@ -224,7 +212,7 @@ TEST(GstElement, SettingsChangedWhilePlayingApplyFromTheNextFrame) {
   ASSERT_NE(before[2], after[2]);
   const Played played = play(
       picturesSource(folder) + "cvcomp name=c set=faces.inputMinNeighbors=2 composition=" +
-          test::example("face-detect.json") + " ! fakesink name=sink",
+          faceDetect + " ! fakesink name=sink",
       [](GstElement* pipeline, std::size_t buffer) {
         if (buffer != 1) return;
         GstElement* element = gst_bin_get_by_name(GST_BIN(pipeline), "c");
@@ -235,46 +223,37 @@ TEST(GstElement, SettingsChangedWhilePlayingApplyFromTheNextFrame) {
   EXPECT_EQ(atRunTimes(played, before), comparable({before[0], before[1], after[2], after[3]}));
 }
 
-TEST(GstElement, RefusesToStartWithoutAUsableComposition) {
-  setUpGstreamer();
-  const test::TempFolder folder;
+TEST_F(CvcompElement, RefusesToStartWithoutAUsableComposition) {
   const std::string bad =
       folder.write("bad.json", R"({"patches": {"g": {"class": "OpenCVGray"}}})").string();
   const std::string missing = (folder / "missing.json").string();
-  const auto checked = [](const std::string& file) {
-    const test::Outcome outcome = test::cvcomp("check " + file);
-    return outcome.err.substr(std::string("cvcomp: ").size(),
-                              outcome.err.size() - std::string("cvcomp: \n").size());
-  };
+  // The element's error is the message checking the composition gives.
   for (const auto& [properties, message] :
        std::initializer_list<std::pair<std::string, std::string>>{
-           {"composition=" + bad, checked(bad)},
-           {"composition=" + missing, checked(missing)},
-           {"", "no composition: set the composition property"},
+           {"composition=" + bad, test::cvcomp("check " + bad).err},
+           {"composition=" + missing, test::cvcomp("check " + missing).err},
+           {"", "cvcomp: no composition: set the composition property\n"},
            {"composition=" + test::example("gray.json") + " set=toCV.inputFlip",
-            "set: \"toCV.inputFlip\": expected ID.PORT=VALUE"}}) {
+            "cvcomp: set: \"toCV.inputFlip\": expected ID.PORT=VALUE\n"}}) {
     const Played played = play("videotestsrc num-buffers=2 ! video/x-raw,format=BGRx ! cvcomp " +
                                properties + " ! fakesink name=sink");
-    EXPECT_EQ(played.error, message) << properties;
+    EXPECT_EQ("cvcomp: " + played.error + "\n", message) << properties;
     EXPECT_TRUE(played.lines.empty());
   }
 }
 
-TEST(GstElement, TheReadmePipelineBoxesTheFacesAndInspectShowsTheProperties) {
-  setUpGstreamer();
-  const test::TempFolder folder;
-  writeMegamindPictures(folder, false);
+TEST_F(CvcompElement, TheReadmePipelineBoxesTheFacesAndInspectShowsTheProperties) {
+  writeMegamindPictures(folder);
   const std::string face = (folder / "f2.png").string();
   const std::string expected = (folder / "expected.png").string();
-  ASSERT_EQ(test::cvcomp("run " + test::example("face-detect.json") + " --input " + face +
-                         " --quiet --video " + expected)
+  ASSERT_EQ(test::cvcomp("run " + faceDetect + " --input " + face + " --quiet --video " + expected)
                 .status,
             0);
   const std::string boxed = (folder / "boxed.png").string();
-  const test::Outcome launched = test::shell(
-      "gst-launch-1.0 -q filesrc location=" + face +
-      " ! decodebin ! videoconvert ! cvcomp composition=" + test::example("face-detect.json") +
-      " output=composition ! videoconvert ! pngenc ! filesink location=" + boxed);
+  const test::Outcome launched =
+      test::shell("gst-launch-1.0 -q filesrc location=" + face +
+                  " ! decodebin ! videoconvert ! cvcomp composition=" + faceDetect +
+                  " output=composition ! videoconvert ! pngenc ! filesink location=" + boxed);
   ASSERT_EQ(launched.status, 0) << launched.err;
   EXPECT_TRUE(test::sameBytes(cv::imread(boxed), cv::imread(expected)));
   EXPECT_FALSE(test::sameBytes(cv::imread(boxed), cv::imread(face)));

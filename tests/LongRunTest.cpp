@@ -1,10 +1,7 @@
 // Every example composition over 2000 frames of generated input: after a warm-up, frames
 // allocate no image buffer and the resident memory stays put.
 
-#include <unistd.h>
-
 #include <climits>
-#include <fstream>
 
 #include "TestSupport.hpp"
 #include "detection/OpenCVLoad.hpp"
@@ -18,17 +15,10 @@ namespace {
 constexpr std::uint64_t kWarmUpFrames = 200, kFrames = 2000;
 #if defined(__SANITIZE_ADDRESS__)
 // AddressSanitizer keeps freed memory in quarantine, so the resident size grows with every free.
-constexpr long kMaxGrowth = LONG_MAX;
+constexpr long kMaxGrowthKiB = LONG_MAX;
 #else
-constexpr long kMaxGrowth = 1 << 20;
+constexpr long kMaxGrowthKiB = 1024;
 #endif
-
-long residentBytes() {
-  std::ifstream statm("/proc/self/statm");
-  long pages = 0, resident = 0;
-  statm >> pages >> resident;
-  return resident * sysconf(_SC_PAGESIZE);
-}
 
 class LongRun : public testing::TestWithParam<std::string> {};
 
@@ -40,12 +30,12 @@ TEST_P(LongRun, SteadyFramesAllocateNoBufferAndKeepTheirMemory) {
   engine->setInput("pattern:160x120");
   ASSERT_EQ(engine->run(kWarmUpFrames).frames, kWarmUpFrames);
   const std::uint64_t allocations = ImageBuffer::allocationCount();
-  const long resident = residentBytes();
+  const long resident = test::residentKiB("self");
   ASSERT_EQ(engine->run(kFrames - kWarmUpFrames).frames, kFrames - kWarmUpFrames);
   const Composition& composition = engine->composition();
 
   EXPECT_EQ(ImageBuffer::allocationCount() - allocations, 0u);
-  EXPECT_LT(residentBytes() - resident, kMaxGrowth);
+  EXPECT_LT(test::residentKiB("self") - resident, kMaxGrowthKiB);
   // A cascade is loaded once and stays loaded for the whole run.
   for (const Composition::Patch& entry : composition.patches()) {
     if (const auto* load = dynamic_cast<const OpenCVLoad*>(entry.instance.get())) {

@@ -20,20 +20,16 @@ using test::Outcome;
 using test::playedFrames;
 
 // A small file system of its own (tmpfs) that fills up; mounting needs root, as in CI.
-class SmallFileSystem {
- public:
-  explicit SmallFileSystem(const fs::path& folder, const std::string& size) : folder_(folder) {
-    fs::create_directories(folder_);
-    mounted_ = ::mount("tmpfs", folder_.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+struct SmallFileSystem {
+  SmallFileSystem(const fs::path& at, const std::string& size) : folder(at) {
+    fs::create_directories(folder);
+    mounted = ::mount("tmpfs", folder.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
   }
   ~SmallFileSystem() {
-    if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
+    if (mounted) ::umount2(folder.c_str(), MNT_DETACH);
   }
-  bool mounted() const { return mounted_; }
-
- private:
-  fs::path folder_;
-  bool mounted_;
+  const fs::path folder;
+  bool mounted;
 };
 
 // What an output holds: whole JSON lines numbering the frames from 0 on, numbered pictures that
@@ -62,10 +58,6 @@ struct FullDisk {
   std::string beside;
 };
 
-void PrintTo(const FullDisk& c, std::ostream* out) {
-  *out << c.name;
-}
-
 std::string option(const fs::path& file) {
   return (file.extension() == ".jsonl" ? " --json " : " --video ") + file.string();
 }
@@ -76,7 +68,7 @@ TEST_P(OutputsOnAFullDisk, EndTheRunAtThatFrameAndKeepWhatWasWritten) {
   const FullDisk& c = GetParam();
   const test::TempFolder folder;
   const SmallFileSystem small(folder / "small", "1m");
-  if (!small.mounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
+  if (!small.mounted) GTEST_SKIP() << "mounting a tmpfs needs root";
   const fs::path full = folder / "small" / c.full;
   // The test scene and the tracked clip go on well beyond what the file system takes.
   const Outcome run =
@@ -138,11 +130,8 @@ TEST(Outputs, ThoseThatNoWriterTakesOrThatWouldDestroyAnInputAreRefusedBeforeThe
   const fs::path composition =
       folder.write("gray.json", test::contents(test::example("gray.json")));
 
-  struct Case {
-    std::string arguments;
-    std::string message;  // how standard error's one line starts, after "cvcomp: "
-  };
-  const std::vector<Case> cases{
+  // The arguments, and how standard error's one line starts after "cvcomp: ".
+  const std::vector<std::pair<std::string, std::string>> cases{
       {"--video " + dir + "/out", dir + "/out: no extension tells a video (.avi"},
       {"--video " + dir + "/out.xyz", dir + "/out.xyz: \".xyz\" is neither a video"},
       {"--video " + dir + "/f%d", dir + "/f%d: numbered frames are pictures (.png"},
@@ -182,12 +171,12 @@ TEST(Outputs, ThoseThatNoWriterTakesOrThatWouldDestroyAnInputAreRefusedBeforeThe
     return files;
   };
   const auto before = listing();
-  for (const Case& c : cases) {
-    const Outcome run = cvcomp("run " + composition.string() + " " + c.arguments);
-    EXPECT_EQ(run.status, 2) << c.arguments;
-    EXPECT_TRUE(run.err.starts_with("cvcomp: " + c.message)) << run.err;
+  for (const auto& [arguments, message] : cases) {
+    const Outcome run = cvcomp("run " + composition.string() + " " + arguments);
+    EXPECT_EQ(run.status, 2) << arguments;
+    EXPECT_TRUE(run.err.starts_with("cvcomp: " + message)) << run.err;
     EXPECT_EQ(test::lineCount(run.err), 1u) << run.err;
-    EXPECT_EQ(listing(), before) << c.arguments;
+    EXPECT_EQ(listing(), before) << arguments;
   }
   EXPECT_EQ(test::contents(clip), clipBytes);
 }

@@ -2,15 +2,11 @@
 // frame completed before is in the JSON lines and in a video that plays.
 
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <thread>
 
 #include "TestSupport.hpp"
-
-extern char** environ;
 
 namespace cvcomp {
 namespace {
@@ -31,32 +27,6 @@ constexpr const char* kBusyComposition = R"({
   "publish": ["busy.outputFrame", "toHost.outputImage"]
 })";
 
-// A cvcomp run in the background with the busy plug-in module.
-class BackgroundRun {
- public:
-  explicit BackgroundRun(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(),
-                     {"env", std::string("CVCOMP_PLUGIN=") + CVCOMP_BUSY_PLUGIN, CVCOMP_PROGRAM});
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    EXPECT_EQ(posix_spawnp(&pid_, "env", nullptr, nullptr, argv.data(), environ), 0);
-  }
-  ~BackgroundRun() {
-    if (pid_ > 0 && !status_) kill(pid_, SIGKILL), wait(std::chrono::seconds(10));
-  }
-  void signal(int number) const { kill(pid_, number); }
-  // The exit status, or nothing while it runs after `limit`.
-  std::optional<int> wait(std::chrono::milliseconds limit) {
-    if (!status_) status_ = test::exitStatus(pid_, limit);
-    return status_;
-  }
-
- private:
-  pid_t pid_ = -1;
-  std::optional<int> status_;
-};
-
 struct StopCase {
   std::string name;
   std::vector<int> signals;
@@ -71,8 +41,10 @@ TEST_P(Stop, EndsWithinTwoSecondsKeepingEveryCompletedFrame) {
   const auto composition = folder.write("busy.json", kBusyComposition);
   const auto json = folder / "frames.jsonl";
   const auto video = folder / "frames.avi";
-  BackgroundRun run(
-      {"run", composition.string(), "-q", "--json", json.string(), "--video", video.string()});
+  // The busy patch comes from a plug-in module of its own.
+  test::BackgroundProgram run({"env", std::string("CVCOMP_PLUGIN=") + CVCOMP_BUSY_PLUGIN,
+                               CVCOMP_PROGRAM, "run", composition.string(), "-q", "--json",
+                               json.string(), "--video", video.string()});
   // Frames 0 to 4 complete; frame 5 keeps the busy patch busy for ten minutes.
   for (int wait = 0; wait < 1000 && test::lineCount(test::contents(json)) < 5; ++wait) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

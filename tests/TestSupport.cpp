@@ -1,6 +1,9 @@
 #include "TestSupport.hpp"
 
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -13,6 +16,8 @@
 #include <opencv2/videoio.hpp>
 
 #include "app/LogPrinter.hpp"
+
+extern char** environ;
 
 namespace cvcomp::test {
 
@@ -226,23 +231,71 @@ Outcome cvcomp(const std::string& arguments) {
   return shell("timeout -k 5 300 " + std::string(CVCOMP_PROGRAM) + " " + arguments);
 }
 
-std::optional<int> exitStatus(pid_t pid, std::chrono::milliseconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  do {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) {
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  } while (std::chrono::steady_clock::now() < end);
-  return std::nullopt;
-}
-
 std::vector<nlohmann::json> jsonLines(const std::string& text) {
   std::vector<nlohmann::json> parsed;
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) parsed.push_back(nlohmann::json::parse(line));
   return parsed;
+}
+
+nlohmann::json withSortedObjects(nlohmann::json line, const std::string& port) {
+  if (!line.contains(port) || line[port].is_null()) return line;
+  std::vector<nlohmann::json> objects;
+  for (const auto& [key, object] : line[port].items()) objects.push_back(object);
+  std::sort(objects.begin(), objects.end());
+  line[port] = objects;
+  return line;
+}
+
+long residentKiB(const std::string& process) {
+  std::ifstream in("/proc/" + process + "/status");
+  for (std::string key; in >> key;) {
+    if (key == "VmRSS:") return in >> key, std::stol(key);
+  }
+  return 0;
+}
+
+BackgroundProgram::BackgroundProgram(std::vector<std::string> argv, bool readFirstLine) {
+  std::vector<char*> pointers;
+  for (std::string& argument : argv) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  int out[2] = {-1, -1};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (readFirstLine) {
+    EXPECT_EQ(pipe(out), 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+  }
+  EXPECT_EQ(posix_spawnp(&pid_, pointers[0], &actions, nullptr, pointers.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  if (!readFirstLine) return;
+  close(out[1]);
+  for (char c = 0; read(out[0], &c, 1) == 1 && c != '\n';) firstLine += c;
+  close(out[0]);
+}
+
+BackgroundProgram::~BackgroundProgram() {
+  if (pid_ > 0 && !status_) kill(pid_, SIGKILL), wait(std::chrono::seconds(10));
+}
+
+void BackgroundProgram::signal(int number) const {
+  kill(pid_, number);
+}
+
+std::optional<int> BackgroundProgram::wait(std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!status_) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    } else if (std::chrono::steady_clock::now() >= end) {
+      break;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  return status_;
 }
 
 }  // namespace cvcomp::test

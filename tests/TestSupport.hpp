@@ -162,10 +162,35 @@ Outcome cvcomp(const std::string& arguments);
 inline std::string example(const std::string& name) {
   return std::string(CVCOMP_EXAMPLES) + "/" + name;
 }
-// The exit status of the child process `pid` (128 + the signal that ended it), or nothing while it
-// runs after `limit`.
-std::optional<int> exitStatus(pid_t pid, std::chrono::milliseconds limit);
 // Each line of `text` parsed as JSON.
 std::vector<nlohmann::json> jsonLines(const std::string& text);
+// A line with the face detector's objects at `port` as a sorted list: the detector collects them
+// on several threads, so their order may differ between runs.
+nlohmann::json withSortedObjects(nlohmann::json line,
+                                 const std::string& port = "faces.outputRects");
+
+// The resident memory of a process ("self" or a process id), in KiB.
+long residentKiB(const std::string& process);
+
+// A program run in the background (found on the PATH), killed if it still runs when the object
+// goes; with `readFirstLine`, `firstLine` holds the first line it wrote on standard output.
+class BackgroundProgram {
+ public:
+  explicit BackgroundProgram(std::vector<std::string> argv, bool readFirstLine = false);
+  BackgroundProgram(const BackgroundProgram&) = delete;
+  BackgroundProgram& operator=(const BackgroundProgram&) = delete;
+  ~BackgroundProgram();
+
+  void signal(int number) const;
+  // The exit status (128 + the signal that ended it), or nothing while it runs after `limit`.
+  std::optional<int> wait(std::chrono::milliseconds limit);
+  long residentKiB() const { return test::residentKiB(std::to_string(pid_)); }
+
+  std::string firstLine;
+
+ private:
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+};
 
 }  // namespace cvcomp::test

@@ -84,9 +84,14 @@ async function drag(from, to) {
   await page.mouse.up();
 }
 
-const connections = () => page.evaluate(async () => (await (await fetch('/api/composition', {
-  headers: {Authorization: `Bearer ${new URLSearchParams(location.search).get('token')}`},
-})).json()).connections);
+// A request to the studio's API from the page, with the token of its address.
+const api = (path, init = {}) =>
+  page.evaluate(async ([path, init]) => {
+    const headers = {Authorization: `Bearer ${new URLSearchParams(location.search).get('token')}`};
+    const response = await fetch(path, {...init, headers});
+    return {status: response.status, ...(await response.json())};
+  }, [path, init]);
+const connections = async () => (await api('/api/composition')).connections;
 
 // The watched picture of a port: its frame and the share of its pixels brighter than mid-grey.
 const picture = (port) =>
@@ -161,11 +166,7 @@ test('a patch added from the palette, wired and tuned changes the watched edges'
 test('a connection the server refuses is not drawn and shows its message', async () => {
   // The batch the page sends for a link to a taken input.
   const edits = [{op: 'disconnect', to: 'canny.inputImage'}, {op: 'connect', from: 'cascade.outputData', to: 'canny.inputImage'}];
-  const refusal = await page.evaluate(async (edits) => {
-    const token = new URLSearchParams(location.search).get('token');
-    const response = await fetch('/api/edits', {method: 'POST', headers: {Authorization: `Bearer ${token}`}, body: JSON.stringify(edits)});
-    return {status: response.status, ...(await response.json())};
-  }, edits);
+  const refusal = await api('/api/edits', {method: 'POST', body: JSON.stringify(edits)});
   assert.equal(refusal.status, 400);
   assert.match(refusal.error, /cascade/);
   await drag(await pointOf('cascade', {output: 'outputData'}), await pointOf('canny', {input: 'inputImage'}));
@@ -218,14 +219,11 @@ test('every example opens laid out without overlaps, each patch right of its sou
     await page.waitForFunction(() => document.querySelector('[data-file=example]').value === '', null, wait);
     const expected = JSON.parse(readFileSync(join(repository, 'examples', name), 'utf8'));
     // Measured now: the editor updates its bounding boxes only when it next draws.
-    const boxes = await page.evaluate(() => {
-      const box = (node) => {
-        const measured = new Float32Array(4);
-        node.measure(measured);
-        return [...measured];
-      };
-      return Object.fromEntries([...window.studio.editor.nodes].map(([id, node]) => [id, box(node)]));
-    });
+    const boxes = await page.evaluate(() => Object.fromEntries([...window.studio.editor.nodes].map(([id, node]) => {
+      const measured = new Float32Array(4);
+      node.measure(measured);
+      return [id, [...measured]];
+    })));
     assert.deepEqual(Object.keys(boxes).sort(), Object.keys(expected.patches).sort());
     const overlap = (a, b) => a[0] < b[0] + b[2] && b[0] < a[0] + a[2] && a[1] < b[1] + b[3] && b[1] < a[1] + a[3];
     const ids = Object.keys(boxes);
