@@ -16,10 +16,7 @@ const folder = mkdtempSync(join(tmpdir(), 'studio-'));
 const composition = join(folder, 'face-detect.json');
 copyFileSync(join(repository, 'examples/face-detect.json'), composition);
 
-let server;
-let address;
-let browser;
-let page;
+let server, browser, page;
 const consoleErrors = [];
 
 // Starts the studio and reads the address it prints: http://127.0.0.1:PORT/?token=...
@@ -39,7 +36,7 @@ function startStudio() {
 }
 
 before(async () => {
-  address = await startStudio();
+  const address = await startStudio();
   browser = await chromium.launch({executablePath: '/usr/bin/chromium'});
   page = await browser.newPage({viewport: {width: 1500, height: 850}});
   // Chromium logs every 4xx answer as an error; the refusals the tests provoke are such answers.
