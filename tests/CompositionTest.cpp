@@ -310,14 +310,7 @@ TEST_F(EngineTest, DestroysItsPatchesAfterStopping) {
             (std::vector<std::string>{"one:disable", "two:disable", "two:destroy", "one:destroy"}));
 }
 
-class CompositionFileTest : public testing::Test {
- protected:
-  void SetUp() override {
-    registerHostPatches(manager);
-    OpenCVPlugin::registerNodesWithManager(manager);
-  }
-  QCNodeManager manager;
-};
+class CompositionFileTest : public EngineTest {};
 
 constexpr const char* kChain = R"({
   "patches": {
