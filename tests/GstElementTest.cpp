@@ -134,8 +134,7 @@ void writeMegamindPictures(const test::TempFolder& folder, bool gray = false) {
   for (int f = 0; f < 42 && clip.read(frame); ++f) {
     if (f < 38) continue;
     if (gray) cv::cvtColor(frame, frame, cv::COLOR_BGR2GRAY);
-    const std::string name = cv::format("f%d.png", f - 38);
-    cv::imwrite((folder / name).string(), frame);
+    cv::imwrite((folder / cv::format("f%d.png", f - 38)).string(), frame);
   }
 }
 
