@@ -121,6 +121,12 @@ class Watcher {
     });
     return {texts_[frame], pictures_[frame]};
   }
+  // The transports of the {"transport": ...} messages, once `count` of them have come.
+  std::vector<Json> transports(std::size_t count) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(30), [&] { return transports_.size() >= count; });
+    return transports_;
+  }
   std::size_t textCount() {
     const std::lock_guard lock(mutex_);
     return texts_.size();
@@ -141,7 +147,11 @@ class Watcher {
     watcher.changed_.wait(lock, [&] { return !watcher.stalled_; });
     if ((bits & 0x0f) == MG_WEBSOCKET_OPCODE_TEXT) {
       const Json text = Json::parse(std::string(data, size));
-      watcher.texts_[text["frame"]] = text;
+      if (text.contains("transport")) {
+        watcher.transports_.push_back(text["transport"]);
+      } else {
+        watcher.texts_[text["frame"]] = text;
+      }
     } else if ((bits & 0x0f) == MG_WEBSOCKET_OPCODE_BINARY && size > 4) {
       std::size_t length = 0;  // four bytes, little-endian
       for (int i = 3; i >= 0; --i) length = length << 8 | static_cast<unsigned char>(data[i]);
@@ -157,7 +167,8 @@ class Watcher {
   std::mutex mutex_;
   std::condition_variable changed_;
   bool stalled_ = false;
-  std::map<std::uint64_t, Json> texts_;  // by frame
+  std::map<std::uint64_t, Json> texts_;  // the frames' messages, by frame
+  std::vector<Json> transports_;
   std::map<std::uint64_t, std::vector<cv::Mat>> pictures_;
 };
 
@@ -345,6 +356,8 @@ TEST(StudioLive, ValuesEqualTheRunsJsonLinesAndPreviewsDecodeToTheirSize) {
   Watcher watcher(studio, R"({"watch": ["faces.outputRects", "overlay.outputImage", "nope.x"],
                               "maxSide": 200, "fps": 0})");
   watcher.picturesPerFrame = 1;
+  // The transport, sent once the watch is taken while stopped at the end, says it ended.
+  EXPECT_EQ(watcher.transports(1).at(0)["ended"], true);
   // After the end, a step starts again from the first picture.
   for (std::size_t frame = 0; frame < names.size(); ++frame) {
     studio.transport("step");
@@ -364,7 +377,7 @@ TEST(StudioLive, ValuesEqualTheRunsJsonLinesAndPreviewsDecodeToTheirSize) {
 }
 
 // A client that takes frames at a low rate is still sent the frame the engine stopped at, and
-// each stepped frame, so a stopped view never shows an older one.
+// each stepped frame, so a stopped view never shows an older one; and where the transport stands.
 TEST(StudioLive, ALowRateClientIsSentTheFrameWherePlayStopped) {
   Studio studio({test::example("gray.json")});
   Watcher watcher(studio, R"({"watch": [], "fps": 0.2})");
@@ -373,8 +386,10 @@ TEST(StudioLive, ALowRateClientIsSentTheFrameWherePlayStopped) {
   const std::uint64_t frame = paused["frame"].get<std::uint64_t>();
   ASSERT_GT(frame, 1u);
   EXPECT_EQ(watcher.frame(frame).first["frame"], frame);
-  studio.transport("step");
+  const Json stepped = studio.transport("step");
   EXPECT_EQ(watcher.frame(frame + 1).first["frame"], frame + 1);
+  // Each stop is told with the transport as the server answers it.
+  EXPECT_EQ(watcher.transports(2), std::vector<Json>({paused, stepped}));
 }
 
 // A client that stops reading leaves the engine running and the memory flat, while another
