@@ -1,6 +1,5 @@
 #include "TestSupport.hpp"
 
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -277,10 +276,6 @@ BackgroundProgram::BackgroundProgram(std::vector<std::string> argv, bool readFir
 
 BackgroundProgram::~BackgroundProgram() {
   if (pid_ > 0 && !status_) kill(pid_, SIGKILL), wait(std::chrono::seconds(10));
-}
-
-void BackgroundProgram::signal(int number) const {
-  kill(pid_, number);
 }
 
 std::optional<int> BackgroundProgram::wait(std::chrono::milliseconds limit) {

@@ -3,6 +3,7 @@
 // Shared by the tests: what nearly every test file needs, and the helpers below.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <algorithm>
@@ -181,7 +182,7 @@ class BackgroundProgram {
   BackgroundProgram& operator=(const BackgroundProgram&) = delete;
   ~BackgroundProgram();
 
-  void signal(int number) const;
+  void signal(int number) const { kill(pid_, number); }
   // The exit status (128 + the signal that ended it), or nothing while it runs after `limit`.
   std::optional<int> wait(std::chrono::milliseconds limit);
   long residentKiB() const { return test::residentKiB(std::to_string(pid_)); }
