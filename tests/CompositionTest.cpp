@@ -335,6 +335,11 @@ TEST_F(CompositionFileTest, ReadsInitialValuesInFileOrderAndValuesFromTheCommand
   // Structures keep their members' order and types.
   EXPECT_EQ(nlohmann::ordered_json::parse(compositionDocument(*composition))["patches"]["draw"],
             nlohmann::ordered_json::parse(kChain)["patches"]["draw"]);
+  // Their numbers are read in double precision.
+  const auto& structure =
+      static_cast<QCStructurePort&>(composition->port("draw.inputStructure")).structureValue();
+  ASSERT_NE(structure, nullptr);
+  EXPECT_EQ(*structure->structureForKey("B")->numberForKey("Y"), QCNumber::withDouble(-0.25));
   // The largest whole number is taken, held to the port's own maximum; values from the command
   // line come as text.
   auto& flip = static_cast<QCIndexPort&>(composition->port("toCV.inputFlip"));
