@@ -6,6 +6,8 @@
 #include <iostream>
 #include <mutex>
 
+#include <nlohmann/json.hpp>
+
 #include "Commands.hpp"
 #include "LogPrinter.hpp"
 #include "StopSignals.hpp"
@@ -79,7 +81,10 @@ int studioCommand(const StudioCommandOptions& options, const QCNodeManager& mana
       std::move(engine), manager, name, file,
       StudioSession::Observer{
           [&hub](const FrameResult& frame, Engine& running) { hub.frame(frame, running); },
-          [&hub](Engine& running) { hub.settled(running); }});
+          [&hub](Engine* holding, const TransportState& state) {
+            hub.settled(holding, transportJson(state).dump());
+          }});
+  hub.whenWatchChanges([&session] { session->settleAgainIfStopped(); });
   StudioOptions serving{options.host,      options.port, AccessRules::randomToken(),
                         studioWebFolder(), name,         file};
   std::optional<StudioServer> server;

@@ -26,6 +26,9 @@ struct Case {
   // End to end: also the hand loop against itself, a control of how far the two sides of a
   // comparison can stray when they do the same.
   bool againstItself = false;
+  // Each `cvcomp run` starts with an empty cache folder, as the first run on a cascade file does:
+  // it probes the file before loading it.
+  bool firstRuns = false;
 };
 
 // A clip that the end-to-end mode makes before it measures: `frames` frames of `source` resized

@@ -1,6 +1,9 @@
+#include <stdlib.h>
+
 #include <algorithm>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -19,13 +22,20 @@ const std::string kHandOutput = "/tmp/cvcomp-bench-hand.jsonl";
 
 // One whole run of the runner.
 ProcessRun runnerRound(const Case& c, const EndToEndPrograms& programs) {
+  std::optional<TemporaryFolder> emptyCache;
+  if (c.firstRuns) {
+    emptyCache.emplace();
+    setenv("XDG_CACHE_HOME", emptyCache->path().c_str(), 1);
+  }
   std::vector<std::string> arguments{
       programs.cvcomp,          "run",     c.composition, "--input",    c.input, "--frames",
       std::to_string(c.frames), "--quiet", "--json",      kRunnerOutput};
   for (const auto& [path, value] : c.settings) {
     arguments.insert(arguments.end(), {"--set", path + "=" + value});
   }
-  return runProcess(arguments, "/dev/null");
+  const ProcessRun run = runProcess(arguments, "/dev/null");
+  if (c.firstRuns) unsetenv("XDG_CACHE_HOME");
+  return run;
 }
 
 // One whole run of the hand loop as a program of its own, like the runner's: this program started

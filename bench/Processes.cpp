@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,6 +29,17 @@ std::string commandLine(const std::vector<std::string>& arguments) {
 }
 
 }  // namespace
+
+TemporaryFolder::TemporaryFolder() {
+  std::string name = (std::filesystem::temp_directory_path() / "cvcomp-bench-XXXXXX").string();
+  if (mkdtemp(name.data()) == nullptr) throw std::runtime_error("cannot make " + name);
+  path_ = name;
+}
+
+TemporaryFolder::~TemporaryFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
 
 ProcessRun runProcess(const std::vector<std::string>& arguments, const std::string& output) {
   std::vector<char*> argv;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,19 @@ struct ProcessRun {
 // file `output`, and waits for it. Throws std::runtime_error when it cannot start or does not end
 // with status 0.
 ProcessRun runProcess(const std::vector<std::string>& arguments, const std::string& output);
+
+// A folder of its own in the system's temporary folder, removed with what it holds.
+class TemporaryFolder {
+ public:
+  TemporaryFolder();
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+  ~TemporaryFolder();
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
 
 // This process's own largest resident set so far, in KiB.
 long ownPeakMemoryKiB();

@@ -8,9 +8,11 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 
 #include "CascadeProbe.hpp"
+#include "CascadeVerdicts.hpp"
 #include "host/Log.hpp"
 #include "host/Quoted.hpp"
 
@@ -63,14 +65,14 @@ constexpr unsigned kReadTimeLimitSeconds = 10;
 
 // Cascade files are XML documents. OpenCV's file storage also reads YAML and JSON, but its YAML
 // reader can loop for ever on a damaged file, so what is not XML is not handed to it.
-bool looksLikeXml(std::ifstream& in) {
-  char start[64] = {};
-  in.read(start, sizeof start);
-  std::string_view text(start, static_cast<std::size_t>(in.gcount()));
+bool looksLikeXml(std::string_view text) {
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   const std::size_t first = text.find_first_not_of(" \t\r\n");
   return first != std::string_view::npos && text[first] == '<';
 }
+
+// Larger files are not read whole to look up their verdict: they are probed every time.
+constexpr std::uintmax_t kLargestRemembered = 64 << 20;
 
 // Why the file at `path` is not handed to OpenCV's reader in this process, or nothing when it
 // may be.
@@ -86,9 +88,16 @@ std::optional<std::string> refusal(const std::filesystem::path& path) {
   if (!std::filesystem::is_regular_file(status)) return "not a regular file";
   std::ifstream in(path, std::ios::binary);
   if (!in) return "cannot be read";
-  if (!looksLikeXml(in)) return "not an XML cascade file";
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  std::string content(error || size > kLargestRemembered ? 64 : size, '\0');
+  in.read(content.data(), static_cast<std::streamsize>(content.size()));
+  content.resize(static_cast<std::size_t>(in.gcount()));
+  if (!looksLikeXml(content)) return "not an XML cascade file";
+  const bool whole = content.size() == size && in.peek() == std::char_traits<char>::eof();
+  if (whole && knownToLoad(path, content)) return std::nullopt;
   switch (probeCascade(path, kReadTimeLimitSeconds)) {
     case CascadeProbe::Loads:
+      if (whole) rememberLoads(path, content);
       return std::nullopt;
     case CascadeProbe::HoldsNone:
       return "holds no cascade that OpenCV can use";

@@ -74,7 +74,17 @@ void LiveClient::offer(LiveFrame frame, std::chrono::steady_clock::time_point no
   {
     const std::lock_guard lock(mutex_);
     pending_ = std::move(frame);
+    // A stopped transport not reported yet is over once frames come again.
+    pendingText_.reset();
     lastTaken_ = now;
+  }
+  wake_.notify_all();
+}
+
+void LiveClient::offerText(std::string text) {
+  {
+    const std::lock_guard lock(mutex_);
+    pendingText_ = std::move(text);
   }
   wake_.notify_all();
 }
@@ -93,23 +103,28 @@ bool LiveClient::write(int opcode, const void* data, std::size_t size) {
 
 void LiveClient::sendLoop() {
   while (true) {
-    LiveFrame frame;
+    std::optional<LiveFrame> frame;
+    std::optional<std::string> text;
     int maxSide = 0;
     {
       std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return closing_ || pending_; });
+      wake_.wait(lock, [this] { return closing_ || pending_ || pendingText_; });
       if (closing_) return;
-      frame = std::move(*pending_);
-      pending_.reset();
+      frame.swap(pending_);
+      text.swap(pendingText_);
       maxSide = watch_.maxSide;
     }
-    bool sent = write(MG_WEBSOCKET_OPCODE_TEXT, frame.text.data(), frame.text.size());
-    for (const auto& [port, picture] : frame.pictures) {
-      if (!sent) break;
-      const std::vector<unsigned char> message =
-          pictureMessage(frame.frame, port, previewJpeg(picture, maxSide));
-      sent = write(MG_WEBSOCKET_OPCODE_BINARY, message.data(), message.size());
+    bool sent = true;
+    if (frame) {
+      sent = write(MG_WEBSOCKET_OPCODE_TEXT, frame->text.data(), frame->text.size());
+      for (const auto& [port, picture] : frame->pictures) {
+        if (!sent) break;
+        const std::vector<unsigned char> message =
+            pictureMessage(frame->frame, port, previewJpeg(picture, maxSide));
+        sent = write(MG_WEBSOCKET_OPCODE_BINARY, message.data(), message.size());
+      }
     }
+    if (sent && text) sent = write(MG_WEBSOCKET_OPCODE_TEXT, text->data(), text->size());
     if (!sent) return;
   }
 }

@@ -45,6 +45,9 @@ class LiveClient {
   bool due(std::chrono::steady_clock::time_point now) const;
   // Hands over the newest frame, replacing one not sent yet.
   void offer(LiveFrame frame, std::chrono::steady_clock::time_point now);
+  // Hands over a text message to send after the frame waiting, replacing one not sent yet; a
+  // frame offered later drops it.
+  void offerText(std::string text);
   // Sends a text message at once (an answer to the client's request).
   void sendText(const std::string& text);
 
@@ -58,6 +61,7 @@ class LiveClient {
   Watch watch_;
   std::chrono::steady_clock::time_point lastTaken_;
   std::optional<LiveFrame> pending_;
+  std::optional<std::string> pendingText_;
   bool closing_ = false;
   std::mutex writeMutex_;
   std::thread sender_;

@@ -118,7 +118,19 @@ void LiveHub::received(mg_connection* connection, std::string_view text) {
     client->setWatch(watchFrom(text, client->watch()));
   } catch (const CompositionError& error) {
     client->sendText(nlohmann::json{{"error", error.what()}}.dump());
+    return;
   }
+  {
+    const std::lock_guard lock(mutex_);
+    if (const auto found = clients_.find(connection); found != clients_.end()) {
+      found->second.offered = 0;
+    }
+  }
+  if (watchChanged_) watchChanged_();
+}
+
+void LiveHub::whenWatchChanges(std::function<void()> changed) {
+  watchChanged_ = std::move(changed);
 }
 
 void LiveHub::closed(const mg_connection* connection) {
@@ -148,11 +160,15 @@ void LiveHub::frame(const FrameResult& frame, Engine& engine) {
   }
 }
 
-void LiveHub::settled(Engine& engine) {
+void LiveHub::settled(Engine* holding, const std::string& transport) {
   const Clock::time_point now = Clock::now();
+  const std::string message = "{\"transport\":" + transport + "}";
   const std::lock_guard lock(mutex_);
   for (auto& [connection, watcher] : clients_) {
-    if (watcher.offered != produced_) offer(watcher, engine.composition(), engine, now);
+    if (holding && watcher.offered != produced_) {
+      offer(watcher, holding->composition(), *holding, now);
+    }
+    watcher.client->offerText(message);
   }
 }
 

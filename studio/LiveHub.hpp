@@ -2,9 +2,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <string_view>
 
 #include "host/Engine.hpp"
@@ -19,14 +21,18 @@ class LiveClient;
 // {"watch": ["id.port", ...], "maxSide": 640, "fps": 15}; for each frame it can take it gets one
 // text message with the frame, its rate, the watched values and every patch's part in the frame,
 // then one binary message per watched picture: a header naming the port and frame, then the
-// picture as JPEG. A client holds at most one frame waiting to be sent: a newer frame replaces
-// it, so a slow client never slows the engine nor grows the memory.
+// picture as JPEG. A client that changes what it watches while the frames are stopped is sent the
+// last frame again, as it now watches it. A client holds at most one frame waiting to be sent: a
+// newer frame replaces it, so a slow client never slows the engine nor grows the memory.
 class LiveHub {
  public:
   LiveHub();
   LiveHub(const LiveHub&) = delete;
   LiveHub& operator=(const LiveHub&) = delete;
   ~LiveHub();
+
+  // Called, from a server thread, after a client changed what it watches.
+  void whenWatchChanges(std::function<void()> changed);
 
   // From the server's threads, as civetweb calls them for the connection.
   void connected(mg_connection* connection);
@@ -35,9 +41,10 @@ class LiveHub {
 
   // From the engine's thread, for every produced frame.
   void frame(const FrameResult& frame, Engine& engine);
-  // From the engine's thread when the frames stop, the engine holding the last frame produced:
-  // clients that skipped that frame for their rate are sent it.
-  void settled(Engine& engine);
+  // From the engine's thread when the frames stop: when `holding` (an engine whose ports hold the
+  // last frame produced), clients that skipped that frame for their rate are sent it; then every
+  // client is sent {"transport": `transport`}.
+  void settled(Engine* holding, const std::string& transport);
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -48,6 +55,7 @@ class LiveHub {
   void offer(Watcher& watcher, const Composition& composition, Engine& engine,
              Clock::time_point now);
 
+  std::function<void()> watchChanged_;
   std::mutex mutex_;
   std::map<const mg_connection*, Watcher> clients_;
   std::uint64_t produced_ = 0;  // frames seen, counted from 1

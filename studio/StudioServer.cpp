@@ -89,14 +89,6 @@ void onWebsocketClose(const mg_connection* connection, void* server) {
   static_cast<StudioServer*>(server)->hub().closed(connection);
 }
 
-Json stateJson(const TransportState& state) {
-  Json json{
-      {"playing", state.playing}, {"frame", nullptr}, {"ended", state.ended}, {"failure", nullptr}};
-  if (state.frame) json["frame"] = *state.frame;
-  if (!state.failure.empty()) json["failure"] = state.failure;
-  return json;
-}
-
 }  // namespace
 
 struct StudioServer::Reply {
@@ -214,7 +206,7 @@ StudioServer::Reply StudioServer::api(const std::string& method, const std::stri
     session_.call([&](Engine& engine) { engine.apply(edits); });
     return Reply::json({{"ok", true}});
   }
-  if (path == "/api/transport" && allow("GET")) return Reply::json(stateJson(session_.state()));
+  if (path == "/api/transport" && allow("GET")) return Reply::json(transportJson(session_.state()));
   if (path == "/api/transport" && allow("POST")) return transport(text);
   if (path == "/api/save" && allow("POST")) return save();
   if (path == "/api/examples" && allow("GET")) return Reply::json(exampleList(examplesFolder()));
@@ -257,7 +249,7 @@ StudioServer::Reply StudioServer::transport(const std::string& text) {
                              "\" (play, pause, step)");
     }
   }
-  return Reply::json(stateJson(session_.state()));
+  return Reply::json(transportJson(session_.state()));
 }
 
 StudioServer::Reply StudioServer::openExample(const std::string& text) {

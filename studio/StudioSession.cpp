@@ -1,9 +1,19 @@
 #include "StudioSession.hpp"
 
+#include <nlohmann/json.hpp>
+
 #include "host/CompositionFile.hpp"
 #include "host/patches/FrameReader.hpp"
 
 namespace cvcomp {
+
+nlohmann::json transportJson(const TransportState& state) {
+  nlohmann::json json{
+      {"playing", state.playing}, {"frame", nullptr}, {"ended", state.ended}, {"failure", nullptr}};
+  if (state.frame) json["frame"] = *state.frame;
+  if (!state.failure.empty()) json["failure"] = state.failure;
+  return json;
+}
 
 StudioSession::StudioSession(std::unique_ptr<Engine> engine, const QCNodeManager& manager,
                              std::string name, std::optional<std::filesystem::path> file,
@@ -26,6 +36,7 @@ StudioSession::~StudioSession() {
 }
 
 void StudioSession::install(std::unique_ptr<Engine> engine) {
+  engineHoldsFrame_ = false;
   engine_ = std::move(engine);
   engine_->addObserver([this, engine = engine_.get()](const FrameResult& frame) {
     observer_.frame(frame, *engine);
@@ -74,6 +85,7 @@ void StudioSession::produce() {
         manager_, name_, file_));
   }
   const FrameReport report = engine_->step();
+  engineHoldsFrame_ = report.produced();
   bool playing = false;
   {
     const std::lock_guard lock(mutex_);
@@ -91,13 +103,16 @@ void StudioSession::produce() {
 }
 
 // Watchers that take frames at a lower rate than the engine makes them may have skipped the
-// last one: they are offered it now, so a stopped view always shows where the engine stands.
+// last one: they are offered it now, so a stopped view always shows where the engine stands. Once
+// the input ended or failed, the engine's ports hold an evaluation without a frame, which is not
+// shown.
 void StudioSession::settle(Engine& engine) {
+  TransportState state;
   {
     const std::lock_guard lock(mutex_);
-    if (!state_.frame) return;
+    state = state_;
   }
-  observer_.settled(engine);
+  observer_.settled(engineHoldsFrame_ ? &engine : nullptr, state);
 }
 
 void StudioSession::play() {
@@ -108,18 +123,28 @@ void StudioSession::play() {
   wake_.notify_all();
 }
 
+void StudioSession::stopPlaying() {
+  const std::lock_guard lock(mutex_);
+  state_.playing = false;
+}
+
+// Both return once the frame in progress has ended.
 void StudioSession::pause() {
-  {
-    const std::lock_guard lock(mutex_);
-    state_.playing = false;
-  }
-  // Returns once the frame in progress has ended.
+  stopPlaying();
   call([this](Engine& engine) { settle(engine); });
 }
 
 void StudioSession::step() {
-  pause();
+  stopPlaying();
   call([this](Engine&) { produce(); });
+}
+
+void StudioSession::settleAgainIfStopped() {
+  {
+    const std::lock_guard lock(mutex_);
+    if (state_.playing) return;
+  }
+  enqueue([this] { settle(*engine_); });
 }
 
 TransportState StudioSession::state() const {

@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "host/Engine.hpp"
 
 namespace cvcomp {
@@ -24,17 +26,21 @@ struct TransportState {
   std::string failure;                 // why the input failed, naming it
 };
 
+// {"playing":..,"frame":N|null,"ended":..,"failure":".."|null}
+nlohmann::json transportJson(const TransportState& state);
+
 // Runs an engine on a thread of its own, frame after frame while playing. Every other access to
 // the composition happens on that thread too, between two frames, through call(): requests from
 // any thread never race the frame in progress.
 class StudioSession {
  public:
   // Called on the engine's thread: `frame` for every produced frame, of this engine and of every
-  // one that replaces it; `settled` when the frames stop (pause, step, the input's end) while the
-  // engine still holds the last frame produced.
+  // one that replaces it; `settled` when the frames stop (pause, step, the input's end), with
+  // where the transport then stands and the engine when its ports still hold the last frame
+  // produced (null when they don't).
   struct Observer {
     std::function<void(const FrameResult&, Engine&)> frame;
-    std::function<void(Engine&)> settled;
+    std::function<void(Engine*, const TransportState&)> settled;
   };
 
   // `name` names the composition in messages; `file` is where relative paths resolve.
@@ -61,6 +67,9 @@ class StudioSession {
   // Pauses and produces one frame (the first again after the input ended).
   void step();
   TransportState state() const;
+  // While the frames are stopped, tells the observer again that they are (`settled`), from the
+  // engine's thread; returns at once.
+  void settleAgainIfStopped();
 
   // Replaces the composition whole, keeping the transport; `file` is where its relative paths
   // resolve.
@@ -73,6 +82,7 @@ class StudioSession {
  private:
   void enqueue(std::function<void()> work);
   void loop();
+  void stopPlaying();
   void produce();
   void settle(Engine& engine);
   void install(std::unique_ptr<Engine> engine);
@@ -87,6 +97,7 @@ class StudioSession {
   std::condition_variable wake_;
   std::deque<std::function<void()>> work_;
   TransportState state_;
+  bool engineHoldsFrame_ = false;  // the engine's ports hold the last frame; its thread only
   bool stopping_ = false;
   std::thread thread_;
 };

@@ -156,6 +156,19 @@ class Watcher {
     }
     return {text, pictures_[frame]};
   }
+  // The transports of the {"transport": ...} messages, once `count` of them have come.
+  std::vector<Json> transports(std::size_t count) {
+    std::unique_lock lock(mutex_);
+    std::vector<Json> found;
+    changed_.wait_for(lock, std::chrono::seconds(30), [&] {
+      found.clear();
+      for (const Json& message : texts_) {
+        if (message.contains("transport")) found.push_back(message["transport"]);
+      }
+      return found.size() >= count;
+    });
+    return found;
+  }
   std::size_t textCount() {
     const std::lock_guard lock(mutex_);
     return texts_.size();
@@ -404,9 +417,7 @@ TEST(StudioLive, ValuesEqualTheRunsJsonLinesAndPreviewsDecodeToTheirSize) {
   Watcher watcher(studio, R"({"watch": ["faces.outputRects", "overlay.outputImage", "nope.x"],
                               "maxSide": 200, "fps": 0})");
   watcher.picturesPerFrame = 1;
-  // After the end, a step starts again from the first picture.
-  for (std::size_t frame = 0; frame < names.size(); ++frame) {
-    studio.post("/api/transport", R"({"action":"step"})");
+  const auto expectFrame = [&](std::size_t frame) {
     const auto [text, pictures] = watcher.frame(frame);
     EXPECT_EQ(text["values"], Json({{"faces.outputRects", lines[frame]["faces.outputRects"]}}));
     EXPECT_EQ(text["time"], lines[frame]["time"]);
@@ -419,11 +430,18 @@ TEST(StudioLive, ValuesEqualTheRunsJsonLinesAndPreviewsDecodeToTheirSize) {
     EXPECT_NEAR(static_cast<double>(pictures[0].cols) / pictures[0].rows,
                 static_cast<double>(source.width) / source.height, 0.02);
     EXPECT_EQ(pictures[0].channels(), 3);
+  };
+  // The transport, sent once the watch is taken while stopped at the end, says it ended.
+  EXPECT_EQ(watcher.transports(1).at(0)["ended"], true);
+  // After the end, a step starts again from the first picture.
+  for (std::size_t frame = 0; frame < names.size(); ++frame) {
+    studio.post("/api/transport", R"({"action":"step"})");
+    expectFrame(frame);
   }
 }
 
 // A client that takes frames at a low rate is still sent the frame the engine stopped at, and
-// each stepped frame, so a stopped view never shows an older one.
+// each stepped frame, so a stopped view never shows an older one; and where the transport stands.
 TEST(StudioLive, ALowRateClientIsSentTheFrameWherePlayStopped) {
   Studio studio({test::example("gray.json")});
   Watcher watcher(studio, R"({"watch": [], "fps": 0.2})");
@@ -432,8 +450,10 @@ TEST(StudioLive, ALowRateClientIsSentTheFrameWherePlayStopped) {
   const std::uint64_t frame = paused["frame"].get<std::uint64_t>();
   ASSERT_GT(frame, 1u);
   EXPECT_EQ(watcher.frame(frame).first["frame"], frame);
-  studio.post("/api/transport", R"({"action":"step"})");
+  const Json stepped = studio.post("/api/transport", R"({"action":"step"})");
   EXPECT_EQ(watcher.frame(frame + 1).first["frame"], frame + 1);
+  // Each stop is told with the transport as the server answers it.
+  EXPECT_EQ(watcher.transports(2), std::vector<Json>({paused, stepped}));
 }
 
 // A client that stops reading leaves the engine running and the memory flat, while another

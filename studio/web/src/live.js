@@ -1,5 +1,5 @@
 // The live connection: tells the server which ports to watch and hands on each frame's values
-// and pictures. A picture message is a 32-bit little-endian header length, the header as JSON
+// and pictures, and the transport whenever the frames stop. A picture message is a 32-bit little-endian header length, the header as JSON
 // ({"port": .., "frame": ..}), then the JPEG.
 import {liveUrl} from './api.js';
 
@@ -23,8 +23,8 @@ const keepNumberText = (_key, value, context) =>
   typeof value === 'number' && context?.source ? new JsonNumber(value, context.source) : value;
 
 export class Live {
-  constructor({onFrame, onPicture, onState}) {
-    Object.assign(this, {onFrame, onPicture, onState});
+  constructor({onFrame, onPicture, onTransport, onState}) {
+    Object.assign(this, {onFrame, onPicture, onTransport, onState});
     this.request = {watch: [], maxSide: 640, fps: 15};
     this.open();
   }
@@ -52,6 +52,10 @@ export class Live {
   receive(data) {
     if (typeof data === 'string') {
       const message = JSON.parse(data);
+      if (message.transport) {
+        this.onTransport(message.transport);
+        return;
+      }
       message.values = JSON.parse(data, keepNumberText).values ?? {};
       this.onFrame(message);
       return;

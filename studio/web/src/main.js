@@ -33,6 +33,7 @@ const live = new Live({
     inspector.refresh?.();
   },
   onPicture: (port, frame, jpeg) => watch.showPicture(port, frame, jpeg),
+  onTransport: (state) => transport.showState(state),
   onState: (state) => ($('#connection').textContent = state),
 });
 const editor = new Editor($('#graph canvas'), classes, {

@@ -26,6 +26,7 @@ export function buildTransport(root) {
   }
   source.addEventListener('change', () => act({input: source.value}, source));
   return {
+    showState,
     offerSources(inputs) {
       choices.replaceChildren(
         ...[...new Set(inputs)].map((input) => Object.assign(document.createElement('option'), {value: input})),

@@ -1,0 +1,77 @@
+// Remembered cascade verdicts: a file is read in this process without a probe only while it
+// holds exactly what the probe found loads.
+
+#include <stdlib.h>
+
+#include <gtest/gtest.h>
+
+#include "TestSupport.hpp"
+#include "detection/CascadeVerdicts.hpp"
+#include "detection/OpenCVLoad.hpp"
+
+namespace cvcomp {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Each test keeps its verdicts in a cache folder of its own.
+class CascadeVerdicts : public testing::Test {
+ protected:
+  void SetUp() override { setenv("XDG_CACHE_HOME", cache.path().c_str(), 1); }
+  void TearDown() override { unsetenv("XDG_CACHE_HOME"); }
+  std::size_t entries() const {
+    const fs::path folder = cache / "cvcomp" / "cascades";
+    if (!fs::exists(folder)) return 0;
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), {}));
+  }
+  const test::TempFolder cache;
+  const test::TempFolder files;
+};
+
+// Loads `file` with the patch; its warning, if any.
+std::string loadWarning(const fs::path& file, bool& loaded) {
+  OpenCVLoad load("load");
+  load.inputPath.setStringValue(file.string());
+  QCContext context;
+  const std::string warning = test::stderrOf([&] { load.execute(context, 0.0, QCStructure()); });
+  loaded = cascadeValue(load.outputData) != nullptr;
+  return warning;
+}
+
+TEST_F(CascadeVerdicts, AChangedFileIsProbedAgainAndOnlyLoadsAreKept) {
+  const std::string face = test::contents(fs::path(CVCOMP_CASCADE_DATA) /
+                                          "haarcascades/haarcascade_frontalface_alt.xml");
+  // OpenCV's reader dereferences null on this one.
+  const std::string crash = "<?xml n =";
+  const fs::path file = files / "cascade.xml";
+  const std::string crashed =
+      "OpenCVLoad: " + file.string() + ": OpenCV's cascade reader crashes on this file\n";
+  struct Step {
+    const std::string& content;
+    bool loads;
+  };
+  for (const Step& step : {Step{crash, false}, Step{face, true}, Step{crash, false},
+                           Step{face, true}, Step{face, true}}) {
+    files.write("cascade.xml", step.content);
+    bool loaded = false;
+    EXPECT_EQ(loadWarning(file, loaded), step.loads ? "" : crashed);
+    EXPECT_EQ(loaded, step.loads);
+    EXPECT_EQ(knownToLoad(file, step.content), step.loads);
+  }
+  EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(CascadeVerdicts, EntriesOfFilesGoneAreDroppedOnceTheyPileUp) {
+  for (int n = 0; n < 80; ++n) {
+    rememberLoads(files.write("gone" + std::to_string(n) + ".xml", "<x/>"), "<x/>");
+  }
+  EXPECT_EQ(entries(), 80u);
+  for (int n = 0; n < 80; ++n) fs::remove(files / ("gone" + std::to_string(n) + ".xml"));
+  const fs::path kept = files.write("kept.xml", "<x/>");
+  rememberLoads(kept, "<x/>");
+  EXPECT_EQ(entries(), 1u);
+  EXPECT_TRUE(knownToLoad(kept, "<x/>"));
+}
+
+}  // namespace
+}  // namespace cvcomp
