@@ -67,12 +67,12 @@ Points pointsOf(const std::shared_ptr<QCStructure>& output) {
 
 struct Tracker {
   OpenCVCalcOpticalFlowPyrLK patch{"tracker"};
-  cv::Mat frame;
+  cv::Mat fed;  // the frame on the image input
 
   // Runs one frame with the given signals; returns the output.
   std::shared_ptr<QCStructure> run(const cv::Mat& image, bool replace = false, bool add = false) {
-    frame = image;
-    test::feed(patch.inputImage, frame);
+    fed = image;
+    test::feed(patch.inputImage, fed);
     patch.inputUseInputPointsSignal.setBooleanValue(replace);
     patch.inputAddInputPointsSignal.setBooleanValue(add);
     EXPECT_TRUE(execute(patch));
@@ -86,6 +86,22 @@ struct Tracker {
   void connect(std::shared_ptr<QCStructure> points) {
     patch.inputPoints.setStructureValue(std::move(points));
   }
+};
+
+// A tracker, and a textured picture to track on.
+class Tracking : public testing::Test, public Tracker {
+ protected:
+  // Loads `units` into a fresh tracker and tracks them into the picture moved 2 pixels right and
+  // 1 down, which moves a followed point by 1/80 in X and 1/160 in Y.
+  Points trackMoved(const std::vector<cv::Point2d>& units, bool excludeLost) const {
+    Tracker tracker;
+    tracker.patch.inputExcludeNaNs.setBooleanValue(excludeLost);
+    tracker.connect(unitList(units));
+    EXPECT_EQ(tracker.run(image, true), nullptr);
+    return tracker.track(shifted(image, 2, 1));
+  }
+
+  const cv::Mat image = test::grayPicture("baboon.jpg", {320, 240});
 };
 
 // OpenCV's own tracking of `from` in `previous` into `current` with the patch's values equals
@@ -112,10 +128,9 @@ std::vector<cv::Point2f> expectDirect(const Points& output, const cv::Mat& previ
 // previous frame or the window (a new window size, a frame without image, another size) must
 // not track against a stale pyramid: every output stays bit-identical to OpenCV tracking the two
 // frames from scratch.
-TEST(OpenCVCalcOpticalFlowPyrLK, KeptPyramidsTrackBitIdenticallyToFreshOnes) {
+TEST_F(Tracking, KeptPyramidsTrackBitIdenticallyToFreshOnes) {
   cv::VideoCapture clip(test::sample("vtest.avi").string());
   ASSERT_TRUE(clip.isOpened());
-  Tracker tracker;
   cv::Mat colour, gray, previous;
   std::vector<cv::Point2f> expected;
   int tracked = 0;
@@ -123,17 +138,17 @@ TEST(OpenCVCalcOpticalFlowPyrLK, KeptPyramidsTrackBitIdenticallyToFreshOnes) {
     cv::cvtColor(colour, gray, cv::COLOR_BGR2GRAY);
     // Half-windows 10, then 4 from frame 12, then 10 again from frame 20.
     const int half = frame >= 12 && frame < 20 ? 4 : 10;
-    tracker.patch.inputWindowSize.setIndexValue(static_cast<std::size_t>(half));
+    patch.inputWindowSize.setIndexValue(static_cast<std::size_t>(half));
     if (frame == 0) {
-      tracker.connect(pointList(strongCorners(gray, 300), gray.size()));
+      connect(pointList(strongCorners(gray, 300), gray.size()));
       expected = loaded(strongCorners(gray, 300), gray.size());
     }
     if (frame == 28) {
       // No image: the previous frame is dropped, the next one is only kept.
-      tracker.patch.inputImage.setCvObjectValue(nullptr);
-      ASSERT_TRUE(execute(tracker.patch));
+      patch.inputImage.setCvObjectValue(nullptr);
+      ASSERT_TRUE(execute(patch));
     }
-    const std::shared_ptr<QCStructure> output = tracker.run(gray, frame == 0);
+    const std::shared_ptr<QCStructure> output = run(gray, frame == 0);
     if (frame == 0 || frame == 28) {
       EXPECT_EQ(output, nullptr) << frame;
     } else {
@@ -146,27 +161,17 @@ TEST(OpenCVCalcOpticalFlowPyrLK, KeptPyramidsTrackBitIdenticallyToFreshOnes) {
   EXPECT_EQ(tracked, 38);
 }
 
-TEST(OpenCVCalcOpticalFlowPyrLK, ReadsPointListsAsPublishedAndCornerListsAsCentres) {
-  const cv::Mat image = test::grayPicture("baboon.jpg", {320, 240});
-  // Pixels (0, 0) and (160, 120) start at the top-left corner and at the centre.
-  Tracker tracker;
-  tracker.connect(pointList({{0.0f, 0.0f}, {160.0f, 120.0f}}, image.size()));
-  tracker.run(image, true);
-  const Points output = tracker.track(image);
-  ASSERT_EQ(output.size(), 2u);
-  EXPECT_EQ(cv::Vec2d(output.at(0)[2], output.at(0)[3]), cv::Vec2d(-1.0, -0.75));
-  EXPECT_EQ(cv::Vec2d(output.at(1)[2], output.at(1)[3]), cv::Vec2d(0.0, 0.0));
+TEST_F(Tracking, ReadsCornerListsAsCentres) {
   const std::vector<cv::Point2f> corners = strongCorners(image, 20);
   // Corner keys are not point keys: every point reads as the centre.
-  tracker.connect(pointList(corners, image.size(), "Corner"));
-  tracker.run(image);
-  const Points centred = tracker.track(image, true);
+  connect(pointList(corners, image.size(), "Corner"));
+  run(image, true);
+  const Points centred = track(image);
   EXPECT_EQ(centred.size(), corners.size());
   for (const auto& [i, t] : centred) EXPECT_EQ(cv::Vec2d(t[2], t[3]), cv::Vec2d(0, 0)) << i;
 }
 
-TEST(OpenCVCalcOpticalFlowPyrLK, LoadsOnRisingEdgesOnly) {
-  const cv::Mat image = test::grayPicture("baboon.jpg", {320, 240});
+TEST_F(Tracking, LoadsOnRisingEdgesOnly) {
   const std::vector<cv::Point2f> corners = strongCorners(image, 10);
   ASSERT_EQ(corners.size(), 10u);
   const std::vector<cv::Point2f> seven(corners.begin(), corners.begin() + 7);
@@ -177,76 +182,62 @@ TEST(OpenCVCalcOpticalFlowPyrLK, LoadsOnRisingEdgesOnly) {
     return output.count(i) &&
            cv::norm(cv::Point2d(output.at(i)[2], output.at(i)[3]) - cv::Point2d(p)) < 1e-5;
   };
-  Tracker tracker;
-  tracker.connect(pointList(seven, image.size()));
-  EXPECT_EQ(tracker.run(image, true), nullptr);
+  connect(pointList(seven, image.size()));
+  EXPECT_EQ(run(image, true), nullptr);
   // Held YES with new points connected: no reload.
-  tracker.connect(pointList(three, image.size()));
-  Points output = tracker.track(image, true);
+  connect(pointList(three, image.size()));
+  Points output = track(image, true);
   EXPECT_EQ(output.size(), 7u);
   EXPECT_TRUE(startsAt(output, 0, 0));
   // Falling and rising: reload, with another count.
-  tracker.track(image);
-  output = tracker.track(image, true);
+  track(image);
+  output = track(image, true);
   EXPECT_EQ(output.size(), 3u);
   EXPECT_TRUE(startsAt(output, 0, 7));
   // Replace with as many points as are tracked overwrites all start positions.
-  tracker.connect(pointList({three.rbegin(), three.rend()}, image.size()));
-  tracker.track(image);
-  EXPECT_TRUE(startsAt(tracker.track(image, true), 2, 7));
+  connect(pointList({three.rbegin(), three.rend()}, image.size()));
+  track(image);
+  EXPECT_TRUE(startsAt(track(image, true), 2, 7));
   // Append after replace: the new points follow under the next keys; a held append adds nothing.
-  tracker.connect(pointList(seven, image.size()));
-  tracker.track(image);
-  tracker.track(image, true);
-  tracker.connect(pointList(three, image.size()));
-  output = tracker.track(image, false, true);
+  connect(pointList(seven, image.size()));
+  track(image);
+  track(image, true);
+  connect(pointList(three, image.size()));
+  output = track(image, false, true);
   EXPECT_EQ(output.size(), 10u);
   EXPECT_TRUE(startsAt(output, 0, 0) && startsAt(output, 7, 7));
-  EXPECT_EQ(tracker.track(image, false, true).size(), 10u);
+  EXPECT_EQ(track(image, false, true).size(), 10u);
   // Replace and append on one frame: only the replace; the append edge is consumed.
-  tracker.track(image);
-  EXPECT_EQ(tracker.track(image, true, true).size(), 3u);
-  EXPECT_EQ(tracker.track(image, false, true).size(), 3u);
+  track(image);
+  EXPECT_EQ(track(image, true, true).size(), 3u);
+  EXPECT_EQ(track(image, false, true).size(), 3u);
   // Append with nothing connected: nothing added, tracking goes on, the edge counts as seen.
-  tracker.track(image);
-  tracker.connect(nullptr);
-  EXPECT_EQ(tracker.track(image, false, true).size(), 3u);
-  tracker.connect(pointList(seven, image.size()));
-  EXPECT_EQ(tracker.track(image, false, true).size(), 3u);
+  track(image);
+  connect(nullptr);
+  EXPECT_EQ(track(image, false, true).size(), 3u);
+  connect(pointList(seven, image.size()));
+  EXPECT_EQ(track(image, false, true).size(), 3u);
 }
 
-TEST(OpenCVCalcOpticalFlowPyrLK, IdleUntilALoadYieldsPointsWithTheWindowRaisedToTwo) {
-  const cv::Mat image = test::grayPicture("baboon.jpg", {320, 240});
+TEST_F(Tracking, IdleUntilALoadYieldsPointsWithTheWindowRaisedToTwo) {
   const cv::Mat moved = shifted(image, 0.5, 0.25);
   const std::vector<cv::Point2f> corners = strongCorners(image, 30);
-  Tracker tracker;
-  tracker.patch.inputWindowSize.setIndexValue(0);
-  EXPECT_EQ(tracker.run(image), nullptr);
-  tracker.connect(pointList(corners, image.size()));
-  EXPECT_EQ(tracker.run(image, true), nullptr);
-  EXPECT_EQ(tracker.track(image).size(), 30u);
-  EXPECT_EQ(tracker.patch.inputWindowSize.indexValue(), 2u);
+  patch.inputWindowSize.setIndexValue(0);
+  EXPECT_EQ(run(image), nullptr);
+  connect(pointList(corners, image.size()));
+  EXPECT_EQ(run(image, true), nullptr);
+  EXPECT_EQ(track(image).size(), 30u);
+  EXPECT_EQ(patch.inputWindowSize.indexValue(), 2u);
   // Replace with nothing connected drops every point; a held signal keeps acting as an edge.
-  tracker.connect(nullptr);
-  tracker.track(image, false);
-  EXPECT_EQ(tracker.run(image, true), nullptr);
-  EXPECT_EQ(tracker.run(moved, true), nullptr);
-  EXPECT_EQ(tracker.run(moved, true), nullptr);
+  connect(nullptr);
+  track(image, false);
+  EXPECT_EQ(run(image, true), nullptr);
+  EXPECT_EQ(run(moved, true), nullptr);
+  EXPECT_EQ(run(moved, true), nullptr);
   // Loaded at last: tracked at once against the last frame seen while there were points, with a
   // window of 2 · 2 + 1.
-  tracker.connect(pointList(corners, image.size()));
-  expectDirect(tracker.track(moved, true), image, moved, loaded(corners, image.size()), 5);
-}
-
-// Loads `units` on a textured picture and tracks them into the same picture moved 2 pixels right
-// and 1 down, which moves a followed point by 1/80 in X and 1/160 in Y.
-Points trackMoved(const std::vector<cv::Point2d>& units, bool excludeLost) {
-  const cv::Mat image = test::grayPicture("baboon.jpg", {320, 240});
-  Tracker tracker;
-  tracker.patch.inputExcludeNaNs.setBooleanValue(excludeLost);
-  tracker.connect(unitList(units));
-  EXPECT_EQ(tracker.run(image, true), nullptr);
-  return tracker.track(shifted(image, 2, 1));
+  connect(pointList(corners, image.size()));
+  expectDirect(track(moved, true), image, moved, loaded(corners, image.size()), 5);
 }
 
 bool follows(const cv::Vec4d& point, cv::Point2d start) {
@@ -254,7 +245,7 @@ bool follows(const cv::Vec4d& point, cv::Point2d start) {
          std::abs(point[1] - start.y - 1.0 / 160) < 0.003;
 }
 
-TEST(OpenCVCalcOpticalFlowPyrLK, UnusableCoordinatesAreLostAndTenThousandOthersTracked) {
+TEST_F(Tracking, UnusableCoordinatesAreLostAndTenThousandOthersTracked) {
   constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
   constexpr double kInfinity = std::numeric_limits<double>::infinity();
   // Point 1 is the only usable one of the first ten; the last three of them lie far outside the
@@ -283,35 +274,26 @@ TEST(OpenCVCalcOpticalFlowPyrLK, UnusableCoordinatesAreLostAndTenThousandOthersT
   EXPECT_EQ(trackMoved(units, true), kept);
 }
 
-TEST(OpenCVCalcOpticalFlowPyrLK, FramesThatCannotBeTrackedAgainstThePreviousOne) {
-  const cv::Mat image = test::grayPicture("baboon.jpg", {320, 240});
+TEST_F(Tracking, FramesThatCannotBeTrackedAgainstThePreviousOne) {
   const cv::Mat moved = shifted(image, 0.4, 0.2);
   cv::Mat colour, deep;
   cv::cvtColor(moved, colour, cv::COLOR_GRAY2BGR);
   image.convertTo(deep, CV_16U, 256);
   const std::vector<cv::Point2f> corners = strongCorners(image, 8);
-  Tracker tracker;
-  tracker.connect(pointList(corners, image.size()));
-  tracker.run(image, true);
-  const std::shared_ptr<QCStructure> last = tracker.run(image);
+  connect(pointList(corners, image.size()));
+  run(image, true);
+  const std::shared_ptr<QCStructure> last = run(image);
   const std::vector<cv::Point2f> still =
       expectDirect(pointsOf(last), image, image, loaded(corners, image.size()));
   // A colour frame changes nothing: the next gray frame is tracked against the one before it.
-  EXPECT_EQ(tracker.run(colour), last);
-  expectDirect(tracker.track(moved), image, moved, still);
-  // A frame without image publishes nil and drops the previous frame: the next frame is kept
-  // and not tracked, the one after is tracked again.
-  test::feed(tracker.patch.inputImage, nullptr);
-  EXPECT_TRUE(execute(tracker.patch));
-  EXPECT_EQ(tracker.patch.outputPoints.structureValue(), nullptr);
-  EXPECT_EQ(tracker.run(image), nullptr);
-  EXPECT_EQ(tracker.track(moved).size(), 8u);
+  EXPECT_EQ(run(colour), last);
+  expectDirect(track(moved), image, moved, still);
   // 16-bit frames: not tracked against an 8-bit one, the output stays; tracked against each
   // other, OpenCV refuses them with its report and every point is lost.
-  const std::shared_ptr<QCStructure> before = tracker.patch.outputPoints.structureValue();
-  EXPECT_EQ(test::stderrOf([&] { EXPECT_EQ(tracker.run(deep), before); }), "");
+  const std::shared_ptr<QCStructure> before = patch.outputPoints.structureValue();
+  EXPECT_EQ(test::stderrOf([&] { EXPECT_EQ(run(deep), before); }), "");
   EXPECT_TRUE(test::reportsOpenCVError("OpenCVCalcOpticalFlowPyrLK",
-                                       [&] { EXPECT_EQ(tracker.track(deep).at(7), kLost); }));
+                                       [&] { EXPECT_EQ(track(deep).at(7), kLost); }));
 }
 
 }  // namespace
