@@ -87,6 +87,8 @@ int studioCommand(const StudioCommandOptions& options, const QCNodeManager& mana
   hub.whenWatchChanges([&session] { session->settleAgainIfStopped(); });
   StudioOptions serving{options.host,      options.port, AccessRules::randomToken(),
                         studioWebFolder(), name,         file};
+  // Playing before the server answers: a pause that comes at once is never overtaken by the start.
+  session->play();
   std::optional<StudioServer> server;
   try {
     server.emplace(serving, *session, hub, manager);
@@ -100,7 +102,6 @@ int studioCommand(const StudioCommandOptions& options, const QCNodeManager& mana
   const std::string address = pageAddress(options.host, server->port(), serving.token);
   std::cout << address << std::endl;
   if (!options.noOpen) openBrowser(address);
-  session->play();
 
   std::mutex mutex;
   std::condition_variable stopped;
