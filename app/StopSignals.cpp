@@ -1,9 +1,16 @@
 #include "StopSignals.hpp"
 
+#include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
-#include <ctime>
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <optional>
+#include <system_error>
 
 namespace cvcomp {
 
@@ -16,15 +23,9 @@ sigset_t stopSignals() {
   return set;
 }
 
-// Waits up to `timeout` for one of the signals; 0 when none came.
-int waitForSignal(const sigset_t& set, std::chrono::milliseconds timeout) {
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(timeout);
-  const timespec limit{
-      static_cast<time_t>(seconds.count()),
-      static_cast<long>(
-          std::chrono::duration_cast<std::chrono::nanoseconds>(timeout - seconds).count())};
-  const int signal = sigtimedwait(&set, nullptr, &limit);
-  return signal > 0 ? signal : 0;
+int checked(int descriptor, const char* what) {
+  if (descriptor < 0) throw std::system_error(errno, std::generic_category(), what);
+  return descriptor;
 }
 
 }  // namespace
@@ -32,29 +33,43 @@ int waitForSignal(const sigset_t& set, std::chrono::milliseconds timeout) {
 StopSignals::StopSignals() {
   const sigset_t set = stopSignals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  signals_ = checked(signalfd(-1, &set, SFD_CLOEXEC), "signalfd");
+  wake_ = checked(eventfd(0, EFD_CLOEXEC), "eventfd");
 }
 
 StopSignals::~StopSignals() {
-  done_ = true;
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = write(wake_, &one, sizeof one);
   if (watcher_.joinable()) watcher_.join();
+  close(signals_);
+  close(wake_);
 }
 
+// The watcher sleeps until a signal comes, the grace period after the first one ends, or the
+// object goes: a run that ends by itself never waits for it.
 void StopSignals::watch(std::function<void()> stop, std::function<void()> abandon,
                         std::chrono::milliseconds grace) {
   watcher_ = std::thread([this, stop = std::move(stop), abandon = std::move(abandon), grace] {
     using Clock = std::chrono::steady_clock;
-    constexpr std::chrono::milliseconds kPoll(50);
-    const sigset_t set = stopSignals();
-    Clock::time_point deadline = Clock::time_point::max();
-    while (!done_) {
-      const int signal = waitForSignal(set, kPoll);
-      if (signal != 0 && received_ != 0) _exit(128 + received_);
-      if (signal != 0) {
-        received_ = signal;
+    std::optional<Clock::time_point> deadline;
+    pollfd watched[] = {{signals_, POLLIN, 0}, {wake_, POLLIN, 0}};
+    while (true) {
+      int timeout = -1;
+      if (deadline) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+        timeout = static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+      }
+      const int ready = poll(watched, 2, timeout);
+      if (ready < 0 && errno == EINTR) continue;
+      if (watched[1].revents != 0) return;
+      if (ready > 0 && (watched[0].revents & POLLIN) != 0) {
+        signalfd_siginfo taken{};
+        if (read(signals_, &taken, sizeof taken) != sizeof taken) continue;
+        if (received_ != 0) _exit(128 + received_);
+        received_ = static_cast<int>(taken.ssi_signo);
         stop();
         deadline = Clock::now() + grace;
-      }
-      if (Clock::now() >= deadline && !done_) {
+      } else if (deadline && Clock::now() >= *deadline) {
         abandon();
         _exit(128 + received_);
       }

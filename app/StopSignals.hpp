@@ -19,7 +19,7 @@ class StopSignals {
   StopSignals();
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
-  // Stops watching; the signals stay blocked, so one arriving later is ignored.
+  // Stops watching at once; the signals stay blocked, so one arriving later is ignored.
   ~StopSignals();
 
   void watch(std::function<void()> stop, std::function<void()> abandon,
@@ -29,7 +29,8 @@ class StopSignals {
 
  private:
   std::atomic<int> received_ = 0;
-  std::atomic<bool> done_ = false;
+  int signals_ = -1;  // a signalfd of the stop signals
+  int wake_ = -1;     // an eventfd that ends the watcher
   std::thread watcher_;
 };
 
