@@ -6,7 +6,8 @@
 #include <signal.h>
 
 #include <condition_variable>
-#include <regex>
+#include <cstdlib>
+#include <string>
 #include <thread>
 
 #include <opencv2/imgcodecs.hpp>
@@ -35,11 +36,12 @@ class Studio : public test::BackgroundProgram {
  public:
   explicit Studio(std::vector<std::string> arguments)
       : BackgroundProgram(studioCommand(std::move(arguments)), true) {
-    std::smatch printed;
-    if (std::regex_match(firstLine, printed,
-                         std::regex(R"(http://127\.0\.0\.1:(\d+)/\?token=(\S+))"))) {
-      port = std::stoi(printed[1]);
-      token = printed[2];
+    // http://127.0.0.1:PORT/?token=TOKEN
+    const std::string start = "http://127.0.0.1:", tokenMark = "/?token=";
+    const std::size_t mark = firstLine.find(tokenMark);
+    if (firstLine.starts_with(start) && mark != std::string::npos) {
+      port = std::atoi(firstLine.substr(start.size(), mark - start.size()).c_str());
+      token = firstLine.substr(mark + tokenMark.size());
     }
     EXPECT_NE(port, 0) << "printed: " << firstLine;
   }
