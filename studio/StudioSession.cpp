@@ -86,6 +86,7 @@ void StudioSession::produce() {
   }
   const FrameReport report = engine_->step();
   engineHoldsFrame_ = report.produced();
+  settled_ = false;
   bool playing = false;
   {
     const std::lock_guard lock(mutex_);
@@ -112,6 +113,7 @@ void StudioSession::settle(Engine& engine) {
     const std::lock_guard lock(mutex_);
     state = state_;
   }
+  settled_ = true;
   observer_.settled(engineHoldsFrame_ ? &engine : nullptr, state);
 }
 
@@ -131,7 +133,10 @@ void StudioSession::stopPlaying() {
 // Both return once the frame in progress has ended.
 void StudioSession::pause() {
   stopPlaying();
-  call([this](Engine& engine) { settle(engine); });
+  // The frame in progress, if any, has told it already.
+  call([this](Engine& engine) {
+    if (!settled_) settle(engine);
+  });
 }
 
 void StudioSession::step() {

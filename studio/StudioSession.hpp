@@ -98,6 +98,7 @@ class StudioSession {
   std::deque<std::function<void()>> work_;
   TransportState state_;
   bool engineHoldsFrame_ = false;  // the engine's ports hold the last frame; its thread only
+  bool settled_ = false;           // the observer was told of the stop since the last frame
   bool stopping_ = false;
   std::thread thread_;
 };
