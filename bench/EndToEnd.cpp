@@ -1,9 +1,6 @@
-#include <stdlib.h>
-
 #include <algorithm>
 #include <fstream>
 #include <memory>
-#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -22,20 +19,15 @@ const std::string kHandOutput = "/tmp/cvcomp-bench-hand.jsonl";
 
 // One whole run of the runner.
 ProcessRun runnerRound(const Case& c, const EndToEndPrograms& programs) {
-  std::optional<TemporaryFolder> emptyCache;
-  if (c.firstRuns) {
-    emptyCache.emplace();
-    setenv("XDG_CACHE_HOME", emptyCache->path().c_str(), 1);
-  }
   std::vector<std::string> arguments{
       programs.cvcomp,          "run",     c.composition, "--input",    c.input, "--frames",
       std::to_string(c.frames), "--quiet", "--json",      kRunnerOutput};
   for (const auto& [path, value] : c.settings) {
     arguments.insert(arguments.end(), {"--set", path + "=" + value});
   }
-  const ProcessRun run = runProcess(arguments, "/dev/null");
-  if (c.firstRuns) unsetenv("XDG_CACHE_HOME");
-  return run;
+  if (!c.firstRuns) return runProcess(arguments, "/dev/null");
+  const TemporaryFolder emptyCache;
+  return runProcess(arguments, "/dev/null", {"XDG_CACHE_HOME=" + emptyCache.path().string()});
 }
 
 // One whole run of the hand loop as a program of its own, like the runner's: this program started

@@ -41,17 +41,24 @@ TemporaryFolder::~TemporaryFolder() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-ProcessRun runProcess(const std::vector<std::string>& arguments, const std::string& output) {
+ProcessRun runProcess(const std::vector<std::string>& arguments, const std::string& output,
+                      const std::vector<std::string>& setting) {
   std::vector<char*> argv;
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
+  // getenv takes the first of a name's entries, so the settings go first.
+  std::vector<char*> environment;
+  for (const std::string& entry : setting) environment.push_back(const_cast<char*>(entry.c_str()));
+  for (char** entry = environ; *entry != nullptr; ++entry) environment.push_back(*entry);
+  environment.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const Clock::time_point start = Clock::now();
   pid_t child = -1;
-  const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+  const int spawned =
+      posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environment.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) throw std::runtime_error("cannot start: " + commandLine(arguments));
   int status = 0;

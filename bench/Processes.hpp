@@ -14,9 +14,11 @@ struct ProcessRun {
 };
 
 // Runs `arguments` (the program first) as a process of its own with its standard output into the
-// file `output`, and waits for it. Throws std::runtime_error when it cannot start or does not end
+// file `output` and this process's environment followed by `setting` ("NAME=value", which take
+// precedence), and waits for it. Throws std::runtime_error when it cannot start or does not end
 // with status 0.
-ProcessRun runProcess(const std::vector<std::string>& arguments, const std::string& output);
+ProcessRun runProcess(const std::vector<std::string>& arguments, const std::string& output,
+                      const std::vector<std::string>& setting = {});
 
 // A folder of its own in the system's temporary folder, removed with what it holds.
 class TemporaryFolder {

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <opencv2/core/version.hpp>
 
@@ -72,18 +73,16 @@ std::filesystem::path fileOfEntry(const std::string& text) {
 
 void pruneEntriesOfMissingFiles(const std::filesystem::path& folder) {
   std::error_code error;
-  std::size_t entries = 0;
+  std::vector<std::filesystem::path> entries;
   for (auto it = std::filesystem::directory_iterator(folder, error);
        !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
-    ++entries;
+    entries.push_back(it->path());
   }
-  if (error || entries <= kPruneAbove) return;
-  for (auto it = std::filesystem::directory_iterator(folder, error);
-       !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
-    const std::filesystem::path file = fileOfEntry(readText(it->path()));
-    std::error_code missing;
-    if (file.empty() || !std::filesystem::exists(file, missing)) {
-      std::filesystem::remove(it->path(), missing);
+  if (error || entries.size() <= kPruneAbove) return;
+  for (const std::filesystem::path& entry : entries) {
+    const std::filesystem::path file = fileOfEntry(readText(entry));
+    if (file.empty() || !std::filesystem::exists(file, error)) {
+      std::filesystem::remove(entry, error);
     }
   }
 }

@@ -38,8 +38,9 @@ void appendPatches(std::string& out, const Composition& composition) {
 
 // The frame for one client: the values of the watched ports that go into JSON lines, and a copy
 // of each watched picture. Ports that do not exist (any more) are left out.
-LiveFrame liveFrame(std::uint64_t number, double time, const Composition& composition,
-                    Engine& engine, const Watch& watch, double fps) {
+LiveFrame liveFrame(std::uint64_t number, double time, Engine& engine, const Watch& watch,
+                    double fps) {
+  const Composition& composition = engine.composition();
   LiveFrame live;
   live.frame = number;
   live.text = frameLine(number, time, {});
@@ -156,7 +157,7 @@ void LiveHub::frame(const FrameResult& frame, Engine& engine) {
   lastNumber_ = frame.frame;
   lastTime_ = frame.time;
   for (auto& [connection, watcher] : clients_) {
-    if (watcher.client->due(now)) offer(watcher, frame.composition, engine, now);
+    if (watcher.client->due(now)) offer(watcher, engine, now);
   }
 }
 
@@ -166,16 +167,15 @@ void LiveHub::settled(Engine* holding, const std::string& transport) {
   const std::lock_guard lock(mutex_);
   for (auto& [connection, watcher] : clients_) {
     if (holding && watcher.offered != produced_) {
-      offer(watcher, holding->composition(), *holding, now);
+      offer(watcher, *holding, now);
     }
     watcher.client->offerText(message);
   }
 }
 
-void LiveHub::offer(Watcher& watcher, const Composition& composition, Engine& engine,
-                    Clock::time_point now) {
-  watcher.client->offer(
-      liveFrame(lastNumber_, lastTime_, composition, engine, watcher.client->watch(), fps_), now);
+void LiveHub::offer(Watcher& watcher, Engine& engine, Clock::time_point now) {
+  watcher.client->offer(liveFrame(lastNumber_, lastTime_, engine, watcher.client->watch(), fps_),
+                        now);
   watcher.offered = produced_;
 }
 

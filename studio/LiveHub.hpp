@@ -52,8 +52,7 @@ class LiveHub {
     std::shared_ptr<LiveClient> client;
     std::uint64_t offered = 0;  // the count of the last frame offered to it
   };
-  void offer(Watcher& watcher, const Composition& composition, Engine& engine,
-             Clock::time_point now);
+  void offer(Watcher& watcher, Engine& engine, Clock::time_point now);
 
   std::function<void()> watchChanged_;
   std::mutex mutex_;

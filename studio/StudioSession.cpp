@@ -100,21 +100,21 @@ void StudioSession::produce() {
     }
     playing = state_.playing;
   }
-  if (!playing) settle(*engine_);
+  if (!playing) settle();
 }
 
 // Watchers that take frames at a lower rate than the engine makes them may have skipped the
 // last one: they are offered it now, so a stopped view always shows where the engine stands. Once
 // the input ended or failed, the engine's ports hold an evaluation without a frame, which is not
 // shown.
-void StudioSession::settle(Engine& engine) {
+void StudioSession::settle() {
   TransportState state;
   {
     const std::lock_guard lock(mutex_);
     state = state_;
   }
   settled_ = true;
-  observer_.settled(engineHoldsFrame_ ? &engine : nullptr, state);
+  observer_.settled(engineHoldsFrame_ ? engine_.get() : nullptr, state);
 }
 
 void StudioSession::play() {
@@ -134,8 +134,8 @@ void StudioSession::stopPlaying() {
 void StudioSession::pause() {
   stopPlaying();
   // The frame in progress, if any, has told it already.
-  call([this](Engine& engine) {
-    if (!settled_) settle(engine);
+  call([this](Engine&) {
+    if (!settled_) settle();
   });
 }
 
@@ -149,7 +149,7 @@ void StudioSession::settleAgainIfStopped() {
     const std::lock_guard lock(mutex_);
     if (state_.playing) return;
   }
-  enqueue([this] { settle(*engine_); });
+  enqueue([this] { settle(); });
 }
 
 TransportState StudioSession::state() const {

@@ -84,7 +84,7 @@ class StudioSession {
   void loop();
   void stopPlaying();
   void produce();
-  void settle(Engine& engine);
+  void settle();
   void install(std::unique_ptr<Engine> engine);
 
   const QCNodeManager& manager_;
