@@ -98,10 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Outputs, FullDevicesAndFileSizeLimitsEndTheRunWithTheFileNamed) {
   const std::string gray = "run " + test::example("gray.json");
-  Outcome run = cvcomp(gray + " --json /dev/full");
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "cvcomp: /dev/full: no space left on device\n");
-  run = cvcomp(gray + " --json - >/dev/full");
+  Outcome run = cvcomp(gray + " --json - >/dev/full");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "cvcomp: standard output: no space left on device\n");
 
@@ -138,10 +135,8 @@ TEST(Outputs, ThoseThatNoWriterTakesOrThatWouldDestroyAnInputAreRefusedBeforeThe
       {"--video " + dir + "/f%d%d.png",
        dir + "/f%d%d.png: a numbered name holds exactly one %d (or %05d)\n"},
       // Outputs compared with the inputs by identity, however they are spelled.
-      {"--input " + clip.string() + " --json " + dir + "/./clip.avi",
-       dir + "/./clip.avi: would overwrite " + clip.string() + ", which the run reads\n"},
-      {"--input " + clip.string() + " --video " + dir + "/link/clip.avi",
-       dir + "/link/clip.avi: would overwrite " + clip.string()},
+      {"--input " + clip.string() + " --json " + dir + "/link/./clip.avi",
+       dir + "/link/./clip.avi: would overwrite " + clip.string() + ", which the run reads\n"},
       {"--json " + composition.string(), composition.string() + ": would overwrite"},
       {"--input " + shots.string() + " --video " + shots.string() + "/g%03d.png",
        shots.string() + "/g%03d.png: would be written into " + shots.string()},
@@ -149,8 +144,6 @@ TEST(Outputs, ThoseThatNoWriterTakesOrThatWouldDestroyAnInputAreRefusedBeforeThe
        dir + "/link/shots/f%05d.png: would overwrite " + shots.string()},
       {"--json " + dir + "/x.avi --video " + dir + "/link/x.avi",
        dir + "/x.avi: named for both the JSON lines and the video\n"},
-      {"--json " + dir + "/f0012.png --video " + dir + "/f%04d.png",
-       dir + "/f0012.png: named for both"},
       // Frame counts other than a positive whole number.
       {"--frames -5",
        "--frames: a whole number from 1 to 18446744073709551615 is "

@@ -16,19 +16,12 @@ using test::example;
 using test::jsonLines;
 using test::Outcome;
 
-TEST(Runner, WritesAJsonLineAndAnUprightGrayPicturePerFrame) {
+TEST(Runner, WritesItsOutputsNamedAfterItsInputAndRefusesWhatItCannotRun) {
   const test::TempFolder folder;
-  Outcome outcome =
-      cvcomp("run " + example("gray.json") + " --input " + test::sample("baboon.jpg").string() +
-             " --video " + (folder / "gray.png").string() + " --json -");
-  ASSERT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_EQ(jsonLines(outcome.out).size(), 1u);
-  EXPECT_TRUE(test::sameBytes(cv::imread((folder / "gray.png").string(), cv::IMREAD_GRAYSCALE),
-                              test::grayPicture("baboon.jpg")));
   // A clip: each line carries its frame number and time; the pictures are numbered.
-  outcome =
-      cvcomp("run " + example("gray.json") + " --input " + test::sample("Megamind.avi").string() +
-             " --frames 12 --video " + (folder / "f%03d.png").string() + " --json -");
+  const std::string gray = "run " + example("gray.json");
+  Outcome outcome = cvcomp(gray + " --input " + test::sample("Megamind.avi").string() +
+                           " --frames 12 --video " + (folder / "f%03d.png").string() + " --json -");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   const auto frames = jsonLines(outcome.out);
   ASSERT_EQ(frames.size(), 12u);
@@ -36,94 +29,60 @@ TEST(Runner, WritesAJsonLineAndAnUprightGrayPicturePerFrame) {
   EXPECT_NEAR(frames[11]["time"].get<double>(), 11 / 23.976, 1e-3);
   EXPECT_TRUE(fs::exists(folder / "f000.png") && fs::exists(folder / "f011.png"));
   EXPECT_FALSE(fs::exists(folder / "f012.png"));
-}
 
-TEST(Examples, TrackingCarriesEachPointFromFrameToFrame) {
-  const test::Outcome outcome =
-      cvcomp("run " + example("track-features.json") + " --frames 30 --json -");
-  ASSERT_EQ(outcome.status, 0) << outcome.err;
-  const auto frames = jsonLines(outcome.out);
-  ASSERT_EQ(frames.size(), 30u);
-  EXPECT_TRUE(frames[0]["tracker.outputPoints"].is_null());
-  EXPECT_EQ(frames[1]["tracker.outputPoints"].size(), 200u);
-  for (std::size_t f = 2; f < frames.size(); ++f) {
-    const auto& now = frames[f]["tracker.outputPoints"];
-    const auto& before = frames[f - 1]["tracker.outputPoints"];
-    EXPECT_GT(now.size(), 150u) << "frame " << f;
-    // Each point starts where it was last seen: its previous position is the last frame's one.
-    for (const auto& [key, point] : now.items()) {
-      if (!before.contains(key)) continue;
-      EXPECT_EQ(point["pX"], before[key]["X"]) << key << " frame " << f;
-      EXPECT_EQ(point["pY"], before[key]["Y"]) << key << " frame " << f;
-    }
-  }
-}
-
-TEST(Runner, ExitStatusesAndMessages) {
-  const test::TempFolder folder;
-  const std::string bad =
-      folder.write("bad.json", R"({"patches": {"g": {"class": "OpenCVGray"}}})").string();
-  const std::string gray = example("gray.json");
-  for (const auto& [arguments, status, message] :
-       std::initializer_list<std::tuple<std::string, int, std::string>>{
-           {"run " + bad, 2, "cvcomp: " + bad + ": patch \"g\": unknown class \"OpenCVGray\"\n"},
-           {"run " + gray + " --input /nonexistent/clip.avi", 1, "no such file or folder"},
-           {"run " + gray + " --set toCV.inputFlip=sideways", 2, "toCV.inputFlip"},
-           {"run", 2, ""},
-           {"frobnicate", 2, ""},
-           {"--help", 0, ""}}) {
-    const Outcome outcome = cvcomp(arguments);
-    EXPECT_EQ(outcome.status, status) << arguments;
-    // A message that ends its line is all of standard error.
-    EXPECT_TRUE(message.ends_with('\n') ? outcome.err == message
-                                        : outcome.err.find(message) != std::string::npos)
-        << outcome.err;
-  }
-  const Outcome outcome = cvcomp("check " + gray);
-  EXPECT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_NE(outcome.out.find("4 patches, 3 connections"), std::string::npos) << outcome.out;
-}
-
-TEST(Runner, PicksItsInputFromAListAndNamesItsOutputsAfterIt) {
-  const test::TempFolder folder;
+  // A line of an input list, and outputs named after it.
   const std::string list =
       folder
           .write("inputs.txt", test::sample("baboon.jpg").string() + "\n" +
                                    test::sample("fruits.jpg").string() + "\r\n\n")
           .string();
-  const std::string gray = "run " + example("gray.json");
-  Outcome outcome = cvcomp(gray + " --input @" + list + " --index 1 --json " +
-                           (folder / "{index}-{stem}.jsonl").string() + " --video " +
-                           (folder / "{stem}.png").string());
+  outcome = cvcomp(gray + " --input @" + list + " --index 1 --json " +
+                   (folder / "{index}-{stem}.jsonl").string() + " --video " +
+                   (folder / "{stem}.png").string());
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(test::lineCount(test::contents(folder / "1-fruits.jsonl")), 1u);
   EXPECT_TRUE(test::sameBytes(cv::imread((folder / "fruits.png").string(), cv::IMREAD_GRAYSCALE),
                               test::grayPicture("fruits.jpg")));
 
+  const std::string bad =
+      folder.write("bad.json", R"({"patches": {"g": {"class": "OpenCVGray"}}})").string();
   const std::string missing = (folder / "none.txt").string();
   const std::string named = " --json " + (folder / "{stem}.jsonl").string();
+  // The exit status and standard error's one line after "cvcomp: "; none for the command line's
+  // own reports.
   for (const auto& [arguments, status, message] :
        std::initializer_list<std::tuple<std::string, int, std::string>>{
-           {" --input @" + missing + " --index 0", 1, missing + ": no such file"},
-           {" --input @" + list + " --index 3" + named, 2,
+           {"run " + bad, 2, bad + ": patch \"g\": unknown class \"OpenCVGray\""},
+           {gray + " --input /nonexistent/clip.avi", 1,
+            "/nonexistent/clip.avi: no such file or folder"},
+           {gray + " --set toCV.inputFlip=sideways", 2,
+            "toCV.inputFlip: an index port takes a whole number from 0 up, not \"sideways\""},
+           {"run", 2, ""},
+           {"frobnicate", 2, ""},
+           {"--help", 0, ""},
+           {gray + " --input @" + missing + " --index 0", 1, missing + ": no such file"},
+           {gray + " --input @" + list + " --index 3" + named, 2,
             "--index 3: " + list + " holds 3 lines, numbered from 0"},
-           {" --input @" + list + " --index 2" + named, 2, list + ": line 2 is empty"},
-           {" --input @" + list, 2, "--input @" + list + ": --index picks the line to run"},
-           {" --index 0", 2, "--index: picks a line of an input list, given as --input @LIST"},
-           {" --input @" + list + " --index -1", 2,
-            "--index: a whole number from 0 to 18446744073709551615 is required, not \"-1\""},
-           {" --json out/{stem}.jsonl", 2,
+           {gray + " --input @" + list + " --index 2" + named, 2, list + ": line 2 is empty"},
+           {gray + " --input @" + list, 2, "--input @" + list + ": --index picks the line to run"},
+           {gray + " --index 0", 2,
+            "--index: picks a line of an input list, given as --input @LIST"},
+           {gray + " --json out/{stem}.jsonl", 2,
             "out/{stem}.jsonl: {stem} names the input, and the run is given none with --input"},
-           {" --json out/{index}.jsonl --input x.png", 2,
+           {gray + " --json out/{index}.jsonl --input x.png", 2,
             "out/{index}.jsonl: {index} names the --index, and the run is given none"},
-           {" --json out/{name}.jsonl", 2, "out/{name}.jsonl: \"{name}\" is not {stem} or {index}"},
-           {" --input @" + list + " --index 0 --json out.jsonl", 2,
+           {gray + " --json out/{name}.jsonl", 2,
+            "out/{name}.jsonl: \"{name}\" is not {stem} or {index}"},
+           {gray + " --input @" + list + " --index 0 --json out.jsonl", 2,
             "out.jsonl: every run with --index would write this same file; name it with {stem} "
             "or {index}"}}) {
-    outcome = cvcomp(gray + arguments);
+    outcome = cvcomp(arguments);
     EXPECT_EQ(outcome.status, status) << arguments;
-    EXPECT_EQ(outcome.err, "cvcomp: " + message + "\n");
+    EXPECT_TRUE(message.empty() || outcome.err == "cvcomp: " + message + "\n") << outcome.err;
   }
+  outcome = cvcomp("check " + example("gray.json"));
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("4 patches, 3 connections"), std::string::npos) << outcome.out;
 }
 
 TEST(Runner, ListsEveryRegisteredClassWithItsPorts) {
@@ -150,19 +109,6 @@ std::string text(const QCNumber& number) {
   return out;
 }
 
-TEST(JsonOutput, NumbersInTheShortestFormOfTheirOwnPrecision) {
-  EXPECT_EQ(text(QCNumber::withFloat(0.1f)), "0.1");
-  EXPECT_EQ(text(QCNumber::withDouble(0.1f)), "0.10000000149011612");
-  EXPECT_EQ(text(QCNumber::withFloat(-0.75f)), "-0.75");
-  EXPECT_EQ(text(QCNumber::withFloat(1.0f / 3.0f)), "0.33333334");
-  EXPECT_EQ(text(QCNumber::withDouble(1.0 / 3.0)), "0.3333333333333333");
-  EXPECT_EQ(text(QCNumber::withFloat(3.0f)), "3.0");
-  EXPECT_EQ(text(QCNumber::withFloat(-0.0f)), "-0.0");
-  EXPECT_EQ(text(QCNumber::withFloat(1e-7f)), "1e-07");
-  EXPECT_EQ(text(QCNumber::withDouble(std::nan(""))), "null");
-  EXPECT_EQ(text(QCNumber::withFloat(-INFINITY)), "null");
-}
-
 struct Sink final : QCPatch {
   QC_PATCH_CLASS(Sink)
   using QCPatch::QCPatch;
@@ -171,7 +117,16 @@ struct Sink final : QCPatch {
   QC_PORT(QCStructurePort, outputNothing);
 };
 
-TEST(JsonOutput, FrameLinesKeepMemberOrderAndWriteNilAsNull) {
+// Numbers in the shortest form of their own precision, structures in member order, nil as null.
+TEST(JsonOutput, FrameLinesWriteNumbersInTheirOwnPrecisionAndKeepMemberOrder) {
+  EXPECT_EQ(text(QCNumber::withFloat(0.1f)), "0.1");
+  EXPECT_EQ(text(QCNumber::withDouble(0.1f)), "0.10000000149011612");
+  EXPECT_EQ(text(QCNumber::withFloat(3.0f)), "3.0");
+  EXPECT_EQ(text(QCNumber::withFloat(-0.0f)), "-0.0");
+  EXPECT_EQ(text(QCNumber::withFloat(1e-7f)), "1e-07");
+  EXPECT_EQ(text(QCNumber::withDouble(std::nan(""))), "null");
+  EXPECT_EQ(text(QCNumber::withFloat(-INFINITY)), "null");
+
   auto points = std::make_shared<QCStructure>();
   auto point = std::make_shared<QCStructure>();
   point->addMember(QCNumber::withFloat(0.5f), "X");
