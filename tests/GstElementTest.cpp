@@ -16,8 +16,8 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-// GStreamer, set up to find the built element, with a registry of the build's own that
-// gst-launch-1.0 and gst-inspect-1.0 share; a folder for each test.
+// GStreamer, set up to find the built element, with a registry of the build's own; a folder for
+// each test.
 class CvcompElement : public testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -71,11 +71,9 @@ void collect(GstBuffer* buffer, GstPad* pad, Played& played) {
   played.regions.push_back(std::move(regions));
 }
 
-using BufferHook = std::function<void(GstElement* pipeline, std::size_t buffer)>;
-
-// Plays a pipeline that ends in `fakesink name=sink` to its end or its first error; `hook` runs
-// on the streaming thread after the sink received each buffer.
-Played play(const std::string& description, const BufferHook& hook = {}) {
+// Plays a pipeline that ends in `fakesink name=sink` to its end or its first error; `later`, when
+// given, is set as the settings of the element named c once the sink has its second buffer.
+Played play(const std::string& description, const char* later = nullptr) {
   Played played;
   GError* error = nullptr;
   GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
@@ -87,14 +85,17 @@ Played play(const std::string& description, const BufferHook& hook = {}) {
   struct Handoff {
     Played& played;
     GstElement* pipeline;
-    const BufferHook& hook;
-  } handoff{played, pipeline, hook};
+    const char* later;
+  } handoff{played, pipeline, later};
   GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
   g_object_set(sink, "signal-handoffs", TRUE, "sync", FALSE, nullptr);
   g_signal_connect(sink, "handoff",
                    G_CALLBACK(+[](GstElement*, GstBuffer* buffer, GstPad* pad, Handoff* h) {
                      collect(buffer, pad, h->played);
-                     if (h->hook) h->hook(h->pipeline, h->played.regions.size() - 1);
+                     if (!h->later || h->played.pictures.size() != 2) return;
+                     GstElement* element = gst_bin_get_by_name(GST_BIN(h->pipeline), "c");
+                     g_object_set(element, "set", h->later, nullptr);
+                     gst_object_unref(element);
                    }),
                    &handoff);
   gst_object_unref(sink);
@@ -158,17 +159,12 @@ TEST_P(GstFormats, PlaysAsCvcompRunsAndTakesSettingsChangedWhilePlayingFromTheNe
   ASSERT_EQ(before.size(), 4u);
   ASSERT_EQ(after.size(), 4u);
   ASSERT_NE(before[2], after[2]);
-  const Played played = play(
-      "multifilesrc location=" + (folder / "frames/f%d.png").string() +
-          " caps=image/png,framerate=30/1 ! pngdec ! videoconvert ! video/x-raw,format=" +
-          GetParam() + " ! cvcomp name=c set=faces.inputMinNeighbors=2 output=composition " +
-          "composition=" + faceDetect + " ! fakesink name=sink",
-      [](GstElement* pipeline, std::size_t buffer) {
-        if (buffer != 1) return;
-        GstElement* element = gst_bin_get_by_name(GST_BIN(pipeline), "c");
-        g_object_set(element, "set", "faces.inputMinSize=300; faces.inputMinNeighbors=2", nullptr);
-        gst_object_unref(element);
-      });
+  const Played played =
+      play("multifilesrc location=" + (folder / "frames/f%d.png").string() +
+               " caps=image/png,framerate=30/1 ! pngdec ! videoconvert ! video/x-raw,format=" +
+               GetParam() + " ! cvcomp name=c set=faces.inputMinNeighbors=2 output=composition " +
+               "composition=" + faceDetect + " ! fakesink name=sink",
+           "faces.inputMinSize=300; faces.inputMinNeighbors=2");
   ASSERT_EQ(played.error, "");
   const std::vector<json> run{before[0], before[1], after[2], after[3]};
   ASSERT_EQ(played.lines.size(), 4u);

@@ -125,7 +125,6 @@ TEST(JsonOutput, FrameLinesWriteNumbersInTheirOwnPrecisionAndKeepMemberOrder) {
   EXPECT_EQ(text(QCNumber::withFloat(-0.0f)), "-0.0");
   EXPECT_EQ(text(QCNumber::withFloat(1e-7f)), "1e-07");
   EXPECT_EQ(text(QCNumber::withDouble(std::nan(""))), "null");
-  EXPECT_EQ(text(QCNumber::withFloat(-INFINITY)), "null");
 
   auto points = std::make_shared<QCStructure>();
   auto point = std::make_shared<QCStructure>();

@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -36,13 +37,9 @@ class Studio : public test::BackgroundProgram {
  public:
   explicit Studio(std::vector<std::string> arguments)
       : BackgroundProgram(studioCommand(std::move(arguments)), true) {
-    // http://127.0.0.1:PORT/?token=TOKEN
-    const std::string start = "http://127.0.0.1:", tokenMark = "/?token=";
-    const std::size_t mark = firstLine.find(tokenMark);
-    if (firstLine.starts_with(start) && mark != std::string::npos) {
-      port = std::atoi(firstLine.substr(start.size(), mark - start.size()).c_str());
-      token = firstLine.substr(mark + tokenMark.size());
-    }
+    char printed[65] = "";
+    std::sscanf(firstLine.c_str(), "http://127.0.0.1:%d/?token=%64s", &port, printed);
+    token = printed;
     EXPECT_NE(port, 0) << "printed: " << firstLine;
   }
 
@@ -310,13 +307,11 @@ TEST_F(StudioApi, PausesStepsOneFrameAndKeepsItsInputWhenANewOneCannotBeRead) {
       s.request("PUT", "/api/composition", R"({"patches": {"src": {"class": "ImageSource"}}})")
           .status,
       200);
-  // A new composition starts from its first frame.
-  for (int frame = 0; frame < 3; ++frame) {
-    EXPECT_EQ(s.transport("step")["frame"], frame);
-  }
-  // Watching while stopped is sent the frame where the engine stands.
+  // A new composition starts from its first frame; watching while stopped is sent the frame
+  // where the engine stands.
+  EXPECT_EQ(s.transport("step")["frame"], 0);
   Watcher watcher(s, R"({"watch": [], "fps": 0.2})");
-  EXPECT_EQ(watcher.frame(2).first["frame"], 2);
+  EXPECT_EQ(watcher.frame(0).first["frame"], 0);
   s.transport("play");
   s.await([](const Json& state) { return state["frame"] >= 10; });
   const Json paused = s.transport("pause");
