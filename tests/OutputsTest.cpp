@@ -50,32 +50,27 @@ std::size_t written(const fs::path& file) {
   return count;
 }
 
-// An output that fills a small file system, beside one in an ordinary folder.
-struct FullDisk {
-  std::string name;
-  std::string composition;
-  std::string full;  // a file name in the small file system
-  std::string beside;
-};
-
 std::string option(const fs::path& file) {
   return (file.extension() == ".jsonl" ? " --json " : " --video ") + file.string();
 }
 
-class OutputsOnAFullDisk : public testing::TestWithParam<FullDisk> {};
+// An output that fills a small file system, beside one in an ordinary folder: the run's
+// arguments, the output's name in the small file system and the one beside.
+class OutputsOnAFullDisk
+    : public testing::TestWithParam<std::tuple<std::string, std::string, std::string>> {};
 
 TEST_P(OutputsOnAFullDisk, EndTheRunAtThatFrameAndKeepWhatWasWritten) {
-  const FullDisk& c = GetParam();
+  const auto& [arguments, name, beside] = GetParam();
   const test::TempFolder folder;
   const SmallFileSystem small(folder / "small", "1m");
   if (!small.mounted) GTEST_SKIP() << "mounting a tmpfs needs root";
-  const fs::path full = folder / "small" / c.full;
+  const fs::path full = folder / "small" / name;
   // The test scene and the tracked clip go on well beyond what the file system takes.
   const Outcome run =
-      cvcomp("run " + test::example(c.composition) + option(full) + option(folder / c.beside));
+      cvcomp("run " + test::example(arguments) + option(full) + option(folder / beside));
   EXPECT_EQ(run.status, 1);
   std::string failed = full.string();
-  if (c.full.find('%') != std::string::npos) {
+  if (name.find('%') != std::string::npos) {
     // The picture of the frame that met the full disk.
     failed = run.err.substr(8, run.err.find(':', 8) - 8);
     EXPECT_EQ(fs::path(failed).parent_path(), full.parent_path()) << run.err;
@@ -84,17 +79,19 @@ TEST_P(OutputsOnAFullDisk, EndTheRunAtThatFrameAndKeepWhatWasWritten) {
   const std::size_t frames = written(full);
   EXPECT_GT(frames, 0u);
   // The run ended at that frame: the other output holds at most that frame more.
-  EXPECT_LE(written(folder / c.beside), frames + 1);
+  EXPECT_LE(written(folder / beside), frames + 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Outputs, OutputsOnAFullDisk,
-    testing::Values(FullDisk{"Avi", "gray.json --input pattern:320x240", "out.avi", "lines.jsonl"},
-                    FullDisk{"Mp4", "gray.json --input pattern:320x240", "out.mp4", "lines.jsonl"},
-                    FullDisk{"NumberedPictures", "gray.json --input pattern:320x240", "f%05d.png",
-                             "lines.jsonl"},
-                    FullDisk{"JsonLines", "track-features.json", "lines.jsonl", "out.avi"}),
-    [](const testing::TestParamInfo<FullDisk>& run) { return run.param.name; });
+constexpr const char* kScene = "gray.json --input pattern:320x240";
+INSTANTIATE_TEST_SUITE_P(Outputs, OutputsOnAFullDisk,
+                         testing::Values(std::tuple{kScene, "out.avi", "lines.jsonl"},
+                                         std::tuple{kScene, "out.mp4", "lines.jsonl"},
+                                         std::tuple{kScene, "f%05d.png", "lines.jsonl"},
+                                         std::tuple{"track-features.json", "lines.jsonl",
+                                                    "out.avi"}),
+                         [](const auto& run) {
+                           return fs::path(std::get<1>(run.param)).extension().string().substr(1);
+                         });
 
 TEST(Outputs, FullDevicesAndFileSizeLimitsEndTheRunWithTheFileNamed) {
   const std::string gray = "run " + test::example("gray.json");
