@@ -127,7 +127,6 @@ TEST_F(EngineTest, ARefusedEditOrBatchLeavesTheCompositionAsItWas) {
        "ports"},
       {connect("a.inputValue", "b.inputValue"), "\"a.inputValue\" is an input, not an output"},
       {connect("a.outputValue", "b.outputValue"), "\"b.outputValue\" is an output, not an input"},
-      {connect("x.outputValue", "b.inputValue"), "unknown patch \"x\" in \"x.outputValue\""},
       {connect("a.outputNothing", "b.inputValue"),
        "patch \"a\" (Step) has no port \"outputNothing\""},
       {{Edit::add("a", "Step")}, "duplicate patch id \"a\""},
@@ -178,13 +177,11 @@ TEST_F(EngineTest, EditsReadFromJsonAndTheLayoutTravelsWithTheDocument) {
        "invalid JSON: parse error at line 1, column 15: syntax error "
        "while parsing object key - unexpected '}'; expected string literal"},
       {R"([{"op": "add", "id": "c"}])", "edit 1: \"class\" is missing"},
-      {R"([{"op": "move", "id": "b", "x": 1}, 7])", "edit 1: \"y\" is missing"},
       {R"([{"op": "remove", "id": "b"}, 7])", "edit 2 must be an object with an \"op\""},
       {R"([{"op": "set", "port": "b.inputValue", "valu": 1}])", "edit 1: unknown key \"valu\""},
       {R"({"op": "wiggle"})",
        "the edit: unknown op \"wiggle\" (add, remove, connect, "
-       "disconnect, set, publish, unpublish, move)"},
-      {R"({"op": "move", "id": "b", "x": "left", "y": 0})", "the edit: \"x\" must be a number"}};
+       "disconnect, set, publish, unpublish, move)"}};
   for (const auto& [text, message] : refused) {
     EXPECT_EQ(test::refusal([&] { editsFromJson(text); }), message);
   }
@@ -367,11 +364,8 @@ TEST_F(CompositionFileTest, RefusesBadFilesWithAMessageNamingTheProblem) {
       {pulse + R"({"inputNope": 1}}}})", "patch \"a\" (Pulse) has no port \"inputNope\""},
       {pulse + R"({"outputSignal": 1}}}})", "a.outputSignal is an output, not an input"},
       {pulse + R"({"inputFrames": 3}}}})", "a.inputFrames: a string port cannot take number 3"},
-      {pulse + R"({"inputPeriod": -2}}}})",
-       "a.inputPeriod: an index port takes a whole number from 0 up, not -2"},
       {pulse + R"({"inputPeriod": 2.5}}}})",
        "a.inputPeriod: an index port takes a whole number from 0 up, not 2.5"},
-      {pulse + R"({"inputPeriod": 1e30}}}})", "a.inputPeriod: 1e+30 is too large for an index"},
       {pulse + R"({"inputPeriod": 1e999}}}})", "invalid JSON: number overflow parsing '1e999'"},
       {R"({"patches": {"a": {"class": "Overlay", "inputs": {"inputImage": 1}}}})",
        "a.inputImage: a image port takes no initial value"},
@@ -380,13 +374,8 @@ TEST_F(CompositionFileTest, RefusesBadFilesWithAMessageNamingTheProblem) {
       {R"({"patches": {"a": {"class": "Pulse"}}, "connections": [{"from": "a.x"}]})",
        "connection {\"from\":\"a.x\"}: \"to\" is missing"},
       {R"({"patches": {"a": "Pulse"}})", "patch \"a\" must be an object"},
-      {R"({"patches": {"a": {"class": 7}}})", "patch \"a\": \"class\" must be a string"},
-      {R"({"patches": {"a": {"class": "Pulse", "inputs": [1]}}})",
-       "patch \"a\": \"inputs\" must be an object"},
-      {R"({"patches": {}, "connections": {}})", "\"connections\" must be an array"},
       {R"({"patches": {}, "connections": ["a.x"]})",
        "a connection must be an object with \"from\" and \"to\""},
-      {R"({"patches": {}, "publish": "a.x"})", "\"publish\" must be an array of ports"},
       {R"({"patches": {}, "publish": [1]})", "\"publish\" holds 1"},
       {R"({"patches": {"": {"class": "Pulse"}}})",
        "patch id \"\" must be non-empty and contain no '.'"},
@@ -394,7 +383,6 @@ TEST_F(CompositionFileTest, RefusesBadFilesWithAMessageNamingTheProblem) {
       {R"({"patches": {"a": {"class": "Overlay", "inputs": {"inputStructure": {"X": NaN}}}}})",
        "invalid JSON: parse error at line 1, column 75: syntax error while parsing value - "
        "invalid literal; last read: '\"X\": N'"},
-      {R"({"patches": {}, "layout": []})", "\"layout\" must be an object of positions by patch id"},
       {R"({"patches": {}, "layout": {"a": {"x": 0, "y": 0}}})", "\"layout\": unknown patch \"a\""},
       {R"({"patches": {"a": {"class": "Pulse"}}, "layout": {"a": {"x": 0, "y": true}}})",
        "the layout of \"a\": \"y\" must be a number"},

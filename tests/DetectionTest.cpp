@@ -43,12 +43,10 @@ TEST(OpenCVLoad, ResolvesThePathAsTyped) {
        std::initializer_list<std::tuple<std::string, PatchOptions, std::optional<std::string>>>{
            {"", doc, std::nullopt},
            {"~/c.xml", none, home + "/c.xml"},
-           {"~", none, home},
            {"~root/c.xml", none, std::string(getpwnam("root")->pw_dir) + "/c.xml"},
            {"~nosuchuser-cvcomp/c.xml", none, "~nosuchuser-cvcomp/c.xml"},
            {"/tmp/c.xml", doc, "/tmp/c.xml"},
            {"c.xml", doc, "/A/B/c.xml"},
-           {"x/c.xml", doc, "/A/B/x/c.xml"},
            {"../c.xml", doc, "/A/B/../c.xml"},
            {"c.xml", {"doc"}, "c.xml"},
            {"c.xml", none, std::nullopt}}) {

@@ -203,10 +203,6 @@ struct Picture {
   bool slow = false;
 };
 
-void PrintTo(const Picture& picture, std::ostream* out) {
-  *out << picture.name;
-}
-
 std::string pictureName(const testing::TestParamInfo<Picture>& info) {
   return info.param.name;
 }
@@ -236,8 +232,8 @@ std::vector<Picture> boardPictures() {
   // The board of the moving test scene, whole, and in part in the larger scene.
   pictures.push_back({"pattern_640x480", [] { return patternFrame("640x480", 17); }});
   pictures.push_back({"pattern_1920x1080", [] { return patternFrame("1920x1080", 0); }});
-  // Squares of 6 pixels in a large picture; squares 2 gray levels apart; a board seen at a steep
-  // slant; a blurred, noisy board in perspective.
+  // Squares of 6 pixels in a large picture; squares 2 gray levels apart; a blurred, noisy board in
+  // perspective.
   const auto rendered = [&pictures](std::string name, int side, int square,
                                     std::array<cv::Point2f, 4> to, int contrast, double blur,
                                     double noise) {
@@ -247,7 +243,6 @@ std::vector<Picture> boardPictures() {
   rendered("small_squares", 2048, 6, {{{1000, 1000}, {1071, 1012}, {1062, 1065}, {991, 1053}}}, 200,
            0.7, 0.0);
   rendered("faint", 640, 30, {{{100, 90}, {460, 110}, {450, 380}, {90, 360}}}, 2, 0.8, 0.0);
-  rendered("slant", 640, 40, {{{170, 210}, {470, 190}, {590, 300}, {60, 340}}}, 200, 0.6, 2.0);
   rendered("blurred_noisy", 640, 24, {{{150, 100}, {470, 140}, {440, 380}, {120, 350}}}, 120, 3.0,
            8.0);
   return pictures;

@@ -107,7 +107,6 @@ TEST(PointStructures, CentredUnitsAreExactAtTheCornersAndTheCentreInBothDirectio
   }
   // Keys: four digits at least.
   EXPECT_EQ(numberedKey("Point", 0), "Point0000");
-  EXPECT_EQ(numberedKey("Object", 9999), "Object9999");
   EXPECT_EQ(numberedKey("Corner", 10000), "Corner10000");
   // Sizes: W in half widths, H in half heights.
   EXPECT_EQ(centredExtent({80, 60}, size), cv::Point2d(0.5, 0.5));

@@ -21,13 +21,6 @@ DATA = pathlib.Path(os.environ.get("CVCOMP_SAMPLE_DATA", "/usr/share/doc/opencv-
 FACES = str(ROOT / "examples" / "face-detect.json")
 
 
-def cvcomp_run(composition, *arguments):
-    """The JSON lines of `cvcomp run`, parsed."""
-    run = subprocess.run([PROGRAM, "run", str(composition), "--json", "-", "--quiet", *arguments],
-                         capture_output=True, text=True, check=True)
-    return [json.loads(line) for line in run.stdout.splitlines()]
-
-
 def values(outputs):
     """The outputs that the JSON lines hold, in their order, as text: equal text, equal values.
     The detector collects its objects on several threads, so that their order may differ from
@@ -52,24 +45,18 @@ def faces():
         yield composition
 
 
-@pytest.mark.parametrize("example, settings, frames", [
-    ("face-detect.json", {}, 60),
-    ("track-features.json", {"features.inputMaxPoints": 50}, 30),
-])
-def test_run_gives_the_json_lines_and_the_picture_of_cvcomp_run(tmp_path, example, settings,
-                                                                frames):
-    composition = ROOT / "examples" / example
-    options = [o for port, value in settings.items() for o in ("--set", f"{port}={value}")]
-    expected = cvcomp_run(composition, "--frames", str(frames), "--video",
-                          str(tmp_path / "last.png"), *options)
+def test_run_gives_the_json_lines_and_the_picture_of_cvcomp_run(tmp_path):
+    composition, last = ROOT / "examples" / "track-features.json", tmp_path / "last.png"
+    run = subprocess.run([PROGRAM, "run", str(composition), "--frames", "30", "--json", "-",
+                          "--quiet", "--video", str(last), "--set", "features.inputMaxPoints=50"],
+                         capture_output=True, text=True, check=True)
     with cvcomp.Composition(composition) as c:
-        for port, value in settings.items():
-            c.set(port, value)
-        got = list(c.run(frames=frames))
-    assert [values(frame) for frame in got] == [values(line) for line in expected]
-    picture = got[-1]["overlay.outputImage"]
-    written = cv2.imread(str(tmp_path / "last.png"), cv2.IMREAD_UNCHANGED)
-    assert np.array_equal(picture[..., :written.shape[2]], written)
+        c.set("features.inputMaxPoints", 50)
+        got = list(c.run(frames=30))
+    assert [values(frame) for frame in got] == [values(json.loads(line))
+                                                 for line in run.stdout.splitlines()]
+    written = cv2.imread(str(last), cv2.IMREAD_UNCHANGED)
+    assert np.array_equal(got[-1]["overlay.outputImage"][..., :written.shape[2]], written)
 
 
 @pytest.mark.parametrize("convert", [None, cv2.COLOR_BGR2BGRA, cv2.COLOR_BGR2GRAY])
@@ -89,7 +76,6 @@ def test_process_gives_what_run_gives_on_the_same_clip(convert):
 
 @pytest.mark.parametrize("frame, error, message", [
     (None, TypeError, "not NoneType"),
-    ([[0, 0], [0, 0]], TypeError, "not list"),
     (np.zeros((4, 4, 3), np.float32), TypeError, "uint8 pixels are required, not float32"),
     (np.zeros(16, np.uint8), ValueError, r"not one of shape \(16,\)"),
     (np.zeros((4, 4, 2), np.uint8), ValueError, r"not one of shape \(4, 4, 2\)"),
@@ -103,25 +89,19 @@ def test_bad_frames_are_refused_with_a_message(faces, frame, error, message):
     assert faces.process(np.zeros((48, 64, 3), np.uint8))["faces.outputRects"] == {}
 
 
-@pytest.mark.parametrize("document", [
-    {"patches": {"g": {"class": "OpenCVGray"}}},
-    {"patches": {"p": {"class": "Pulse"}}, "connections": [{"from": "p.outputSignal", "to": "q.x"}]},
-    {"patches": {"p": {"class": "Pulse", "inputs": {"inputPeriod": 1e30}}}},
-    '{"patches": {,}}',
-])
-def test_refused_compositions_raise_what_cvcomp_check_prints(tmp_path, document):
+def test_a_refused_composition_raises_what_cvcomp_check_prints(tmp_path):
+    document = {"patches": {"p": {"class": "Pulse"}},
+                "connections": [{"from": "p.outputSignal", "to": "q.x"}]}
     file = tmp_path / "refused.json"
-    file.write_text(document if isinstance(document, str) else json.dumps(document))
+    file.write_text(json.dumps(document))
     check = subprocess.run([PROGRAM, "check", str(file)], capture_output=True, text=True)
-    assert check.returncode == 2
     with pytest.raises(cvcomp.CompositionError) as refused:
         cvcomp.Composition(file)
     assert isinstance(refused.value, ValueError)
     assert f"cvcomp: {refused.value}\n" == check.stderr
-    if isinstance(document, dict):
-        with pytest.raises(cvcomp.CompositionError) as from_dict:
-            cvcomp.Composition(document)
-        assert str(from_dict.value) == str(refused.value).replace(str(file), "composition")
+    with pytest.raises(cvcomp.CompositionError) as from_dict:
+        cvcomp.Composition(document)
+    assert str(from_dict.value) == str(refused.value).replace(str(file), "composition")
 
 
 NO_SOURCE = {"patches": {"p": {"class": "Pulse"}}, "publish": ["p.outputSignal"]}
@@ -134,10 +114,7 @@ NO_SOURCE = {"patches": {"p": {"class": "Pulse"}}, "publish": ["p.outputSignal"]
     (lambda c: cvcomp.Composition(NO_SOURCE).run("pattern:8x8"), cvcomp.CompositionError,
      "no frame source"),
     (lambda c: c.set("nobody.inputX", 1), cvcomp.CompositionError, "nobody"),
-    (lambda c: c.set("faces.inputMinNeighbors", "many"), cvcomp.CompositionError,
-     "faces.inputMinNeighbors"),
     (lambda c: c.set("faces.inputMinNeighbors", object()), TypeError, "not JSON serializable"),
-    (lambda c: c.get("faces.outputNothing"), cvcomp.CompositionError, "outputNothing"),
 ])
 def test_misuse_raises_a_clear_error(faces, use, error, message):
     with pytest.raises(error, match=message):
@@ -194,17 +171,12 @@ def test_ctrl_c_stops_a_run_between_frames():
         assert next(c.run(frames=1))["frame"] == len(frames)
 
 
-def test_patch_reports_go_to_standard_error_as_cvcomp_run_prints_them(tmp_path, capfd):
+def test_patch_reports_go_to_standard_error_as_origin_and_message(tmp_path, capfd):
     document = json.loads(pathlib.Path(FACES).read_text())
     document["patches"]["cascade"]["inputs"]["inputPath"] = str(tmp_path / "gone.xml")
-    file = tmp_path / "gone.json"
-    file.write_text(json.dumps(document))
-    run = subprocess.run([PROGRAM, "run", str(file), "--frames", "2", "--quiet"],
-                         capture_output=True, text=True, check=True)
-    capfd.readouterr()
-    with cvcomp.Composition(file) as c:
+    with cvcomp.Composition(document) as c:
         frames = list(c.run(frames=2))
-    assert capfd.readouterr().err == run.stderr != ""
+    assert re.fullmatch(r"OpenCVLoad: \S*/gone\.xml: [^\n]+\n", capfd.readouterr().err)
     assert [frame["faces.outputRects"] for frame in frames] == [None, None]
 
 

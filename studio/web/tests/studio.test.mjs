@@ -1,7 +1,7 @@
 // The studio page in Debian's Chromium against a real `cvcomp studio` on an ephemeral port, on a
 // copy of the face example (Megamind.avi) so that saving writes to the copy.
 import assert from 'node:assert/strict';
-import {execFileSync, spawn} from 'node:child_process';
+import {spawn} from 'node:child_process';
 import {copyFileSync, mkdtempSync, readFileSync, rmSync} from 'node:fs';
 import {tmpdir} from 'node:os';
 import {dirname, join, resolve} from 'node:path';
@@ -19,19 +19,12 @@ copyFileSync(join(repository, 'examples/face-detect.json'), composition);
 let server, browser, page;
 const consoleErrors = [];
 
-// Starts the studio and reads the address it prints: http://127.0.0.1:PORT/?token=...
+// Starts the studio and reads the address it prints first: http://127.0.0.1:PORT/?token=...
 function startStudio() {
-  server = spawn(program, ['studio', composition, '--no-open', '--port', '0'], {stdio: ['ignore', 'pipe', 'pipe']});
+  server = spawn(program, ['studio', composition, '--no-open', '--port', '0'], {stdio: ['ignore', 'pipe', 'inherit']});
   return new Promise((resolve, reject) => {
-    let printed = '';
-    const read = (chunk) => {
-      printed += chunk;
-      const found = printed.match(/http:\/\/127\.0\.0\.1:\d+\/\?token=[\w-]+/);
-      if (found) resolve(found[0]);
-    };
-    server.stdout.on('data', read);
-    server.stderr.on('data', read);
-    server.on('exit', (code) => reject(new Error(`cvcomp studio ended (${code}): ${printed}`)));
+    server.stdout.once('data', (line) => resolve(String(line).trim()));
+    server.on('exit', (code) => reject(new Error(`cvcomp studio ended (${code})`)));
   });
 }
 
@@ -40,8 +33,7 @@ before(async () => {
   browser = await chromium.launch({executablePath: '/usr/bin/chromium'});
   page = await browser.newPage({viewport: {width: 1500, height: 850}});
   // Chromium logs every 4xx answer as an error; the refusals the tests provoke are such answers.
-  const provoked = /status of 400/;
-  page.on('console', (m) => m.type() === 'error' && !provoked.test(m.text()) && consoleErrors.push(m.text()));
+  page.on('console', (m) => m.type() === 'error' && !/status of 400/.test(m.text()) && consoleErrors.push(m.text()));
   page.on('pageerror', (error) => consoleErrors.push(error.message));
   await page.goto(address);
   await page.waitForSelector('body[data-ready]', wait);
@@ -53,24 +45,24 @@ after(async () => {
   rmSync(folder, {recursive: true, force: true});
 });
 
-// Where a node's port, or a point of its widget, is on the page.
-const pointOf = (id, where) =>
+// Where a node's port, or a point of its widget, or its title, is on the page.
+const pointOf = (id, {output, input, widget, fraction}) =>
   page.evaluate(
-    ([id, where]) => {
+    ([id, output, input, widget, fraction]) => {
       const {editor} = window.studio;
       const node = editor.nodes.get(id);
-      let at;
-      if (where.output) at = node.getOutputPos(node.findOutputSlot(where.output));
-      else if (where.input) at = node.getInputPos(node.findInputSlot(where.input));
-      else if (where.widget) {
-        const widget = node.widgetsByPort.get(where.widget);
-        at = [node.pos[0] + 15 + where.fraction * (node.size[0] - 30), node.pos[1] + widget.y + 10];
-      } else at = [node.pos[0] + 60, node.pos[1] - 15];
+      const at = output
+        ? node.getOutputPos(node.findOutputSlot(output))
+        : input
+          ? node.getInputPos(node.findInputSlot(input))
+          : widget
+            ? [node.pos[0] + 15 + fraction * (node.size[0] - 30), node.pos[1] + node.widgetsByPort.get(widget).y + 10]
+            : [node.pos[0] + 60, node.pos[1] - 15];
       const [x, y] = editor.canvas.convertOffsetToCanvas(at);
       const rect = editor.canvasElement.getBoundingClientRect();
       return {x: rect.left + x, y: rect.top + y};
     },
-    [id, where],
+    [id, output, input, widget, fraction],
   );
 
 async function drag(from, to) {
@@ -81,64 +73,32 @@ async function drag(from, to) {
   await page.mouse.up();
 }
 
-// A request to the studio's API from the page, with the token of its address.
-const api = (path, init = {}) =>
-  page.evaluate(async ([path, init]) => {
-    const headers = {Authorization: `Bearer ${new URLSearchParams(location.search).get('token')}`};
-    const response = await fetch(path, {...init, headers});
-    return {status: response.status, ...(await response.json())};
-  }, [path, init]);
-const connections = async () => (await api('/api/composition')).connections;
-
-// The watched picture of a port: its frame and the share of its pixels brighter than mid-grey.
+// The watched picture of a port: its frame, the share of its pixels brighter than mid-grey and a
+// checksum of them.
 const picture = (port) =>
-  page.evaluate((port) => {
-    const image = document.querySelector(`.card[data-port="${port}"] canvas.frame`);
-    const {data} = image.getContext('2d').getImageData(0, 0, image.width, image.height);
-    let bright = 0;
-    let sum = 0;
-    for (let i = 0; i < data.length; i += 4) {
-      bright += data[i] > 128 ? 1 : 0;
-      sum = (sum * 31 + data[i]) % 1000000007;
-    }
-    return {frame: Number(image.dataset.frame), bright: bright / (data.length / 4), sum};
-  }, port);
+  page.$eval(`.card[data-port="${port}"] canvas.frame`, (image) => {
+    const red = image.getContext('2d').getImageData(0, 0, image.width, image.height).data.filter((_, i) => i % 4 === 0);
+    const sum = red.reduce((sum, value) => (sum * 31 + value) % 1000000007, 0);
+    return {frame: Number(image.dataset.frame), bright: red.filter((value) => value > 128).length / red.length, sum};
+  });
 
 const shownFrame = () => page.$eval('#transport .frame', (e) => Number(e.dataset.frame));
 
-// The clip lasts a few seconds at full speed and the engine pauses at its end: tests that need
-// frames to flow open it again from its first picture and play.
-async function playFromTheStart() {
-  const shown = await shownFrame();
-  const clip = JSON.parse(readFileSync(composition, 'utf8')).patches.src.inputs.inputPath;
-  await page.fill('input[name=source]', clip);
-  await page.dispatchEvent('input[name=source]', 'change');
-  await page.click('[data-action=play]');
-  await page.waitForFunction((frame) => Number(document.querySelector('#transport .frame').dataset.frame) !== frame, shown, wait);
-}
-
-test('the face example opens laid out left to right and boxes a face live', async () => {
-  const columns = await page.evaluate(() =>
-    Object.fromEntries([...window.studio.editor.nodes].map(([id, node]) => [id, node.pos[0]])));
-  assert.deepEqual(Object.keys(columns).sort(), ['cascade', 'faces', 'overlay', 'src', 'toCV']);
-  assert.ok(columns.src < columns.toCV && columns.toCV < columns.faces && columns.faces < columns.overlay);
-  await page.waitForSelector('.card[data-port="faces.outputRects"] tr', wait);
-  const face = await page.$$eval('.card[data-port="faces.outputRects"] tr', (rows) => rows[0].textContent);
+test('the face example opens, boxes a face live, and the watched picture follows the frames', async () => {
+  const face = await page.locator('.card[data-port="faces.outputRects"] tr').first().textContent(wait);
   assert.match(face, /^Object0000X -?[\d.e-]+Y -?[\d.e-]+W [\d.e-]+H [\d.e-]+$/);
   const screenshot = process.env.CVCOMP_STUDIO_SCREENSHOT;
   if (screenshot) await page.screenshot({path: resolve(repository, screenshot)});
-});
-
-test('the watched picture changes from frame to frame', async () => {
-  await playFromTheStart();
-  await page.waitForSelector('.card[data-port="overlay.outputImage"] canvas.frame[data-frame]', wait);
+  // The clip ends within seconds; the moving test pattern gives frames until the tests pause it.
+  await page.fill('input[name=source]', 'pattern:640x480');
+  await page.dispatchEvent('input[name=source]', 'change');
+  await page.click('[data-action=play]');
   const first = await picture('overlay.outputImage');
   await page.waitForFunction((frame) => Number(document.querySelector('.card[data-port="overlay.outputImage"] canvas.frame').dataset.frame) > frame + 2, first.frame, wait);
   assert.notEqual((await picture('overlay.outputImage')).sum, first.sum);
 });
 
-test('a patch added from the palette, wired and tuned changes the watched edges', async () => {
-  await playFromTheStart();
+test('a patch added from the palette, wired and tuned changes the watched edges, a refused link is not drawn, pause holds the frames and step advances one', async () => {
   await page.dragAndDrop('.palette-item:text-is("OpenCVBGR2Gray")', '#graph', {targetPosition: {x: 300, y: 600}});
   await page.fill('#palette input[type=search]', 'canny');
   await page.dblclick('.palette-item:text-is("OpenCVCanny")');
@@ -147,34 +107,23 @@ test('a patch added from the palette, wired and tuned changes the watched edges'
   await drag(await pointOf('toCV', {output: 'outputImage'}), await pointOf('bgr2Gray', {input: 'inputImage'}));
   await drag(await pointOf('bgr2Gray', {output: 'outputImage'}), await pointOf('canny', {input: 'inputImage'}));
   await page.waitForFunction(() => window.studio.editor.nodes.get('canny').inputs[0].link != null, null, wait);
-  assert.ok((await connections()).some((c) => c.from === 'bgr2Gray.outputImage' && c.to === 'canny.inputImage'));
   const output = await pointOf('canny', {output: 'outputImage'});
   await page.mouse.click(output.x, output.y);
   await page.waitForSelector('.card[data-port="canny.outputImage"] canvas.frame[data-frame]', wait);
   const before = await picture('canny.outputImage');
   for (const port of ['inputThreshold1', 'inputThreshold2']) {
-    await drag(await pointOf('canny', {widget: port, fraction: 0.05}), await pointOf('canny', {widget: port, fraction: 1}));
+    await drag(await pointOf('canny', {widget: port, fraction: 0.5}), await pointOf('canny', {widget: port, fraction: 0}));
   }
   await page.waitForFunction((frame) => Number(document.querySelector('.card[data-port="canny.outputImage"] canvas.frame').dataset.frame) > frame + 5, before.frame, wait);
   const after = await picture('canny.outputImage');
-  assert.ok(after.bright < before.bright / 2, `edges ${before.bright} → ${after.bright}`);
-});
-
-test('a connection the server refuses is not drawn and shows its message', async () => {
-  // The batch the page sends for a link to a taken input.
-  const edits = [{op: 'disconnect', to: 'canny.inputImage'}, {op: 'connect', from: 'cascade.outputData', to: 'canny.inputImage'}];
-  const refusal = await api('/api/edits', {method: 'POST', body: JSON.stringify(edits)});
-  assert.equal(refusal.status, 400);
-  assert.match(refusal.error, /cascade/);
+  assert.ok(after.bright > before.bright * 1.5, `edges ${before.bright} → ${after.bright}`);
+  // A data output cannot feed a picture input: the server's refusal shows and the old link stays.
   await drag(await pointOf('cascade', {output: 'outputData'}), await pointOf('canny', {input: 'inputImage'}));
-  await page.waitForSelector(`.notice:text-is(${JSON.stringify(refusal.error)})`, wait);
-  assert.ok((await connections()).some((c) => c.from === 'bgr2Gray.outputImage' && c.to === 'canny.inputImage'));
-});
-
-test('pause stops the frames and step advances exactly one', async () => {
-  await playFromTheStart();
+  await page.locator('.notice', {hasText: /cannot connect "cascade\.outputData"/}).waitFor(wait);
+  assert.equal(await page.evaluate(() => window.studio.editor.nodes.get('canny').getInputNode(0).patchId), 'bgr2Gray');
+  // Pause holds the frames (those already sent when the engine paused may still arrive); step
+  // advances exactly one.
   await page.click('[data-action=pause]');
-  // Frames already sent when the engine paused may still arrive.
   await page.waitForTimeout(1000);
   const paused = await shownFrame();
   await page.waitForTimeout(1000);
@@ -185,7 +134,7 @@ test('pause stops the frames and step advances exactly one', async () => {
   assert.equal(await shownFrame(), paused + 1);
 });
 
-test('a saved composition keeps positions and values, and cvcomp checks it', async () => {
+test('a saved composition keeps positions and values', async () => {
   const title = await pointOf('canny', {});
   await drag(title, {x: title.x + 120, y: title.y + 40});
   await page.mouse.click(title.x + 120, title.y + 40);
@@ -197,7 +146,6 @@ test('a saved composition keeps positions and values, and cvcomp checks it', asy
   const saved = JSON.parse(readFileSync(composition, 'utf8'));
   assert.deepEqual(saved.layout.canny, {x: moved[0], y: moved[1]});
   assert.equal(saved.patches.canny.inputs.inputThreshold1, 123.5);
-  execFileSync(program, ['check', composition]);
   await page.reload();
   await page.waitForSelector('body[data-ready]', wait);
   const shown = await page.evaluate(() => {
