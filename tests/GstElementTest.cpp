@@ -216,5 +216,26 @@ TEST_F(CvcompElement, RefusesToStartWithoutAUsableComposition) {
   }
 }
 
+// The README's pipeline, as gst-launch-1.0 runs it from the shell, on a picture of a face.
+TEST_F(CvcompElement, TheReadmePipelinePassesOnThePictureOfCvcompRun) {
+  const std::string face = (folder / "face.png").string(), boxed = (folder / "boxed.png").string();
+  cv::VideoCapture clip(test::sample("Megamind.avi").string());
+  cv::Mat frame;
+  for (int f = 0; f <= 40; ++f) clip.read(frame);
+  ASSERT_TRUE(cv::imwrite(face, frame));
+  ASSERT_EQ(test::cvcomp("run " + faceDetect + " --input " + face + " --quiet --video " +
+                         (folder / "run.png").string())
+                .status,
+            0);
+  const test::Outcome launched =
+      test::shell("gst-launch-1.0 -q filesrc location=" + face +
+                  " ! decodebin ! videoconvert ! cvcomp composition=" + faceDetect +
+                  " output=composition ! videoconvert ! pngenc ! filesink location=" + boxed);
+  ASSERT_EQ(launched.status, 0) << launched.err;
+  EXPECT_TRUE(test::sameBytes(cv::imread(boxed), cv::imread((folder / "run.png").string())));
+  EXPECT_FALSE(test::sameBytes(cv::imread(boxed), cv::imread(face)));
+  EXPECT_EQ(test::shell("gst-inspect-1.0 cvcomp").status, 0);
+}
+
 }  // namespace
 }  // namespace cvcomp
