@@ -1,10 +1,7 @@
 // The host's ports, structures and pixel memory, and its own patches.
 
-#include <opencv2/imgcodecs.hpp>
-
 #include "TestSupport.hpp"
 #include "host/PixelMemory.hpp"
-#include "host/patches/ImageSource.hpp"
 #include "host/patches/Overlay.hpp"
 #include "host/patches/Pulse.hpp"
 
@@ -115,31 +112,6 @@ TEST(Pulse, FiresOnListedFramesAndEveryPeriod) {
             }).find("ignoring \"x\""),
             std::string::npos);
   EXPECT_EQ(fired, (std::vector<std::uint64_t>{0, 3, 5, 7, 10}));
-}
-
-TEST(ImageSource, ReadsAFolderOfPicturesInNameOrder) {
-  const test::TempFolder folder;
-  cv::imwrite((folder / "b.png").string(), cv::Mat(50, 20, CV_8UC3, cv::Scalar(200, 100, 0)));
-  cv::imwrite((folder / "a.png").string(), cv::Mat(30, 40, CV_8UC3, cv::Scalar(10, 20, 30)));
-  folder.write("notes.txt", "not a picture");
-  folder.write("c.png", "broken");
-  ImageSource source("src");
-  source.inputPath.setStringValue(folder.path().string());
-  std::vector<cv::Mat> pictures;
-  EXPECT_NE(test::stderrOf([&] {
-              for (int frame = 0; frame < 4 && !source.framesEnded(); ++frame) {
-                ASSERT_TRUE(test::execute(source));
-                const auto& image = source.outputImage.imageValue();
-                if (image) pictures.push_back(test::bitmapOf(*image));
-              }
-            }).find("skipping"),
-            std::string::npos);
-  ASSERT_EQ(pictures.size(), 2u);
-  EXPECT_EQ(pictures[0].size(), cv::Size(40, 30));
-  EXPECT_EQ(pictures[0].at<cv::Vec4b>(0, 0), cv::Vec4b(10, 20, 30, 255));
-  EXPECT_EQ(pictures[1].size(), cv::Size(20, 50));
-  EXPECT_TRUE(source.framesEnded());
-  EXPECT_TRUE(source.framesFailure().empty());
 }
 
 TEST(Overlay, DrawsAtCentredYUpCoordinates) {

@@ -161,16 +161,6 @@ TEST_F(Tracking, KeptPyramidsTrackBitIdenticallyToFreshOnes) {
   EXPECT_EQ(tracked, 38);
 }
 
-TEST_F(Tracking, ReadsCornerListsAsCentres) {
-  const std::vector<cv::Point2f> corners = strongCorners(image, 20);
-  // Corner keys are not point keys: every point reads as the centre.
-  connect(pointList(corners, image.size(), "Corner"));
-  run(image, true);
-  const Points centred = track(image);
-  EXPECT_EQ(centred.size(), corners.size());
-  for (const auto& [i, t] : centred) EXPECT_EQ(cv::Vec2d(t[2], t[3]), cv::Vec2d(0, 0)) << i;
-}
-
 TEST_F(Tracking, LoadsOnRisingEdgesOnly) {
   const std::vector<cv::Point2f> corners = strongCorners(image, 10);
   ASSERT_EQ(corners.size(), 10u);

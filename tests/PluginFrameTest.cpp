@@ -24,22 +24,6 @@ const std::vector<std::string> kOrder{
     "OpenCVLogPolar",      "OpenCVFindChessboardCorners", "OpenCVImageToQCImage",
     "QCImageToOpenCVImage"};
 
-TEST(Registration, SkipsNamesAlreadyRegistered) {
-  // Another class already holds the name of the second table entry.
-  QCNodeManager manager;
-  manager.registerNodeWithClass(
-      {kOrder[1], {false, 0, false, 0}, [](const std::string&) -> std::unique_ptr<QCPatch> {
-         return nullptr;
-       }});
-  OpenCVPlugin::registerNodesWithManager(manager);
-  std::vector<std::string> expected{kOrder[1], kOrder[0]};
-  expected.insert(expected.end(), kOrder.begin() + 2, kOrder.end());
-  EXPECT_EQ(namesOf(manager), expected);
-  EXPECT_EQ(manager.nodeClass(kOrder[1])->create("x"), nullptr) << "the earlier class stays";
-  EXPECT_NE(manager.nodeClass(kOrder[0])->create("x"), nullptr);
-  EXPECT_EQ(manager.nodeClass(kOrder[0])->create(""), nullptr) << "empty identifiers are refused";
-}
-
 TEST(PluginModule, RegistersAllClassesInOrderWithTheirTraitsAndExportsOnlyItsEntryPoint) {
   QCNodeManager manager;
   loadPluginModule(CVCOMP_PLUGIN_MODULE, manager);
@@ -49,6 +33,7 @@ TEST(PluginModule, RegistersAllClassesInOrderWithTheirTraitsAndExportsOnlyItsEnt
     EXPECT_EQ(patchClass.traits.isSafe, patchClass.name != "OpenCVLoad") << patchClass.name;
   }
   EXPECT_EQ(manager.nodeClass("OpenCVBGR2Gray")->create("gray")->className(), "OpenCVBGR2Gray");
+  EXPECT_EQ(manager.nodeClass("OpenCVBGR2Gray")->create(""), nullptr) << "an empty identifier";
   EXPECT_THROW(loadPluginModule("/nonexistent/module.so", manager), std::runtime_error);
   const test::Outcome nm =
       test::shell("nm -D --defined-only " CVCOMP_PLUGIN_MODULE " | awk '{print $NF}'");
