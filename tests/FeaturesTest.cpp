@@ -192,6 +192,10 @@ struct Picture {
   bool slow = false;
 };
 
+void PrintTo(const Picture& picture, std::ostream* out) {
+  *out << picture.name;
+}
+
 std::string pictureName(const testing::TestParamInfo<Picture>& info) {
   return info.param.name;
 }
