@@ -6,7 +6,6 @@
 #include "TestSupport.hpp"
 #include "host/PluginModule.hpp"
 #include "plugin/OpenCVGuard.hpp"
-#include "plugin/OpenCVPlugin.hpp"
 
 namespace cvcomp {
 namespace {

@@ -1,6 +1,6 @@
 // The live connection: tells the server which ports to watch and hands on each frame's values
-// and pictures, and the transport whenever the frames stop. A picture message is a 32-bit little-endian header length, the header as JSON
-// ({"port": .., "frame": ..}), then the JPEG.
+// and pictures, and the transport whenever the frames stop. A picture message is a 32-bit
+// little-endian header length, the header as JSON ({"port": .., "frame": ..}), then the JPEG.
 import {liveUrl} from './api.js';
 
 const retryAfter = 1000;
