@@ -8,19 +8,11 @@
 namespace cvcomp {
 namespace {
 
-struct Ports final : QCPatch {
-  QC_PATCH_CLASS(Ports)
-  using QCPatch::QCPatch;
-  bool execute(QCContext&, double, const QCStructure&) override { return true; }
-
-  QC_PORT(QCIndexPort, inputIndex);
-  QC_PORT(QCNumberPort, inputNumber);
-  QC_PORT(QCBooleanPort, inputFlag);
-};
-
 TEST(HostPorts, IndexAndNumberPortsStayWithinTheirBounds) {
-  Ports patch("p");
-  QCIndexPort& index = patch.inputIndex;
+  Pulse patch("p");  // any patch can hold the ports
+  QCIndexPort index(patch, "inputIndex");
+  QCNumberPort number(patch, "inputNumber");
+  QCBooleanPort flag(patch, "inputFlag");
   index.setIndexValue(7);
   index.setMaxIndexValue(3);
   EXPECT_EQ(index.indexValue(), 3u);
@@ -32,20 +24,17 @@ TEST(HostPorts, IndexAndNumberPortsStayWithinTheirBounds) {
   }
   EXPECT_FALSE(index.setGenericValue(std::string("2")));
 
-  QCNumberPort& number = patch.inputNumber;
   number.setDoubleValue(5.0);
   number.setMinDoubleValue(10.0);
   EXPECT_EQ(number.doubleValue(), 10.0);
   number.setMaxDoubleValue(20.0);
-  for (const auto& [value, expected] : {std::pair{25.5, 20.0},
-                                        {12.25, 12.25},
-                                        {-std::numeric_limits<double>::infinity(), 10.0},
-                                        {std::nan(""), 10.0}}) {
+  for (const auto& [value, expected] :
+       {std::pair{25.5, 20.0}, {12.25, 12.25}, {-HUGE_VAL, 10.0}, {std::nan(""), 10.0}}) {
     number.setDoubleValue(value);
     EXPECT_EQ(number.doubleValue(), expected) << value;
   }
-  EXPECT_TRUE(patch.inputFlag.setGenericValue(std::size_t{2}));
-  EXPECT_TRUE(patch.inputFlag.booleanValue());
+  EXPECT_TRUE(flag.setGenericValue(std::size_t{2}));
+  EXPECT_TRUE(flag.booleanValue());
   EXPECT_TRUE(number.setGenericValue(true));
   EXPECT_EQ(number.doubleValue(), 10.0);
 }
@@ -65,8 +54,7 @@ TEST(HostStructure, FindsAndReplacesAtEverySize) {
       EXPECT_EQ(s.memberForKey(std::to_string(i + 1)), nullptr);
       for (int j = 0; j <= i; ++j) {
         const QCNumber* found = s.numberForKey(std::to_string(j));
-        ASSERT_NE(found, nullptr) << i << " " << j;
-        EXPECT_EQ(found->value, -j);
+        ASSERT_TRUE(found && found->value == -j) << i << " " << j;
       }
     }
     s.removeAllMembers();
