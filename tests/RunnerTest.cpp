@@ -94,8 +94,7 @@ TEST(Runner, ListsEveryRegisteredClassWithItsPorts) {
 
 // Numbers in the shortest form of their own precision, structures in member order, nil as null.
 TEST(JsonOutput, FrameLinesWriteNumbersInTheirOwnPrecisionAndKeepMemberOrder) {
-  auto points = std::make_shared<QCStructure>();
-  auto point = std::make_shared<QCStructure>();
+  auto points = std::make_shared<QCStructure>(), point = std::make_shared<QCStructure>();
   point->addMember(QCNumber::withFloat(0.1f), "X");
   point->addMember(QCNumber::withDouble(0.1f), "Y");
   point->addMember(QCNumber::withFloat(3.0f), "W");
