@@ -9,24 +9,16 @@ namespace {
 
 using test::execute;
 
-struct Setting {
-  cv::Point2d centre;
-  double magnitude;
-  cv::Size size;
-  bool inverse;
-};
-
-void configure(OpenCVLogPolar& patch, const Setting& setting) {
-  patch.inputCenterX.setDoubleValue(setting.centre.x);
-  patch.inputCenterY.setDoubleValue(setting.centre.y);
-  patch.inputMagnitude.setDoubleValue(setting.magnitude);
-  patch.inputWidth.setIndexValue(static_cast<std::size_t>(setting.size.width));
-  patch.inputHeight.setIndexValue(static_cast<std::size_t>(setting.size.height));
-  patch.inputInverse.setBooleanValue(setting.inverse);
-}
-
-const cv::Mat& transformed(OpenCVLogPolar& patch, cv::Mat& input, const Setting& setting) {
-  configure(patch, setting);
+// Runs the patch on `input` around `centre` with magnitude M into a `size` output, from or (with
+// `inverse`) back to log-polar form; returns its output (empty when nil).
+const cv::Mat& transformed(OpenCVLogPolar& patch, cv::Mat& input, cv::Point2d centre, double m,
+                           cv::Size size, bool inverse) {
+  patch.inputCenterX.setDoubleValue(centre.x);
+  patch.inputCenterY.setDoubleValue(centre.y);
+  patch.inputMagnitude.setDoubleValue(m);
+  patch.inputWidth.setIndexValue(static_cast<std::size_t>(size.width));
+  patch.inputHeight.setIndexValue(static_cast<std::size_t>(size.height));
+  patch.inputInverse.setBooleanValue(inverse);
   test::feed(patch.inputImage, input);
   EXPECT_TRUE(execute(patch));
   static const cv::Mat none;
@@ -40,7 +32,7 @@ TEST(OpenCVLogPolar, ColumnsAreLogRadiiAndRowsAnglesBothWays) {
   // A white picture seen from (−50, −50), M = 40: radii below 70.7 (column 170) miss it, and only
   // angles strictly between 0 and a quarter turn (rows 1 to 63 of 256) point into it.
   cv::Mat white(480, 640, CV_8UC1, cv::Scalar(255));
-  const cv::Mat& seen = transformed(logPolar, white, {{-50, -50}, 40.0, {200, 256}, false});
+  const cv::Mat& seen = transformed(logPolar, white, {-50, -50}, 40.0, {200, 256}, false);
   ASSERT_EQ(seen.size(), cv::Size(200, 256));
   EXPECT_EQ(cv::countNonZero(seen.colRange(0, 169)), 0);
   EXPECT_EQ(cv::countNonZero(seen.row(0)), 0);
@@ -50,7 +42,7 @@ TEST(OpenCVLogPolar, ColumnsAreLogRadiiAndRowsAnglesBothWays) {
   // to 49 of 200) from column 160 (radius 54.6) on.
   cv::Mat quarter(200, 256, CV_8UC1, cv::Scalar(100));
   quarter(cv::Rect(160, 0, 96, 50)).setTo(255);
-  const cv::Mat& back = transformed(logPolar, quarter, {{320, 240}, 40.0, {640, 480}, true});
+  const cv::Mat& back = transformed(logPolar, quarter, {320, 240}, 40.0, {640, 480}, true);
   ASSERT_EQ(back.size(), cv::Size(640, 480));
   EXPECT_EQ(back.at<uchar>(240 + 57, 320 + 57), 255);  // radius 80.6 at 45°
   EXPECT_EQ(back.at<uchar>(240 + 28, 320 + 28), 100);  // radius 39.6
@@ -65,25 +57,17 @@ TEST(OpenCVLogPolar, BufferFollowsTheRequestedSizeAndChannelCount) {
   cv::cvtColor(larger, gray, cv::COLOR_BGRA2GRAY);
   // A log-polar image of the input's format.
   OpenCVLogPolar logPolar("logPolar");
-  test::feed(logPolar.inputImage, colour);
-  ASSERT_TRUE(execute(logPolar));
-  ASSERT_NE(imageValue(logPolar.outputImage), nullptr);
-  EXPECT_EQ(imageValue(logPolar.outputImage)->type(), CV_8UC4);
+  EXPECT_EQ(transformed(logPolar, colour, {320, 240}, 40.0, {256, 256}, false).type(), CV_8UC4);
 
   // Input size, centre, magnitude and direction change: the output buffer stays.
   const test::Published first(logPolar.outputImage);
-  test::feed(logPolar.inputImage, larger);
-  configure(logPolar, {{300, 310}, 50.0, {256, 256}, true});
-  ASSERT_TRUE(execute(logPolar));
+  transformed(logPolar, larger, {300, 310}, 50.0, {256, 256}, true);
   EXPECT_TRUE(first.reusedBy(logPolar.outputImage));
   // A channel change or another requested size: a new buffer.
-  test::feed(logPolar.inputImage, gray);
-  ASSERT_TRUE(execute(logPolar));
-  EXPECT_EQ(imageValue(logPolar.outputImage)->type(), CV_8UC1);
+  EXPECT_EQ(transformed(logPolar, gray, {300, 310}, 50.0, {256, 256}, true).type(), CV_8UC1);
   EXPECT_EQ(first.allocatedSince(), 1u);
-  logPolar.inputWidth.setIndexValue(100);
-  ASSERT_TRUE(execute(logPolar));
-  EXPECT_EQ(imageValue(logPolar.outputImage)->size(), cv::Size(100, 256));
+  EXPECT_EQ(transformed(logPolar, gray, {300, 310}, 50.0, {100, 256}, true).size(),
+            cv::Size(100, 256));
 
   // Nil on a zero size or without input, and on an extent beyond any image, which OpenCV
   // refuses (rather than it wrapping round to a small size); disable releases as well. The

@@ -31,34 +31,23 @@ std::vector<cv::Point2f> strongCorners(const cv::Mat& gray, int count) {
   return corners;
 }
 
-// A point list of centred unit positions under the keys "<word>0000", ...
-std::shared_ptr<QCStructure> unitList(const std::vector<cv::Point2d>& units,
-                                      const std::string& word = "Point") {
+// A point list of centred unit positions under the keys "Point0000", ...
+std::shared_ptr<QCStructure> unitList(const std::vector<cv::Point2d>& units) {
   auto list = std::make_shared<QCStructure>();
   for (std::size_t i = 0; i < units.size(); ++i) {
     auto point = std::make_shared<QCStructure>();
     point->addMember(QCNumber::withDouble(units[i].x), "X");
     point->addMember(QCNumber::withDouble(units[i].y), "Y");
-    list->addMember(std::move(point), numberedKey(word, i));
+    list->addMember(std::move(point), numberedKey("Point", i));
   }
   return list;
 }
 
 // A point list of pixel positions, as the feature finder publishes it.
-std::shared_ptr<QCStructure> pointList(const std::vector<cv::Point2f>& pixels, cv::Size size,
-                                       const std::string& word = "Point") {
+std::shared_ptr<QCStructure> pointList(const std::vector<cv::Point2f>& pixels, cv::Size size) {
   std::vector<cv::Point2d> units;
   for (const cv::Point2f& pixel : pixels) units.emplace_back(centredUnit(pixel, size));
-  return unitList(units, word);
-}
-
-// Where the tracker places pixel positions that it loads from a point list.
-std::vector<cv::Point2f> loaded(const std::vector<cv::Point2f>& pixels, cv::Size size) {
-  std::vector<cv::Point2f> result;
-  for (const cv::Point2f& pixel : pixels) {
-    result.push_back(pixelOfCentredUnit(centredUnit(pixel, size), size));
-  }
-  return result;
+  return unitList(units);
 }
 
 Points pointsOf(const std::shared_ptr<QCStructure>& output) {
@@ -85,6 +74,14 @@ struct Tracker {
   }
   void connect(std::shared_ptr<QCStructure> points) {
     patch.inputPoints.setStructureValue(std::move(points));
+  }
+  // Connects the point list of `pixels` of a `size` image; returns where the tracker will place
+  // them when it loads them.
+  std::vector<cv::Point2f> connect(const std::vector<cv::Point2f>& pixels, cv::Size size) {
+    connect(pointList(pixels, size));
+    std::vector<cv::Point2f> loaded;
+    for (cv::Point2f p : pixels) loaded.push_back(pixelOfCentredUnit(centredUnit(p, size), size));
+    return loaded;
   }
 };
 
@@ -130,19 +127,15 @@ std::vector<cv::Point2f> expectDirect(const Points& output, const cv::Mat& previ
 // frames from scratch.
 TEST_F(Tracking, KeptPyramidsTrackBitIdenticallyToFreshOnes) {
   cv::VideoCapture clip(test::sample("vtest.avi").string());
-  ASSERT_TRUE(clip.isOpened());
   cv::Mat colour, gray, previous;
   std::vector<cv::Point2f> expected;
-  int tracked = 0;
-  for (int frame = 0; frame < 40 && clip.read(colour); ++frame) {
+  for (int frame = 0; frame < 40; ++frame) {
+    ASSERT_TRUE(clip.read(colour)) << frame;
     cv::cvtColor(colour, gray, cv::COLOR_BGR2GRAY);
     // Half-windows 10, then 4 from frame 12, then 10 again from frame 20.
     const int half = frame >= 12 && frame < 20 ? 4 : 10;
     patch.inputWindowSize.setIndexValue(static_cast<std::size_t>(half));
-    if (frame == 0) {
-      connect(pointList(strongCorners(gray, 300), gray.size()));
-      expected = loaded(strongCorners(gray, 300), gray.size());
-    }
+    if (frame == 0) expected = connect(strongCorners(gray, 300), gray.size());
     if (frame == 28) {
       // No image: the previous frame is dropped, the next one is only kept.
       patch.inputImage.setCvObjectValue(nullptr);
@@ -152,61 +145,54 @@ TEST_F(Tracking, KeptPyramidsTrackBitIdenticallyToFreshOnes) {
     if (frame == 0 || frame == 28) {
       EXPECT_EQ(output, nullptr) << frame;
     } else {
-      ASSERT_NE(output, nullptr) << frame;
       expected = expectDirect(pointsOf(output), previous, gray, expected, 2 * half + 1);
-      ++tracked;
     }
     gray.copyTo(previous);
   }
-  EXPECT_EQ(tracked, 38);
 }
 
 TEST_F(Tracking, LoadsOnRisingEdgesOnly) {
   const std::vector<cv::Point2f> corners = strongCorners(image, 10);
   ASSERT_EQ(corners.size(), 10u);
-  const std::vector<cv::Point2f> seven(corners.begin(), corners.begin() + 7);
-  const std::vector<cv::Point2f> three(corners.begin() + 7, corners.end());
-  // The start position of the output's point `i` is that of corner `c`.
-  auto startsAt = [&](const Points& output, std::size_t i, std::size_t c) {
-    const cv::Point2f p = centredUnitByAspect(corners[c], image.size());
-    return output.count(i) &&
-           cv::norm(cv::Point2d(output.at(i)[2], output.at(i)[3]) - cv::Point2d(p)) < 1e-5;
-  };
-  connect(pointList(seven, image.size()));
-  EXPECT_EQ(run(image, true), nullptr);
-  // Held YES with new points connected: no reload.
-  connect(pointList(three, image.size()));
-  Points output = track(image, true);
-  EXPECT_EQ(output.size(), 7u);
-  EXPECT_TRUE(startsAt(output, 0, 0));
-  // Falling and rising: reload, with another count.
-  track(image);
-  output = track(image, true);
-  EXPECT_EQ(output.size(), 3u);
-  EXPECT_TRUE(startsAt(output, 0, 7));
-  // Replace with as many points as are tracked overwrites all start positions.
-  connect(pointList({three.rbegin(), three.rend()}, image.size()));
-  track(image);
-  EXPECT_TRUE(startsAt(track(image, true), 2, 7));
-  // Append after replace: the new points follow under the next keys; a held append adds nothing.
-  connect(pointList(seven, image.size()));
-  track(image);
-  track(image, true);
-  connect(pointList(three, image.size()));
-  output = track(image, false, true);
-  EXPECT_EQ(output.size(), 10u);
-  EXPECT_TRUE(startsAt(output, 0, 0) && startsAt(output, 7, 7));
-  EXPECT_EQ(track(image, false, true).size(), 10u);
-  // Replace and append on one frame: only the replace; the append edge is consumed.
-  track(image);
-  EXPECT_EQ(track(image, true, true).size(), 3u);
-  EXPECT_EQ(track(image, false, true).size(), 3u);
-  // Append with nothing connected: nothing added, tracking goes on, the edge counts as seen.
-  track(image);
-  connect(nullptr);
-  EXPECT_EQ(track(image, false, true).size(), 3u);
-  connect(pointList(seven, image.size()));
-  EXPECT_EQ(track(image, false, true).size(), 3u);
+  const auto corner = [&](char digit) { return corners[static_cast<std::size_t>(digit - '0')]; };
+  // Frame by frame on the same picture: the corners on the points input by index (none: nil), the
+  // two signals, and the corners where the output's points started.
+  for (const auto& [connected, replace, add, starts] :
+       {std::tuple<std::string, bool, bool, std::string>{"0123456", true, false, ""},
+        // Held YES with new points connected: no reload.
+        {"789", true, false, "0123456"},
+        // Falling and rising: reload, with another count.
+        {"789", false, false, "0123456"},
+        {"789", true, false, "789"},
+        // Replace with as many points as are tracked overwrites all start positions.
+        {"987", false, false, "789"},
+        {"987", true, false, "987"},
+        // Append after replace: the new points follow under the next keys; a held append adds
+        // nothing.
+        {"0123456", false, false, "987"},
+        {"0123456", true, false, "0123456"},
+        {"789", false, true, "0123456789"},
+        {"789", false, true, "0123456789"},
+        // Replace and append on one frame: only the replace; the append edge is consumed.
+        {"789", false, false, "0123456789"},
+        {"789", true, true, "789"},
+        {"789", false, true, "789"},
+        // Append with nothing connected: nothing added, tracking goes on, the edge counts as
+        // seen.
+        {"789", false, false, "789"},
+        {"", false, true, "789"},
+        {"0123456", false, true, "789"}}) {
+    std::vector<cv::Point2f> points;
+    for (char digit : connected) points.push_back(corner(digit));
+    connect(points.empty() ? nullptr : pointList(points, image.size()));
+    const Points output = pointsOf(run(image, replace, add));
+    ASSERT_EQ(output.size(), starts.size()) << connected << replace << add << starts;
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+      const cv::Point2d start(centredUnitByAspect(corner(starts[i]), image.size()));
+      EXPECT_LT(cv::norm(cv::Point2d(output.at(i)[2], output.at(i)[3]) - start), 1e-5)
+          << starts << i;
+    }
+  }
 }
 
 TEST_F(Tracking, IdleUntilALoadYieldsPointsWithTheWindowRaisedToTwo) {
@@ -214,7 +200,7 @@ TEST_F(Tracking, IdleUntilALoadYieldsPointsWithTheWindowRaisedToTwo) {
   const std::vector<cv::Point2f> corners = strongCorners(image, 30);
   patch.inputWindowSize.setIndexValue(0);
   EXPECT_EQ(run(image), nullptr);
-  connect(pointList(corners, image.size()));
+  connect(corners, image.size());
   EXPECT_EQ(run(image, true), nullptr);
   EXPECT_EQ(track(image).size(), 30u);
   EXPECT_EQ(patch.inputWindowSize.indexValue(), 2u);
@@ -226,8 +212,8 @@ TEST_F(Tracking, IdleUntilALoadYieldsPointsWithTheWindowRaisedToTwo) {
   EXPECT_EQ(run(moved, true), nullptr);
   // Loaded at last: tracked at once against the last frame seen while there were points, with a
   // window of 2 · 2 + 1.
-  connect(pointList(corners, image.size()));
-  expectDirect(track(moved, true), image, moved, loaded(corners, image.size()), 5);
+  const std::vector<cv::Point2f> loaded = connect(corners, image.size());
+  expectDirect(track(moved, true), image, moved, loaded, 5);
 }
 
 bool follows(const cv::Vec4d& point, cv::Point2d start) {
@@ -244,10 +230,8 @@ TEST_F(Tracking, UnusableCoordinatesAreLostAndTenThousandOthersTracked) {
       {kNaN, 0.0},   {0.1, 0.05},    {0.0, kNaN},   {kInfinity, 0.0}, {0.0, -kInfinity},
       {1e30, -1e30}, {1e300, 1e300}, {50.0, -40.0}, {-1.5, 0.0},      {0.0, 2.0},
   };
-  for (int row = 0; row < 100; ++row) {
-    for (int column = 0; column < 100; ++column) {
-      units.emplace_back(-0.9 + 1.8 * column / 99.0, (-0.9 + 1.8 * row / 99.0) * 0.75);
-    }
+  for (int k = 0; k < 100 * 100; ++k) {
+    units.emplace_back(-0.9 + 1.8 * (k % 100) / 99.0, (-0.9 + 1.8 * (k / 100) / 99.0) * 0.75);
   }
   const Points output = trackMoved(units, false);
   ASSERT_EQ(output.size(), units.size());
@@ -269,12 +253,10 @@ TEST_F(Tracking, FramesThatCannotBeTrackedAgainstThePreviousOne) {
   cv::Mat colour, deep;
   cv::cvtColor(moved, colour, cv::COLOR_GRAY2BGR);
   image.convertTo(deep, CV_16U, 256);
-  const std::vector<cv::Point2f> corners = strongCorners(image, 8);
-  connect(pointList(corners, image.size()));
+  const std::vector<cv::Point2f> loaded = connect(strongCorners(image, 8), image.size());
   run(image, true);
   const std::shared_ptr<QCStructure> last = run(image);
-  const std::vector<cv::Point2f> still =
-      expectDirect(pointsOf(last), image, image, loaded(corners, image.size()));
+  const std::vector<cv::Point2f> still = expectDirect(pointsOf(last), image, image, loaded);
   // A colour frame changes nothing: the next gray frame is tracked against the one before it.
   EXPECT_EQ(run(colour), last);
   expectDirect(track(moved), image, moved, still);

@@ -4,6 +4,7 @@
 
 #include "TestSupport.hpp"
 #include "host/JsonOutput.hpp"
+#include "host/patches/Overlay.hpp"
 #include "plugin/OpenCVPlugin.hpp"
 
 namespace cvcomp {
@@ -31,11 +32,8 @@ TEST(Runner, WritesItsOutputsNamedAfterItsInputAndRefusesWhatItCannotRun) {
   EXPECT_FALSE(fs::exists(folder / "f012.png"));
 
   // A line of an input list, and outputs named after it.
-  const std::string list =
-      folder
-          .write("inputs.txt", test::sample("baboon.jpg").string() + "\n" +
-                                   test::sample("fruits.jpg").string() + "\r\n\n")
-          .string();
+  const std::string baboon = test::sample("baboon.jpg"), fruits = test::sample("fruits.jpg");
+  const std::string list = folder.write("inputs.txt", baboon + "\n" + fruits + "\r\n\n");
   outcome = cvcomp(gray + " --input @" + list + " --index 1 --json " +
                    (folder / "{index}-{stem}.jsonl").string() + " --video " +
                    (folder / "{stem}.png").string());
@@ -44,17 +42,12 @@ TEST(Runner, WritesItsOutputsNamedAfterItsInputAndRefusesWhatItCannotRun) {
   EXPECT_TRUE(test::sameBytes(cv::imread((folder / "fruits.png").string(), cv::IMREAD_GRAYSCALE),
                               test::grayPicture("fruits.jpg")));
 
-  const std::string bad =
-      folder.write("bad.json", R"({"patches": {"g": {"class": "OpenCVGray"}}})").string();
   const std::string missing = (folder / "none.txt").string();
   const std::string named = " --json " + (folder / "{stem}.jsonl").string();
   // The exit status and standard error's one line after "cvcomp: "; none for the command line's
   // own reports.
   for (const auto& [arguments, status, message] :
        std::initializer_list<std::tuple<std::string, int, std::string>>{
-           {"run " + bad, 2, bad + ": patch \"g\": unknown class \"OpenCVGray\""},
-           {gray + " --input /nonexistent/clip.avi", 1,
-            "/nonexistent/clip.avi: no such file or folder"},
            {gray + " --set toCV.inputFlip=sideways", 2,
             "toCV.inputFlip: an index port takes a whole number from 0 up, not \"sideways\""},
            {"run", 2, ""},
@@ -89,30 +82,19 @@ TEST(Runner, ListsEveryRegisteredClassWithItsPorts) {
   const Outcome outcome = cvcomp("patches --json");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   const nlohmann::json classes = nlohmann::json::parse(outcome.out);
-  std::vector<std::string> names, plugin;
-  for (const auto& patchClass : classes) names.push_back(patchClass["class"]);
-  for (const PatchClass& patchClass : OpenCVPlugin::patchClasses())
-    plugin.push_back(patchClass.name);
-  // The host's own patches, then the plug-in's thirteen classes in their registration order.
-  EXPECT_EQ(names.front(), "ImageSource");
-  ASSERT_GE(names.size(), 13u);
-  EXPECT_EQ(std::vector<std::string>(names.end() - 13, names.end()), plugin);
+  const std::vector<PatchClass> plugin = OpenCVPlugin::patchClasses();
+  // The host's own patches, then the plug-in's classes in their registration order.
+  EXPECT_EQ(classes.front()["class"], "ImageSource");
+  ASSERT_GT(classes.size(), plugin.size());
+  for (std::size_t i = 0; i < plugin.size(); ++i)
+    EXPECT_EQ(classes[classes.size() - plugin.size() + i]["class"], plugin[i].name);
   // Each with its ports in declaration order.
   EXPECT_EQ(classes.back()["ports"][1]["name"], "inputFlip");
 }
 
-struct Sink final : QCPatch {
-  QC_PATCH_CLASS(Sink)
-  using QCPatch::QCPatch;
-  bool execute(QCContext&, double, const QCStructure&) override { return true; }
-  QC_PORT(QCStructurePort, outputPoints);
-  QC_PORT(QCStructurePort, outputNothing);
-};
-
 // Numbers in the shortest form of their own precision, structures in member order, nil as null.
 TEST(JsonOutput, FrameLinesWriteNumbersInTheirOwnPrecisionAndKeepMemberOrder) {
-  auto points = std::make_shared<QCStructure>();
-  auto point = std::make_shared<QCStructure>();
+  auto points = std::make_shared<QCStructure>(), point = std::make_shared<QCStructure>();
   point->addMember(QCNumber::withFloat(0.1f), "X");
   point->addMember(QCNumber::withDouble(0.1f), "Y");
   point->addMember(QCNumber::withFloat(3.0f), "W");
@@ -125,18 +107,17 @@ TEST(JsonOutput, FrameLinesWriteNumbersInTheirOwnPrecisionAndKeepMemberOrder) {
   points->addMember(std::string("tab\t\"quoted\" \xff"), "k\xc3\xa9y");
   points->addMember(false, "flag");
 
-  Sink sink("s");
-  sink.outputPoints.setStructureValue(points);
-  EXPECT_EQ(
-      frameLine(7, 0.25,
-                {{"s.outputPoints", &sink.outputPoints}, {"s.outputNothing", &sink.outputNothing}}),
-      R"({"frame":7,"time":0.25,"s.outputPoints":{"Point0001":{"X":0.1,"Y":0.10000000149011612,)"
-      R"("W":3.0,"Z":-0.0,"E":1e-07,"N":null},)"
-      R"("Point0000":null,"label":"text",)"
-      // Escaped as JSON requires; invalid UTF-8 becomes U+FFFD.
-      "\"k\xc3\xa9y\":\"tab\\t\\\"quoted\\\" \xef\xbf\xbd\","
-      R"("flag":false},)"
-      R"("s.outputNothing":null})");
+  Overlay filled("s"), empty("t");
+  filled.inputStructure.setStructureValue(points);
+  EXPECT_EQ(frameLine(7, 0.25,
+                      {{"s.points", &filled.inputStructure}, {"s.nothing", &empty.inputStructure}}),
+            R"({"frame":7,"time":0.25,"s.points":{"Point0001":{"X":0.1,"Y":0.10000000149011612,)"
+            R"("W":3.0,"Z":-0.0,"E":1e-07,"N":null},)"
+            R"("Point0000":null,"label":"text",)"
+            // Escaped as JSON requires; invalid UTF-8 becomes U+FFFD.
+            "\"k\xc3\xa9y\":\"tab\\t\\\"quoted\\\" \xef\xbf\xbd\","
+            R"("flag":false},)"
+            R"("s.nothing":null})");
 }
 
 }  // namespace
