@@ -90,7 +90,8 @@ PortValue initialValue(const QCPort& port, const Json& value, const std::string&
     case PortKind::Image:
     case PortKind::Object:
     case PortKind::Virtual:
-      throw CompositionError(where + ": a " + kind + " port takes no initial value");
+      throw CompositionError(where + (kind == "virtual" ? ": a " : ": an ") + kind +
+                             " port takes no initial value");
   }
   return refuse();
 }

@@ -320,7 +320,7 @@ TEST_F(CompositionFileTest, RefusesBadFilesWithAMessageNamingTheProblem) {
        "a.inputPeriod: an index port takes a whole number from 0 up, not 2.5"},
       {pulse + R"({"inputPeriod": 1e999}}}})", "invalid JSON: number overflow parsing '1e999'"},
       {R"({"patches": {"a": {"class": "Overlay", "inputs": {"inputImage": 1}}}})",
-       "a.inputImage: a image port takes no initial value"},
+       "a.inputImage: an image port takes no initial value"},
       {R"({"patches": {"a": {"class": "Pulse"}}, "publish": ["a.outputNope"]})",
        "patch \"a\" (Pulse) has no port \"outputNope\""},
       {R"({"patches": {"a": {"class": "Pulse"}}, "connections": [{"from": "a.x"}]})",
