@@ -46,7 +46,6 @@ TEST(OpenCVLoad, ResolvesThePathAsTyped) {
            {"~nosuchuser-cvcomp/c.xml", none, "~nosuchuser-cvcomp/c.xml"},
            {"/tmp/c.xml", doc, "/tmp/c.xml"},
            {"c.xml", doc, "/A/B/c.xml"},
-           {"../c.xml", doc, "/A/B/../c.xml"},
            {"c.xml", {"doc"}, "c.xml"},
            {"c.xml", none, std::nullopt}}) {
     const auto path = OpenCVLoad::resolvePath(text, options);
@@ -82,8 +81,6 @@ TEST(OpenCVLoad, EachLoadFreesTheCascadeBeforeAndFilesWithoutOneSayWhy) {
            {loop, Output::Null, "Too many levels of symbolic links"},
            {folder.path(), Output::Null, "a folder, not a cascade file"},
            {folder.write("empty.xml", ""), Output::Null, "not an XML cascade file"},
-           {folder.write("text.xml", "not a file storage\n"), Output::Null,
-            "not an XML cascade file"},
            // A valid file storage whose first object is a camera calibration, not a cascade.
            {test::sample("calibration.yml"), Output::Null, "not an XML cascade file"},
            {folder.write("truncated.xml", cascade.substr(0, cascade.size() / 2)), Output::Null,
@@ -195,7 +192,7 @@ TEST(OpenCVHaarDetectObjects, EqualsTheDetectorOnThePreparedImage) {
                                      cannyPruning ? cv::CASCADE_DO_CANNY_PRUNING : 0,
                                      {minSize, minSize});
       for (cv::Mat* input : {&megamind(frame), &gray}) {
-        test::feed(haar.inputImage, *input);
+        test::feed(haar.inputImage, input);
         ASSERT_TRUE(execute(haar));
         EXPECT_EQ(rectanglesOf(haar, searched), sorted(rects)) << frame << input->channels();
       }
@@ -219,7 +216,7 @@ TEST(OpenCVHaarDetectObjects, NilOrEmptyForWhatItCannotSearch) {
   // Without a cascade, with a failed load's box holding null, or without an image: nil, and no
   // work image is made.
   const auto before = ImageBuffer::allocationCount();
-  test::feed(haar.inputImage, megamind(150));
+  test::feed(haar.inputImage, &megamind(150));
   EXPECT_EQ(run(), "nil");
   use(haar, nullptr);
   EXPECT_EQ(run(), "nil");
@@ -229,9 +226,9 @@ TEST(OpenCVHaarDetectObjects, NilOrEmptyForWhatItCannotSearch) {
   EXPECT_EQ(ImageBuffer::allocationCount(), before);
   // Two channels, a reduced size of 1 × 0 or 0 × 0: an empty structure; a cascade that holds
   // nothing, which the detector refuses: an empty structure and the detector's report.
-  test::feed(haar.inputImage, twoChannels);
+  test::feed(haar.inputImage, &twoChannels);
   EXPECT_EQ(run(), "empty");
-  test::feed(haar.inputImage, megamind(150));
+  test::feed(haar.inputImage, &megamind(150));
   haar.inputImageScale.setDoubleValue(600.0);
   EXPECT_EQ(run(), "empty");
   haar.inputImageScale.setDoubleValue(INFINITY);
@@ -247,7 +244,7 @@ TEST(OpenCVHaarDetectObjects, FindsTheFacesWhereTheyAre) {
   use(haar, &frontalFace());
   for (const auto& [frame, face] :
        {std::pair{150, cv::Rect(400, 190, 170, 170)}, {200, cv::Rect(250, 90, 340, 320)}}) {
-    test::feed(haar.inputImage, megamind(frame));
+    test::feed(haar.inputImage, &megamind(frame));
     ASSERT_TRUE(execute(haar));
     const std::vector<cv::Rect> rects = rectanglesOf(haar, kFrame);
     ASSERT_EQ(rects.size(), 1u) << frame;

@@ -18,22 +18,15 @@ namespace {
 
 using test::execute;
 
-// The corners that the patch's defaults (50 points, quality 0.01, distance 10) should find.
-std::vector<cv::Point2f> goodCorners(const cv::Mat& gray) {
-  std::vector<cv::Point2f> found;
-  cv::goodFeaturesToTrack(gray, found, 50, 0.01f, 10.0f, cv::noArray(), 7, false, 0.04f);
-  return found;
-}
-
 TEST(OpenCVGoodFeaturesToTrack, PublishesOpenCVsCornersOnRisingEdgesAndAfterResets) {
-  cv::Mat building = test::grayPicture("building.jpg");
-  cv::Mat sudoku = test::grayPicture("sudoku.png");
-  cv::Mat colour = test::samplePicture("building.jpg");
-  const std::vector<cv::Point2f> onBuilding = goodCorners(building), onSudoku = goodCorners(sudoku);
+  cv::Mat building = test::grayPicture("building.jpg"), sudoku = test::grayPicture("sudoku.png"),
+          colour = test::samplePicture("building.jpg");
+  const std::vector<cv::Point2f> onBuilding = test::goodCorners(building),
+                                 onSudoku = test::goodCorners(sudoku);
   ASSERT_EQ(onBuilding.size(), 50u);
   OpenCVGoodFeaturesToTrack patch("features");
   const auto run = [&](cv::Mat& image, bool find) {
-    test::feed(patch.inputImage, image);
+    test::feed(patch.inputImage, &image);
     patch.inputFindSignal.setBooleanValue(find);
     EXPECT_TRUE(execute(patch));
     return patch.outputPoints.structureValue();
@@ -92,7 +85,7 @@ void expectSearch(OpenCVFindChessboardCorners& patch, cv::Mat& image, cv::Size p
   patch.inputInnerRows.setIndexValue(static_cast<std::size_t>(pattern.width));
   patch.inputInnerColumns.setIndexValue(static_cast<std::size_t>(pattern.height));
   patch.inputFind.setBooleanValue(true);
-  test::feed(patch.inputImage, image);
+  test::feed(patch.inputImage, &image);
   ASSERT_TRUE(execute(patch));
   EXPECT_EQ(patch.outputAllFound.booleanValue(), allFound);
   EXPECT_EQ(patch.outputCornerCount.indexValue(), expected.size());
@@ -351,7 +344,7 @@ TEST(OpenCVHoughLines2, EqualsADirectTransformInOneStructureRefilledEveryFrame) 
   std::shared_ptr<QCStructure> first;
   const auto expectLines = [&](cv::Mat& image, const Lines& expected) {
     const std::uint64_t stamp = hough.outputLines.stamp();
-    test::feed(hough.inputImage, image);
+    test::feed(hough.inputImage, &image);
     ASSERT_TRUE(execute(hough));
     EXPECT_GT(hough.outputLines.stamp(), stamp);
     if (!first) first = hough.outputLines.structureValue();
@@ -376,7 +369,7 @@ TEST(OpenCVHoughLines2, EqualsADirectTransformInOneStructureRefilledEveryFrame) 
   }
 
   // Colour input gives nil; an image the detector refuses, its report and an empty structure.
-  test::feed(hough.inputImage, colour);
+  test::feed(hough.inputImage, &colour);
   ASSERT_TRUE(execute(hough));
   EXPECT_EQ(hough.outputLines.structureValue(), nullptr);
   EXPECT_TRUE(test::reportsOpenCVError("OpenCVHoughLines2", [&] { expectLines(deep, {}); }));

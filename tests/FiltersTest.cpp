@@ -58,7 +58,7 @@ TEST(OpenCVImageToQCImage, ConvertsOneThreeAndFourChannelsByteExactAndCarriesOnA
   OpenCVImageToQCImage toHost("toHost");
   toHost.enable(test::context());
   const auto run = [&](cv::Mat& input) {
-    test::feed(toHost.inputImage, input);
+    test::feed(toHost.inputImage, &input);
     return test::stderrOf([&] { EXPECT_TRUE(execute(toHost)); });
   };
   const auto shown = [&] {
@@ -101,7 +101,7 @@ TEST(OpenCVBGR2Gray, EqualsCvtColorReusesItsBufferAndReleasesItOnUnsuitableInput
                              {&bgra, cv::COLOR_BGRA2GRAY},
                              {&deep, cv::COLOR_BGR2GRAY},
                              {&smaller, cv::COLOR_BGRA2GRAY}}) {
-    test::feed(gray.inputImage, *input);
+    test::feed(gray.inputImage, input);
     ASSERT_TRUE(execute(gray));
     cv::Mat expected;
     cv::cvtColor(*input, expected, code);
@@ -127,7 +127,7 @@ cv::Mat edgesOf(OpenCVCanny& canny, double threshold1, double threshold2) {
 TEST(OpenCVCanny, EqualsCannyWithEachApertureAndEitherThresholdOrder) {
   cv::Mat gray = test::grayPicture("building.jpg");
   OpenCVCanny canny("canny");
-  test::feed(canny.inputImage, gray);
+  test::feed(canny.inputImage, &gray);
   // Aperture 7 has gradients some hundred times those of aperture 3; one pair serves all three.
   for (std::size_t index : {0u, 1u, 2u}) {
     canny.inputAperature.setIndexValue(index);
@@ -150,7 +150,7 @@ TEST(OpenCVEqualizeHist, EqualsEqualizeHistLeavesItsInputAndKeepsItsBufferWhileD
   std::unique_ptr<test::Published> last;
   for (cv::Mat* input : {&first, &second}) {
     const cv::Mat original = input->clone();
-    test::feed(equalize.inputImage, *input);
+    test::feed(equalize.inputImage, input);
     ASSERT_TRUE(execute(equalize));
     EXPECT_TRUE(test::sameBytes(*input, original));
     cv::Mat expected;
@@ -182,7 +182,7 @@ TEST(OpenCVResize, EqualsCvResizeAndKeepsItsBufferWhileTheSizeAndChannelsStay) {
                                              {&large, 451, 173, cv::INTER_AREA, true},
                                              {&gray, 451, 173, cv::INTER_AREA, false},
                                              {&gray, 451, 100, cv::INTER_AREA, false}}) {
-    test::feed(resize.inputImage, *input);
+    test::feed(resize.inputImage, input);
     resize.inputWidth.setIndexValue(static_cast<std::size_t>(w));
     resize.inputHeight.setIndexValue(static_cast<std::size_t>(h));
     resize.inputMethod.setIndexValue(static_cast<std::size_t>(method));
@@ -196,7 +196,7 @@ TEST(OpenCVResize, EqualsCvResizeAndKeepsItsBufferWhileTheSizeAndChannelsStay) {
   }
   // A zero size or no input releases the buffer.
   const auto suitable = [&] {
-    test::feed(resize.inputImage, photo);
+    test::feed(resize.inputImage, &photo);
     resize.inputWidth.setIndexValue(320);
     resize.inputHeight.setIndexValue(240);
   };

@@ -19,7 +19,7 @@ const cv::Mat& transformed(OpenCVLogPolar& patch, cv::Mat& input, cv::Point2d ce
   patch.inputWidth.setIndexValue(static_cast<std::size_t>(size.width));
   patch.inputHeight.setIndexValue(static_cast<std::size_t>(size.height));
   patch.inputInverse.setBooleanValue(inverse);
-  test::feed(patch.inputImage, input);
+  test::feed(patch.inputImage, &input);
   EXPECT_TRUE(execute(patch));
   static const cv::Mat none;
   return imageValue(patch.outputImage) ? *imageValue(patch.outputImage) : none;
@@ -74,7 +74,7 @@ TEST(OpenCVLogPolar, BufferFollowsTheRequestedSizeAndChannelCount) {
   // output and the remap table are made anew, except after the refused extent: the error ends
   // the frame before the table is needed, so the last one stays valid.
   const auto suitable = [&] {
-    test::feed(logPolar.inputImage, gray);
+    test::feed(logPolar.inputImage, &gray);
     logPolar.inputWidth.setIndexValue(100);
     logPolar.inputHeight.setIndexValue(256);
   };

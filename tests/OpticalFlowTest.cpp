@@ -25,12 +25,6 @@ cv::Mat shifted(const cv::Mat& image, double dx, double dy) {
   return moved;
 }
 
-std::vector<cv::Point2f> strongCorners(const cv::Mat& gray, int count) {
-  std::vector<cv::Point2f> corners;
-  cv::goodFeaturesToTrack(gray, corners, count, 0.01, 10.0, cv::noArray(), 7, false, 0.04);
-  return corners;
-}
-
 // A point list of centred unit positions under the keys "Point0000", ...
 std::shared_ptr<QCStructure> unitList(const std::vector<cv::Point2d>& units) {
   auto list = std::make_shared<QCStructure>();
@@ -61,7 +55,7 @@ struct Tracker {
   // Runs one frame with the given signals; returns the output.
   std::shared_ptr<QCStructure> run(const cv::Mat& image, bool replace = false, bool add = false) {
     fed = image;
-    test::feed(patch.inputImage, fed);
+    test::feed(patch.inputImage, &fed);
     patch.inputUseInputPointsSignal.setBooleanValue(replace);
     patch.inputAddInputPointsSignal.setBooleanValue(add);
     EXPECT_TRUE(execute(patch));
@@ -135,7 +129,7 @@ TEST_F(Tracking, KeptPyramidsTrackBitIdenticallyToFreshOnes) {
     // Half-windows 10, then 4 from frame 12, then 10 again from frame 20.
     const int half = frame >= 12 && frame < 20 ? 4 : 10;
     patch.inputWindowSize.setIndexValue(static_cast<std::size_t>(half));
-    if (frame == 0) expected = connect(strongCorners(gray, 300), gray.size());
+    if (frame == 0) expected = connect(test::goodCorners(gray, 300), gray.size());
     if (frame == 28) {
       // No image: the previous frame is dropped, the next one is only kept.
       patch.inputImage.setCvObjectValue(nullptr);
@@ -152,7 +146,7 @@ TEST_F(Tracking, KeptPyramidsTrackBitIdenticallyToFreshOnes) {
 }
 
 TEST_F(Tracking, LoadsOnRisingEdgesOnly) {
-  const std::vector<cv::Point2f> corners = strongCorners(image, 10);
+  const std::vector<cv::Point2f> corners = test::goodCorners(image, 10);
   ASSERT_EQ(corners.size(), 10u);
   const auto corner = [&](char digit) { return corners[static_cast<std::size_t>(digit - '0')]; };
   // Frame by frame on the same picture: the corners on the points input by index (none: nil), the
@@ -197,7 +191,7 @@ TEST_F(Tracking, LoadsOnRisingEdgesOnly) {
 
 TEST_F(Tracking, IdleUntilALoadYieldsPointsWithTheWindowRaisedToTwo) {
   const cv::Mat moved = shifted(image, 0.5, 0.25);
-  const std::vector<cv::Point2f> corners = strongCorners(image, 30);
+  const std::vector<cv::Point2f> corners = test::goodCorners(image, 30);
   patch.inputWindowSize.setIndexValue(0);
   EXPECT_EQ(run(image), nullptr);
   connect(corners, image.size());
@@ -253,7 +247,7 @@ TEST_F(Tracking, FramesThatCannotBeTrackedAgainstThePreviousOne) {
   cv::Mat colour, deep;
   cv::cvtColor(moved, colour, cv::COLOR_GRAY2BGR);
   image.convertTo(deep, CV_16U, 256);
-  const std::vector<cv::Point2f> loaded = connect(strongCorners(image, 8), image.size());
+  const std::vector<cv::Point2f> loaded = connect(test::goodCorners(image, 8), image.size());
   run(image, true);
   const std::shared_ptr<QCStructure> last = run(image);
   const std::vector<cv::Point2f> still = expectDirect(pointsOf(last), image, image, loaded);

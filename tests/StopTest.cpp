@@ -33,8 +33,7 @@ class Stop : public testing::TestWithParam<StopCase> {};
 TEST_P(Stop, EndsWithinTwoSecondsKeepingEveryCompletedFrame) {
   const test::TempFolder folder;
   const auto composition = folder.write("busy.json", kBusyComposition);
-  const auto json = folder / "frames.jsonl";
-  const auto video = folder / "frames.avi";
+  const auto json = folder / "frames.jsonl", video = folder / "frames.avi";
   // The busy patch comes from a plug-in module of its own.
   test::BackgroundProgram run({"env", std::string("CVCOMP_PLUGIN=") + CVCOMP_BUSY_PLUGIN,
                                CVCOMP_PROGRAM, "run", composition.string(), "-q", "--json",

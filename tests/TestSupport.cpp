@@ -54,6 +54,12 @@ cv::Mat grayPicture(const std::string& name, cv::Size size) {
   return gray;
 }
 
+std::vector<cv::Point2f> goodCorners(const cv::Mat& gray, int count) {
+  std::vector<cv::Point2f> found;
+  cv::goodFeaturesToTrack(gray, found, count, 0.01f, 10.0f, cv::noArray(), 7, false, 0.04f);
+  return found;
+}
+
 cv::Mat bgraPicture(const std::string& name) {
   cv::Mat bgra, inverted = 255 - grayPicture(name);
   cv::cvtColor(samplePicture(name), bgra, cv::COLOR_BGR2BGRA);

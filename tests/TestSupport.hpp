@@ -42,6 +42,9 @@ std::filesystem::path frontalFace();
 cv::Mat samplePicture(const std::string& name);
 // A sample picture in 8-bit gray, resized with area averaging when `size` is given.
 cv::Mat grayPicture(const std::string& name, cv::Size size = {});
+// The `count` corners OpenCV finds with the feature finder's defaults (quality 0.01, distance 10,
+// in the single precision of its ports).
+std::vector<cv::Point2f> goodCorners(const cv::Mat& gray, int count = 50);
 // A sample picture in 8-bit BGRA whose alpha is the inverted gray, so a lost channel shows.
 cv::Mat bgraPicture(const std::string& name);
 
@@ -57,9 +60,6 @@ cv::Mat pixelBufferOf(const QCImage& image);
 // gives nil.
 inline void feed(OpenCVImagePort& port, cv::Mat* image) {
   port.setCvObjectValue(image ? std::make_shared<OpenCVObject>(image) : nullptr);
-}
-inline void feed(OpenCVImagePort& port, cv::Mat& image) {
-  feed(port, &image);
 }
 
 // Runs a patch's execute with a shared test context.

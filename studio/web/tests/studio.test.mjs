@@ -19,17 +19,13 @@ copyFileSync(join(repository, 'examples/face-detect.json'), composition);
 let server, browser, page;
 const consoleErrors = [];
 
-// Starts the studio and reads the address it prints first: http://127.0.0.1:PORT/?token=...
-function startStudio() {
+before(async () => {
+  // The studio prints its address first: http://127.0.0.1:PORT/?token=...
   server = spawn(program, ['studio', composition, '--no-open', '--port', '0'], {stdio: ['ignore', 'pipe', 'inherit']});
-  return new Promise((resolve, reject) => {
+  const address = await new Promise((resolve, reject) => {
     server.stdout.once('data', (line) => resolve(String(line).trim()));
     server.on('exit', (code) => reject(new Error(`cvcomp studio ended (${code})`)));
   });
-}
-
-before(async () => {
-  const address = await startStudio();
   browser = await chromium.launch({executablePath: '/usr/bin/chromium'});
   page = await browser.newPage({viewport: {width: 1500, height: 850}});
   // Chromium logs every 4xx answer as an error; the refusals the tests provoke are such answers.
