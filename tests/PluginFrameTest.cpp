@@ -19,8 +19,10 @@ TEST(PluginModule, RegistersItsClassesWithTheirTraitsAndExportsOnlyItsEntryPoint
     // The cascade loader reads files and keeps the host's default safety trait.
     EXPECT_EQ(patchClass.traits.isSafe, patchClass.name != "OpenCVLoad") << patchClass.name;
   }
-  EXPECT_EQ(manager.nodeClass("OpenCVBGR2Gray")->create("gray")->className(), "OpenCVBGR2Gray");
-  EXPECT_EQ(manager.nodeClass("OpenCVBGR2Gray")->create(""), nullptr) << "an empty identifier";
+  const PatchClass* gray = manager.nodeClass("OpenCVBGR2Gray");
+  ASSERT_NE(gray, nullptr);
+  EXPECT_EQ(gray->create("gray")->className(), "OpenCVBGR2Gray");
+  EXPECT_EQ(gray->create(""), nullptr) << "an empty identifier";
   EXPECT_THROW(loadPluginModule("/nonexistent/module.so", manager), std::runtime_error);
   const test::Outcome nm =
       test::shell("nm -D --defined-only " CVCOMP_PLUGIN_MODULE " | awk '{print $NF}'");
