@@ -21,7 +21,7 @@ command -v npm >/dev/null || packages+=(npm)
 packages+=(libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
            gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav parallel)
 # The Python module and its tests, and OpenCV's own bindings for the README's example.
-packages+=(pybind11-dev python3-dev python3-numpy python3-pytest python3-opencv)
+packages+=(pybind11-dev python3-dev python3-numpy python3-pytest python3-opencv python3-yaml)
 
 install_missing() {
   local missing=()

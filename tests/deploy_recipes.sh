@@ -54,7 +54,16 @@ expect_same "cvcomp: $missing: no such file or folder" "$message" "Slurm task 2'
 
 # Kubernetes: the container's command, as the manifest gives it, in pod 0 with the data volume
 # at $DATA and cvcomp on the PATH.
-command=$(sed -n '/^ *args:/{n;s/^ *- //p}' "$source/deploy/kubernetes-job.yaml")
+manifest=$source/deploy/kubernetes-job.yaml
+command=$(sed -n '/^ *args:/{n;s/^ *- //p}' "$manifest")
+# Read as YAML, the manifest is an Indexed Job whose container runs that command.
+python3 - "$manifest" "$command" <<'EOF' || fail "the Kubernetes manifest is not an Indexed Job running that command"
+import sys, yaml
+job = yaml.safe_load(open(sys.argv[1]))
+body = job["\x73pec"]
+assert job["kind"] == "Job" and body["completionMode"] == "Indexed"
+assert body["template"]["\x73pec"]["containers"][0]["args"] == [sys.argv[2]]
+EOF
 mkdir -p "$work/data" "$work/bin"
 cp "$composition" "$work/data/composition.json"
 cp "$work/inputs.txt" "$work/data/inputs.txt"
