@@ -64,11 +64,17 @@ PortValue indexFrom(const Json& value, const std::string& where) {
   return static_cast<std::size_t>(number);
 }
 
+// "a number port", "an image port": a port of the kind, as messages name it.
+std::string portOfKind(PortKind kind) {
+  const std::string_view name = portKindName(kind);
+  return (name.find_first_of("aeiou") == 0 ? "an " : "a ") + std::string(name) + " port";
+}
+
 PortValue initialValue(const QCPort& port, const Json& value, const std::string& where) {
-  const std::string kind(portKindName(port.kind()));
+  const std::string aPort = portOfKind(port.kind());
   auto refuse = [&]() -> PortValue {
-    throw CompositionError(where + ": a " + kind + " port cannot take " +
-                           std::string(value.type_name()) + " " + value.dump());
+    throw CompositionError(where + ": " + aPort + " cannot take " + std::string(value.type_name()) +
+                           " " + value.dump());
   };
   switch (port.kind()) {
     case PortKind::Index:
@@ -90,8 +96,7 @@ PortValue initialValue(const QCPort& port, const Json& value, const std::string&
     case PortKind::Image:
     case PortKind::Object:
     case PortKind::Virtual:
-      throw CompositionError(where + (kind == "virtual" ? ": a " : ": an ") + kind +
-                             " port takes no initial value");
+      throw CompositionError(where + ": " + aPort + " takes no initial value");
   }
   return refuse();
 }
