@@ -93,8 +93,8 @@ TEST(Outputs, FullDevicesAndFileSizeLimitsEndTheRunWithTheFileNamed) {
   // A file-size limit of 1 MiB (512-byte blocks for dash) fails the write, and the video keeps its
   // index.
   const test::TempFolder folder;
-  run = test::shell("ulimit -f 2048; timeout -k 5 300 " CVCOMP_PROGRAM " " + gray +
-                    " --input pattern:320x240 --video " + (folder / "out.avi").string());
+  run = cvcomp(gray + " --input pattern:320x240 --video " + (folder / "out.avi").string(),
+               "ulimit -f 2048; ");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "cvcomp: " + (folder / "out.avi").string() + ": file too large\n");
   EXPECT_GT(test::playedFrames(folder / "out.avi"), 0u);

@@ -231,9 +231,9 @@ Outcome shell(const std::string& command) {
   return outcome;
 }
 
-Outcome cvcomp(const std::string& arguments) {
+Outcome cvcomp(const std::string& arguments, const std::string& first) {
   // A run that outlives the time limit is stopped and counts as a hang (status 124).
-  return shell("timeout -k 5 300 " + std::string(CVCOMP_PROGRAM) + " " + arguments);
+  return shell(first + "timeout -k 5 300 " + std::string(CVCOMP_PROGRAM) + " " + arguments);
 }
 
 std::vector<nlohmann::json> jsonLines(const std::string& text) {

@@ -156,9 +156,10 @@ struct Outcome {
   std::string err;
 };
 // Runs a shell command without standard input; runs the cvcomp program with `arguments` (already
-// quoted for the shell) so, under a time limit.
+// quoted for the shell) so, under a time limit, after the shell commands `first` (such as a
+// ulimit) when given.
 Outcome shell(const std::string& command);
-Outcome cvcomp(const std::string& arguments);
+Outcome cvcomp(const std::string& arguments, const std::string& first = {});
 // The path of an example composition.
 inline std::string example(const std::string& name) {
   return std::string(CVCOMP_EXAMPLES) + "/" + name;
