@@ -25,11 +25,16 @@ std::string loadAverage() {
   return one.empty() ? "?" : one;
 }
 
-// The largest distance of a round from the median, in percent of the median.
-double spread(const std::vector<double>& rounds, double middle) {
+// The largest distance of a round from the median.
+double largestDistance(const std::vector<double>& rounds, double middle) {
   double largest = 0.0;
   for (double r : rounds) largest = std::max(largest, std::abs(r - middle));
-  return middle > 0.0 ? 100.0 * largest / middle : 0.0;
+  return largest;
+}
+
+// The same in percent of the median.
+double spread(const std::vector<double>& rounds, double middle) {
+  return middle > 0.0 ? 100.0 * largestDistance(rounds, middle) / middle : 0.0;
 }
 
 void printHeader(const char* title, int rounds) {
@@ -81,6 +86,34 @@ void printEndToEndRow(const std::string& name, const Measurement& m) {
   printRow(name, m, rest);
 }
 
+// The start-up case's rows: the runner with the cascade's verdict known (every run after the
+// first on that file), on its first run on the cascade file (an empty cache folder each round, so
+// that the cascade is probed), and the hand loop against itself, the control of this run's noise.
+struct StartUpRow {
+  const char* name;
+  bool firstRuns;
+  bool againstItself;
+};
+constexpr StartUpRow kStartUpRows[] = {{"the cascade's verdict known", false, false},
+                                       {"first run on the cascade file (probed)", true, false},
+                                       {"A/A: the hand loop against itself", false, true}};
+
+std::vector<double> differences(const std::vector<double>& a, const std::vector<double>& b) {
+  std::vector<double> result;
+  for (std::size_t r = 0; r < a.size() && r < b.size(); ++r) result.push_back(a[r] - b[r]);
+  return result;
+}
+
+void printStartUpRow(const char* name, const Measurement& m) {
+  const std::vector<double> wall = differences(m.compositionRounds, m.handRounds);
+  const double difference = median(wall);
+  std::printf("%-40s %10.1f %9.1f %10.1f %6.1f %9.1f %7.3f %7.1f %7.1f\n", name, m.compositionMs,
+              m.handMs, difference, largestDistance(wall, difference),
+              median(differences(m.compositionCpuRounds, m.handCpuRounds)), m.ratio(),
+              mebibytes(m.compositionPeakKiB), mebibytes(m.handPeakKiB));
+  std::fflush(stdout);
+}
+
 void endToEnd(int rounds, const std::string& program, const std::string& only) {
   const TemporaryFolder clips;
   const EndToEndPrograms programs{program, std::filesystem::read_symlink("/proc/self/exe"),
@@ -111,20 +144,15 @@ void endToEnd(int rounds, const std::string& program, const std::string& only) {
     printEndToEndRow("A/A " + c.name, compareEndToEnd(c, rounds, programs, true));
   }
   for (Case c : selected({startUpCase()}, only)) {
-    std::printf("\n%s\n", c.name.c_str());
-    for (const bool firstRuns : {false, true}) {
-      c.firstRuns = firstRuns;
-      const Measurement m = compareEndToEnd(c, rounds, programs);
-      std::vector<double> differences;
-      for (std::size_t r = 0; r < m.handRounds.size(); ++r) {
-        differences.push_back(m.compositionRounds[r] - m.handRounds[r]);
-      }
-      std::printf(
-          "  %s: cvcomp run %.1f ms, hand loop %.1f ms, difference %.1f ms (median of the "
-          "rounds' differences); peak %.1f and %.1f MiB\n",
-          firstRuns ? "first run on the cascade file (probed)" : "the cascade's verdict known",
-          m.compositionMs, m.handMs, median(differences), mebibytes(m.compositionPeakKiB),
-          mebibytes(m.handPeakKiB));
+    std::printf(
+        "\n%s: whole runs (ms), the difference and CPU difference the medians of the rounds' own, "
+        "noise the largest distance of a round's difference from its median\n",
+        c.name.c_str());
+    std::printf("%-40s %10s %9s %10s %6s %9s %7s %7s %7s\n", "", "cvcomp run", "hand loop",
+                "difference", "noise", "CPU diff.", "ratio", "MiB run", "MiB hand");
+    for (const StartUpRow& row : kStartUpRows) {
+      c.firstRuns = row.firstRuns;
+      printStartUpRow(row.name, compareEndToEnd(c, rounds, programs, row.againstItself));
     }
   }
 }
