@@ -20,7 +20,8 @@ export function buildPalette(root, classes, addPatch) {
       item.className = 'palette-item';
       item.textContent = patchClass.class;
       item.draggable = true;
-      item.title = patchClass.ports.map((p) => `${p.direction === 'input' ? '→' : '←'} ${p.name}`).join('\n');
+      const ports = patchClass.ports.map((p) => `${p.direction === 'input' ? '→' : '←'} ${p.name}`);
+      item.title = [patchClass.description, ...ports].join('\n');
       item.addEventListener('dragstart', (e) => e.dataTransfer.setData(dragType, patchClass.class));
       item.addEventListener('dblclick', () => addPatch(patchClass.class));
       section.append(item);
