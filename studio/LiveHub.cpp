@@ -1,11 +1,8 @@
 #include "LiveHub.hpp"
 
-#include <algorithm>
-
-#include <nlohmann/json.hpp>
-
 #include "JsonText.hpp"
 #include "LiveClient.hpp"
+#include "WatchRequest.hpp"
 #include "host/JsonOutput.hpp"
 #include "host/patches/FramePictures.hpp"
 
@@ -105,7 +102,8 @@ void LiveHub::received(mg_connection* connection, std::string_view text) {
   }
   try {
     client->setWatch(readWatchRequest(text, client->watch()));
-  } catch (const CompositionError& error) {
+  } catch (const std::exception& error) {
+    // A refusal, or memory that ran out, is the client's answer: nothing leaves civetweb's thread.
     client->sendText(jsonText({{"type", "error"}, {"error", error.what()}}));
     return;
   }

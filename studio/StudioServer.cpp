@@ -357,7 +357,7 @@ std::string documentFor(const Composition& composition, const std::filesystem::p
       value = (from->parent_path() / path).lexically_normal().string();
     }
   }
-  return document.dump(2);
+  return document.dump(2, ' ', false, Json::error_handler_t::replace);
 }
 
 }  // namespace
