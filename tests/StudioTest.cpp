@@ -55,17 +55,22 @@ class RawConnection {
               static_cast<ssize_t>(text.size()));
   }
   // All the server sends until it closes the connection (or 10 s pass).
-  std::string answer() const {
+  std::string answer() {
     std::string text;
     char chunk[4096];
-    for (ssize_t got; (got = ::recv(socket_, chunk, sizeof chunk, 0)) > 0;) {
+    ssize_t got = 0;
+    while ((got = ::recv(socket_, chunk, sizeof chunk, 0)) > 0) {
       text.append(chunk, static_cast<std::size_t>(got));
     }
+    closed_ = got == 0;
     return text;
   }
+  // Whether the server closed the connection while answer() waited.
+  bool closed() const { return closed_; }
 
  private:
   int socket_;
+  bool closed_ = false;
 };
 
 // The header lines of an HTTP answer whose name starts with `prefix` (case-insensitively).
@@ -336,7 +341,7 @@ TEST_F(StudioApi, RefusesRequestsWithoutTheTokenFromOtherHostsOrPagesAndOversize
         "GET / HTTP/1.1\r\n" + host + "\r\n",
         "GET /api/transport HTTP/1.1\r\n" + host + bearer +
             "Origin: http://evil.example\r\n\r\n"}) {
-    const RawConnection connection(s.port);
+    RawConnection connection(s.port);
     connection.send(request);
     const std::string answer = connection.answer();
     EXPECT_EQ(headerLines(answer, "Access-Control-"), std::vector<std::string>{}) << request;
@@ -400,8 +405,10 @@ TEST_F(StudioApi, StaysAnswerableWhileIdleAndSlowConnectionsAndLiveClientsHoldOn
   EXPECT_EQ(s.raw("GET", "/", "", "Host: " + s.host() + "\r\n").status, 200);
   // Each idle connection is closed by the server within the request time, unanswered or with
   // an answer of its own.
-  for (const auto& connection : idle)
+  for (const auto& connection : idle) {
     EXPECT_EQ(connection->answer().find("200 OK"), std::string::npos);
+    EXPECT_TRUE(connection->closed());
+  }
 }
 
 // Each refusal the engine gives is checked with the engine; here, that one reaches the client and
