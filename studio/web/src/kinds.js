@@ -27,6 +27,7 @@ export const isSignal = (port) => port.kind === 'boolean' && /Signal$/.test(port
 // The palette group of a class, as the catalogue gives it.
 export const groupOf = (patchClass) => patchClass.category;
 
+// The order the palette shows the plug-in's and the host's groups in.
 export const groupOrder = ['bridges', 'filters', 'features', 'detection', 'host patches'];
 
 // Port names without their direction prefix, for labels: inputThreshold1 → Threshold1.

@@ -8,7 +8,8 @@ export function buildPalette(root, classes, addPatch) {
   const search = root.querySelector('input[type=search]');
   const list = root.querySelector('.groups');
   const items = [];
-  for (const group of groupOrder) {
+  // The known groups in their order, then any other category the catalogue names.
+  for (const group of new Set([...groupOrder, ...classes.map(groupOf)])) {
     const members = classes.filter((c) => groupOf(c) === group);
     if (!members.length) continue;
     const section = document.createElement('section');
