@@ -46,7 +46,7 @@ class Publisher final : public QCPatch {
 const QCNodeManager& manager() {
   static const QCNodeManager registry = [] {
     QCNodeManager m;
-    m.registerNodeWithClass(PatchClass::of<Increment>());
+    m.registerNodeWithClass(PatchClass::of<Increment>("bench", "Adds one to its input"));
     return m;
   }();
   return registry;

@@ -28,7 +28,7 @@ const QCNodeManager& manager() {
     QCNodeManager m;
     registerHostPatches(m);
     OpenCVPlugin::registerNodesWithManager(m);
-    m.registerNodeWithClass(PatchClass::of<MemoryFrames>());
+    m.registerNodeWithClass(PatchClass::of<MemoryFrames>("bench", "Gives frames held in memory"));
     return m;
   }();
   return registry;

@@ -9,6 +9,7 @@ OrderedJson describePort(const QCPort& port) {
   description["name"] = port.name();
   description["direction"] = port.isInput() ? "input" : "output";
   description["kind"] = std::string(portKindName(port.kind()));
+  description["kindName"] = std::string(port.kindName());
   if (port.isInput() && writesAsJson(port.kind()))
     description["default"] = jsonValue(port.genericValue());
   for (const auto& [name, value] : port.attributes()) description[name] = jsonValue(value);
@@ -18,6 +19,8 @@ OrderedJson describePort(const QCPort& port) {
 OrderedJson describeClass(const PatchClass& patchClass) {
   OrderedJson description = OrderedJson::object();
   description["class"] = patchClass.name;
+  description["category"] = patchClass.category;
+  description["description"] = patchClass.description;
   description["isSafe"] = patchClass.traits.isSafe;
   description["executionMode"] = patchClass.traits.executionMode;
   description["allowsSubpatches"] = patchClass.traits.allowsSubpatches;

@@ -7,8 +7,9 @@
 
 namespace cvcomp {
 
-// Every registered patch class with its traits and ports (name, direction, kind, default value
-// of value inputs, attributes such as bounds), in registration order.
+// Every registered patch class with its category, one-line description, traits and ports (name,
+// direction, kind and the name of what it carries, default value of value inputs, attributes such
+// as bounds), in registration order.
 OrderedJson patchCatalog(const QCNodeManager& manager);
 
 // The catalogue as indented JSON text: what `cvcomp patches --json` prints.

@@ -22,15 +22,19 @@ struct PatchClass {
   PatchTraits traits;
   // Yields nullptr when the new patch cannot be created for this identifier.
   std::unique_ptr<QCPatch> (*create)(const std::string& identifier);
+  std::string category;     // the group it is shown in: "bridges", "filters", ...
+  std::string description;  // what it does, in one line
 
   template <class T>
-  static PatchClass of() {
+  static PatchClass of(std::string category, std::string description) {
     return {std::string(T::kClassName),
             {T::isSafe, T::executionMode, T::allowsSubpatches, T::timeMode},
             [](const std::string& identifier) -> std::unique_ptr<QCPatch> {
               if (!QCPatch::acceptsIdentifier(identifier)) return nullptr;
               return std::make_unique<T>(identifier);
-            }};
+            },
+            std::move(category),
+            std::move(description)};
   }
 };
 

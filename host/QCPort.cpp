@@ -36,6 +36,10 @@ std::string_view portKindName(PortKind kind) {
   return "unknown";
 }
 
+std::string_view QCPort::kindName() const {
+  return kind() == PortKind::Image ? "host picture" : portKindName(kind());
+}
+
 QCPort::QCPort(QCPatch& owner, std::string_view name)
     : owner_(owner), name_(name), isInput_(name.starts_with("input")) {
   owner.registerPort(*this);

@@ -42,6 +42,9 @@ class QCPort {
   bool isInput() const { return isInput_; }
 
   virtual PortKind kind() const = 0;
+  // What the port carries, as a page names it: the kind's name, except "host picture" for an
+  // image port, and an object port's own name for what its objects are ("opencv image").
+  virtual std::string_view kindName() const;
 
   // What else describes the port besides its value, e.g. {"max", 3} for a bounded index.
   virtual std::vector<std::pair<std::string, PortValue>> attributes() const { return {}; }

@@ -27,6 +27,11 @@ class OpenCVTypePort : public QCObjectPort {
   std::shared_ptr<OpenCVObject> cvObjectValue() const;
   void setCvObjectValue(std::shared_ptr<OpenCVObject> box) { setObject(std::move(box)); }
 
+  std::string_view kindName() const override {
+    return type_ == kOpenCVTypeImage     ? "opencv image"
+           : type_ == kOpenCVTypeCascade ? "cascade"
+                                         : "opencv object";
+  }
   std::vector<std::pair<std::string, PortValue>> attributes() const override {
     return {{"type", static_cast<std::size_t>(type_ < 0 ? 0 : type_)}};
   }

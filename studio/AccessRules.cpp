@@ -1,6 +1,7 @@
 #include "AccessRules.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <random>
 
 namespace cvcomp {
@@ -49,8 +50,13 @@ bool AccessRules::originAllowed(std::optional<std::string_view> origin) const {
 
 bool AccessRules::tokenAllowed(std::optional<std::string_view> authorization,
                                std::optional<std::string_view> queryToken) const {
-  constexpr std::string_view kBearer = "Bearer ";
-  if (authorization && authorization->starts_with(kBearer)) {
+  // The scheme's name is case-insensitive, as every HTTP authentication scheme's.
+  constexpr std::string_view kBearer = "bearer ";
+  if (authorization && authorization->size() >= kBearer.size() &&
+      std::equal(kBearer.begin(), kBearer.end(), authorization->begin(),
+                 [](char expected, char given) {
+                   return std::tolower(static_cast<unsigned char>(given)) == expected;
+                 })) {
     return sameInConstantTime(authorization->substr(kBearer.size()), token_);
   }
   return queryToken && sameInConstantTime(*queryToken, token_);

@@ -6,6 +6,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "JsonText.hpp"
+
 namespace cvcomp {
 
 namespace {
@@ -27,10 +29,11 @@ std::vector<unsigned char> previewJpeg(const cv::Mat& picture, int maxSide) {
 }
 
 // A picture message: the length of a JSON header as 4 bytes, least significant first, the
-// header {"frame":N,"port":"id.port"}, then the JPEG.
+// header {"type":"picture","frame":N,"port":"id.port"}, then the JPEG.
 std::vector<unsigned char> pictureMessage(std::uint64_t frame, const std::string& port,
                                           const std::vector<unsigned char>& jpeg) {
-  const std::string header = nlohmann::json{{"frame", frame}, {"port", port}}.dump();
+  const std::string header =
+      jsonText(nlohmann::ordered_json{{"type", "picture"}, {"frame", frame}, {"port", port}});
   std::vector<unsigned char> message;
   message.reserve(4 + header.size() + jpeg.size());
   for (int shift = 0; shift < 32; shift += 8) {

@@ -12,6 +12,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "WatchRequest.hpp"
+
 struct mg_connection;
 
 namespace cvcomp {
@@ -21,13 +23,6 @@ struct LiveFrame {
   std::uint64_t frame = 0;
   std::string text;                                       // the frame's JSON message
   std::vector<std::pair<std::string, cv::Mat>> pictures;  // "id.port" and its own copy
-};
-
-// What a client asked to watch.
-struct Watch {
-  std::vector<std::string> ports;
-  int maxSide = 640;
-  double fps = 15.0;  // 0: every frame
 };
 
 // One WebSocket client: its watch request and a sender thread that writes the newest frame.

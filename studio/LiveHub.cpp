@@ -1,12 +1,9 @@
 #include "LiveHub.hpp"
 
-#include <algorithm>
-
-#include <nlohmann/json.hpp>
-
+#include "JsonText.hpp"
 #include "LiveClient.hpp"
+#include "WatchRequest.hpp"
 #include "host/JsonOutput.hpp"
-#include "host/JsonReading.hpp"
 #include "host/patches/FramePictures.hpp"
 
 namespace cvcomp {
@@ -14,7 +11,7 @@ namespace cvcomp {
 namespace {
 
 void appendKey(std::string& out, const std::string& key) {
-  out += nlohmann::json(key).dump();
+  out += jsonText(key);
   out += ':';
 }
 
@@ -30,32 +27,38 @@ void appendPatches(std::string& out, const Composition& composition) {
     appendJsonNumber(out, QCNumber::withDouble(entry.lastMilliseconds));
     out += entry.executedLastFrame ? ",\"executed\":true" : ",\"executed\":false";
     out += ",\"error\":";
-    out += entry.lastError.empty() ? "null" : nlohmann::json(entry.lastError).dump();
+    out += entry.lastError.empty() ? "null" : jsonText(entry.lastError);
     out += '}';
   }
   out += '}';
 }
 
-// The frame for one client: the values of the watched ports that go into JSON lines, and a copy
-// of each watched picture. Ports that do not exist (any more) are left out.
+// The port "id.port" of the composition, or null: a watched port that does not exist (any more)
+// costs two look-ups a frame, not an exception.
+const QCPort* findPort(const Composition& composition, std::string_view path) {
+  const std::size_t dot = path.find('.');
+  if (dot == std::string_view::npos) return nullptr;
+  const QCPatch* owner = composition.patch(path.substr(0, dot));
+  return owner ? owner->port(path.substr(dot + 1)) : nullptr;
+}
+
+// The frame for one client: {"type":"frame","frame":N,"time":T,...} with the values of the
+// watched ports that go into JSON lines, and a copy of each watched picture. Ports that do not
+// exist (any more) are left out.
 LiveFrame liveFrame(std::uint64_t number, double time, Engine& engine, const Watch& watch,
                     double fps) {
   const Composition& composition = engine.composition();
   LiveFrame live;
   live.frame = number;
-  live.text = frameLine(number, time, {});
+  live.text = "{\"type\":\"frame\"," + frameLine(number, time, {}).substr(1);
   live.text.pop_back();
   live.text += ",\"fps\":";
   appendJsonNumber(live.text, QCNumber::withDouble(fps));
   live.text += ",\"values\":{";
   bool first = true;
   for (const std::string& path : watch.ports) {
-    const QCPort* port = nullptr;
-    try {
-      port = &composition.port(path);
-    } catch (const CompositionError&) {
-      continue;
-    }
+    const QCPort* port = findPort(composition, path);
+    if (!port) continue;
     if (writesAsJson(port->kind())) {
       if (!first) live.text += ',';
       first = false;
@@ -72,34 +75,16 @@ LiveFrame liveFrame(std::uint64_t number, double time, Engine& engine, const Wat
   return live;
 }
 
-// The watch request {"watch": [...], "maxSide": N, "fps": F}; throws CompositionError.
-Watch watchFrom(std::string_view text, Watch watch) {
-  const nlohmann::ordered_json request = parseJsonText(text);
-  if (!request.is_object()) throw CompositionError("a watch request must be a JSON object");
-  expectOnly(request, {"watch", "maxSide", "fps"}, "the watch request");
-  if (const auto ports = request.find("watch"); ports != request.end()) {
-    if (!ports->is_array() || !std::all_of(ports->begin(), ports->end(),
-                                           [](const auto& port) { return port.is_string(); })) {
-      throw CompositionError("\"watch\" must be an array of ports");
-    }
-    watch.ports = ports->get<std::vector<std::string>>();
-  }
-  if (request.contains("maxSide")) {
-    watch.maxSide = static_cast<int>(
-        std::clamp(numberAt(request, "maxSide", "the watch request"), 16.0, 4096.0));
-  }
-  if (request.contains("fps")) {
-    const double fps = numberAt(request, "fps", "the watch request");
-    watch.fps = fps <= 0.0 ? 0.0 : std::clamp(fps, 0.1, 60.0);
-  }
-  return watch;
-}
-
 }  // namespace
 
 LiveHub::LiveHub() = default;
 
 LiveHub::~LiveHub() = default;
+
+std::size_t LiveHub::clientCount() {
+  const std::lock_guard lock(mutex_);
+  return clients_.size();
+}
 
 void LiveHub::connected(mg_connection* connection) {
   auto client = std::make_shared<LiveClient>(connection);
@@ -116,9 +101,10 @@ void LiveHub::received(mg_connection* connection, std::string_view text) {
     client = found->second.client;
   }
   try {
-    client->setWatch(watchFrom(text, client->watch()));
-  } catch (const CompositionError& error) {
-    client->sendText(nlohmann::json{{"error", error.what()}}.dump());
+    client->setWatch(readWatchRequest(text, client->watch()));
+  } catch (const std::exception& error) {
+    // A refusal, or memory that ran out, is the client's answer: nothing leaves civetweb's thread.
+    client->sendText(jsonText({{"type", "error"}, {"error", error.what()}}));
     return;
   }
   {
@@ -163,7 +149,7 @@ void LiveHub::frame(const FrameResult& frame, Engine& engine) {
 
 void LiveHub::settled(Engine* holding, const std::string& transport) {
   const Clock::time_point now = Clock::now();
-  const std::string message = "{\"transport\":" + transport + "}";
+  const std::string message = "{\"type\":\"transport\",\"transport\":" + transport + "}";
   const std::lock_guard lock(mutex_);
   for (auto& [connection, watcher] : clients_) {
     if (holding && watcher.offered != produced_) {

@@ -17,13 +17,18 @@ namespace cvcomp {
 
 class LiveClient;
 
-// The WebSocket clients that watch the running composition. Each one says what it watches with
-// {"watch": ["id.port", ...], "maxSide": 640, "fps": 15}; for each frame it can take it gets one
-// text message with the frame, its rate, the watched values and every patch's part in the frame,
-// then one binary message per watched picture: a header naming the port and frame, then the
-// picture as JPEG. A client that changes what it watches while the frames are stopped is sent the
-// last frame again, as it now watches it. A client holds at most one frame waiting to be sent: a
-// newer frame replaces it, so a slow client never slows the engine nor grows the memory.
+// The WebSocket clients that watch the running composition. Every message, both ways, says what
+// it is by its "type". A client says what it watches with
+// {"type": "watch", "ports": ["id.port", ...], "maxSide": 640, "fps": 15} (see WatchRequest.hpp);
+// a refused request is answered {"type": "error", "error": ".."}. For each frame it can take it
+// gets one text message {"type": "frame", "frame": N, "time": T, "fps": F, "values": {..},
+// "patches": {..}} with the watched values and every patch's part in the frame, then one binary
+// message per watched picture: a JSON header {"type": "picture", "frame": N, "port": ".."} after
+// its length (4 bytes, least significant first), then the picture as JPEG. When the frames stop,
+// it gets {"type": "transport", "transport": {..}}. A client that changes what it watches while
+// the frames are stopped is sent the last frame again, as it now watches it. A client holds at
+// most one frame waiting to be sent: a newer frame replaces it, so a slow client never slows the
+// engine nor grows the memory.
 class LiveHub {
  public:
   LiveHub();
@@ -33,6 +38,9 @@ class LiveHub {
 
   // Called, from a server thread, after a client changed what it watches.
   void whenWatchChanges(std::function<void()> changed);
+
+  // The clients connected now.
+  std::size_t clientCount();
 
   // From the server's threads, as civetweb calls them for the connection.
   void connected(mg_connection* connection);

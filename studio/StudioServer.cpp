@@ -3,12 +3,15 @@
 #include <civetweb.h>
 
 #include <array>
-#include <fstream>
+#include <chrono>
 #include <stdexcept>
+#include <variant>
 
 #include <nlohmann/json.hpp>
 
 #include "Examples.hpp"
+#include "JsonText.hpp"
+#include "SaveFile.hpp"
 #include "StaticFiles.hpp"
 #include "host/CompositionFile.hpp"
 #include "host/EditJson.hpp"
@@ -23,6 +26,14 @@ using Json = nlohmann::ordered_json;
 
 // Far more than any composition or batch of edits needs.
 constexpr long long kMaxBody = 8LL << 20;
+// civetweb gives each connection a thread of its own, for as long as it lasts, and a live
+// connection lasts as long as its page: live connections are capped well below the threads, so
+// that the API and the page's files always have threads free.
+constexpr int kThreads = 64;
+constexpr std::size_t kMaxLiveClients = 16;
+// A request, headers and body, must arrive within this time, however slowly it trickles in; an
+// idle connection is dropped after it.
+constexpr std::chrono::milliseconds kRequestTime{5000};
 
 std::optional<std::string_view> header(const mg_connection* connection, const char* name) {
   const char* value = mg_get_header(connection, name);
@@ -49,16 +60,26 @@ void respond(mg_connection* connection, int status, const std::string& type,
   mg_write(connection, body.data(), body.size());
 }
 
-// The request's body, or nothing when it is larger than the limit.
-std::optional<std::string> body(mg_connection* connection) {
+// The request's body, or the status and message of its refusal: larger than the limit, slower
+// than the request time, or not UTF-8.
+std::variant<std::string, std::pair<int, std::string>> body(mg_connection* connection) {
   const long long announced = mg_get_request_info(connection)->content_length;
-  if (announced > kMaxBody) return std::nullopt;
+  const std::pair<int, std::string> tooLarge{413, "the request is larger than 8 MiB"};
+  if (announced > kMaxBody) return tooLarge;
+  const auto end = std::chrono::steady_clock::now() + kRequestTime;
   std::string text;
   std::array<char, 65536> chunk{};
   int read = 0;
   while ((read = mg_read(connection, chunk.data(), chunk.size())) > 0) {
     text.append(chunk.data(), static_cast<std::size_t>(read));
-    if (static_cast<long long>(text.size()) > kMaxBody) return std::nullopt;
+    if (static_cast<long long>(text.size()) > kMaxBody) return tooLarge;
+    if (std::chrono::steady_clock::now() > end) {
+      return std::pair<int, std::string>{408, "the request took longer than 5 s to arrive"};
+    }
+  }
+  if (const std::optional<std::size_t> at = invalidUtf8At(text)) {
+    return std::pair<int, std::string>{
+        400, "the request's body: byte " + std::to_string(*at + 1) + " is not UTF-8"};
   }
   return text;
 }
@@ -95,10 +116,30 @@ struct StudioServer::Reply {
   int status = 200;
   std::string body;
   static Reply error(int status, const std::string& message) {
-    return {status, Json{{"error", message}}.dump()};
+    return {status, jsonText({{"error", message}})};
   }
-  static Reply json(const Json& document) { return {200, document.dump()}; }
+  static Reply json(const nlohmann::ordered_json& document) { return {200, jsonText(document)}; }
 };
+
+// The API: each path with its methods, written once for the dispatch and for telling a method
+// not allowed (405) from a path that does not exist (404).
+struct StudioServer::Route {
+  const char* path;
+  const char* method;
+  Reply (StudioServer::*answer)(const std::string& body);
+};
+
+const std::array<StudioServer::Route, 9> StudioServer::kRoutes{{
+    {"/api/patches", "GET", &StudioServer::patches},
+    {"/api/composition", "GET", &StudioServer::getComposition},
+    {"/api/composition", "PUT", &StudioServer::putComposition},
+    {"/api/edits", "POST", &StudioServer::edits},
+    {"/api/transport", "GET", &StudioServer::getTransport},
+    {"/api/transport", "POST", &StudioServer::postTransport},
+    {"/api/save", "POST", &StudioServer::save},
+    {"/api/examples", "GET", &StudioServer::examples},
+    {"/api/open", "POST", &StudioServer::openExample},
+}};
 
 StudioServer::StudioServer(StudioOptions options, StudioSession& session, LiveHub& hub,
                            const QCNodeManager& manager)
@@ -106,10 +147,22 @@ StudioServer::StudioServer(StudioOptions options, StudioSession& session, LiveHu
   const bool ipv6 = options_.host.find(':') != std::string::npos;
   const std::string listen =
       (ipv6 ? "[" + options_.host + "]" : options_.host) + ":" + std::to_string(options_.port);
-  // Requests must arrive whole within the timeout; a WebSocket stays open while its page does.
+  const std::string threads = std::to_string(kThreads);
+  const std::string requestTime = std::to_string(kRequestTime.count());
   const char* configuration[] = {
-      "listening_ports", listen.c_str(),         "num_threads", "16",   "request_timeout_ms",
-      "10000",           "websocket_timeout_ms", "3600000",     nullptr};
+      "listening_ports", listen.c_str(), "num_threads", threads.c_str(),
+      // A request arrives whole within its time or its connection is dropped; no connection is
+      // kept alive between requests.
+      "request_timeout_ms", requestTime.c_str(), "enable_keep_alive", "no",
+      // A live connection is pinged when quiet for 10 s (browsers answer by themselves); a client
+      // that takes nothing for that long is dropped.
+      "websocket_timeout_ms", "10000", "enable_websocket_ping_pong", "yes",
+      // civetweb answers no cross-origin request of its own: a preflight gets what any other
+      // foreign request gets.
+      "access_control_allow_origin", "", "access_control_allow_methods", "",
+      "access_control_allow_headers", "",
+      // The page's files are checked for changes on every load.
+      "static_file_cache_control", "no-cache", nullptr};
   mg_callbacks callbacks{};
   // civetweb's own reports are dropped: failures reach the caller as errors.
   callbacks.log_message = [](const mg_connection*, const char*) { return 1; };
@@ -135,19 +188,20 @@ StudioServer::~StudioServer() {
 
 int StudioServer::websocketRefused(const mg_connection* connection) {
   const mg_request_info* request = mg_get_request_info(connection);
-  int status = 0;
+  Reply refusal;
   if (!rules_->hostAllowed(header(connection, "Host").value_or("")) ||
       !rules_->originAllowed(header(connection, "Origin"))) {
-    status = 403;
+    refusal = Reply::error(403, "not from the studio's own page");
   } else if (!rules_->tokenAllowed(header(connection, "Authorization"), queryToken(request))) {
-    status = 401;
+    refusal = Reply::error(401, "the access token is missing or wrong");
+  } else if (hub_.clientCount() >= kMaxLiveClients) {
+    refusal = Reply::error(503, "the studio serves at most " + std::to_string(kMaxLiveClients) +
+                                    " live connections at once");
+  } else {
+    return 0;
   }
-  if (status == 0) return 0;
   // The refusal is answered before civetweb closes the connection.
-  respond(const_cast<mg_connection*>(connection), status, "application/json",
-          Reply::error(status, status == 401 ? "the access token is missing or wrong"
-                                             : "not from the studio's own page")
-              .body);
+  respond(const_cast<mg_connection*>(connection), refusal.status, "application/json", refusal.body);
   return 1;
 }
 
@@ -170,8 +224,7 @@ int StudioServer::handle(mg_connection* connection) {
       respond(connection, 404, "application/json", Reply::error(404, "no such file").body);
       return 404;
     }
-    mg_send_mime_file2(connection, file->c_str(), contentType(*file).c_str(),
-                       "Cache-Control: no-cache\r\n");
+    mg_send_mime_file(connection, file->c_str(), contentType(*file).c_str());
     return 200;
   }
   Reply reply;
@@ -180,16 +233,19 @@ int StudioServer::handle(mg_connection* connection) {
     reply = Reply::error(403, "not from the studio's own page");
   } else if (!rules_->tokenAllowed(header(connection, "Authorization"), queryToken(request))) {
     reply = Reply::error(401, "the access token is missing or wrong");
-  } else if (const std::optional<std::string> text = body(connection)) {
-    try {
-      reply = api(method, path, *text);
-    } catch (const CompositionError& error) {
-      reply = Reply::error(400, error.what());
-    } catch (const std::exception& error) {
-      reply = Reply::error(500, error.what());
-    }
   } else {
-    reply = Reply::error(413, "the request is larger than 8 MiB");
+    auto text = body(connection);
+    if (const auto* refused = std::get_if<std::pair<int, std::string>>(&text)) {
+      reply = Reply::error(refused->first, refused->second);
+    } else {
+      try {
+        reply = api(method, path, std::get<std::string>(text));
+      } catch (const CompositionError& error) {
+        reply = Reply::error(400, error.what());
+      } catch (const std::exception& error) {
+        reply = Reply::error(500, error.what());
+      }
+    }
   }
   respond(connection, reply.status, "application/json", reply.body);
   return reply.status;
@@ -197,37 +253,47 @@ int StudioServer::handle(mg_connection* connection) {
 
 StudioServer::Reply StudioServer::api(const std::string& method, const std::string& path,
                                       const std::string& text) {
-  const auto allow = [&](const char* allowed) { return method == allowed; };
-  if (path == "/api/patches" && allow("GET")) return {200, patchCatalogJson(manager_)};
-  if (path == "/api/composition" && (allow("GET") || allow("PUT")))
-    return composition(method, text);
-  if (path == "/api/edits" && allow("POST")) {
-    std::vector<CompositionEdit> edits = editsFromJson(text);
-    session_.call([&](Engine& engine) { engine.apply(edits); });
-    return Reply::json({{"ok", true}});
+  bool known = false;
+  for (const Route& route : kRoutes) {
+    if (path != route.path) continue;
+    if (method == route.method) return (this->*route.answer)(text);
+    known = true;
   }
-  if (path == "/api/transport" && allow("GET")) return Reply::json(transportJson(session_.state()));
-  if (path == "/api/transport" && allow("POST")) return transport(text);
-  if (path == "/api/save" && allow("POST")) return save();
-  if (path == "/api/examples" && allow("GET")) return Reply::json(exampleList(examplesFolder()));
-  if (path == "/api/open" && allow("POST")) return openExample(text);
-  const bool known = path == "/api/patches" || path == "/api/composition" || path == "/api/edits" ||
-                     path == "/api/transport" || path == "/api/save" || path == "/api/examples" ||
-                     path == "/api/open";
   return known ? Reply::error(405, method + " is not allowed on " + path)
                : Reply::error(404, "no such API: " + path);
 }
 
-StudioServer::Reply StudioServer::composition(const std::string& method, const std::string& text) {
-  if (method == "PUT") {
-    session_.replace(loadCompositionText(text, options_.name, options_.file, manager_),
-                     options_.file);
-  }
+StudioServer::Reply StudioServer::patches(const std::string&) {
+  return {200, patchCatalogJson(manager_)};
+}
+
+StudioServer::Reply StudioServer::getComposition(const std::string&) {
   return {200,
           session_.call([](Engine& engine) { return compositionDocument(engine.composition()); })};
 }
 
-StudioServer::Reply StudioServer::transport(const std::string& text) {
+StudioServer::Reply StudioServer::putComposition(const std::string& text) {
+  session_.replace(loadCompositionText(text, options_.name, options_.file, manager_),
+                   options_.file);
+  return getComposition({});
+}
+
+StudioServer::Reply StudioServer::edits(const std::string& text) {
+  // A JSON array starts with its bracket; one edit alone is not a batch.
+  const std::size_t start = text.find_first_not_of(" \t\r\n");
+  if (start == std::string::npos || text[start] != '[') {
+    return Reply::error(400, "the edits must be a JSON array of edits");
+  }
+  std::vector<CompositionEdit> batch = editsFromJson(text);
+  session_.call([&](Engine& engine) { engine.apply(batch); });
+  return Reply::json({{"ok", true}});
+}
+
+StudioServer::Reply StudioServer::getTransport(const std::string&) {
+  return Reply::json(transportJson(session_.state()));
+}
+
+StudioServer::Reply StudioServer::postTransport(const std::string& text) {
   const Json request = parseJsonText(text);
   if (!request.is_object()) throw CompositionError("the transport takes an object");
   expectOnly(request, {"action", "input"}, "the transport");
@@ -249,7 +315,11 @@ StudioServer::Reply StudioServer::transport(const std::string& text) {
                              "\" (play, pause, step)");
     }
   }
-  return Reply::json(transportJson(session_.state()));
+  return getTransport({});
+}
+
+StudioServer::Reply StudioServer::examples(const std::string&) {
+  return Reply::json(exampleList(examplesFolder()));
 }
 
 StudioServer::Reply StudioServer::openExample(const std::string& text) {
@@ -260,27 +330,48 @@ StudioServer::Reply StudioServer::openExample(const std::string& text) {
   const std::optional<std::filesystem::path> file = exampleFile(examplesFolder(), name);
   if (!file) return Reply::error(404, "no example named \"" + name + "\"");
   session_.replace(loadCompositionFile(*file, manager_), *file);
-  return composition("GET", {});
+  return getComposition({});
 }
 
-StudioServer::Reply StudioServer::save() {
-  if (!options_.file) return Reply::error(409, "the studio was started without a composition file");
-  const std::string document =
-      session_.call([](Engine& engine) { return compositionDocument(engine.composition()); });
-  // Written beside the file and renamed over it, so that a failed write loses nothing.
-  const std::filesystem::path temporary = options_.file->string() + ".saving";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << document << '\n';
-    if (!out.flush()) {
-      std::error_code ignored;
-      std::filesystem::remove(temporary, ignored);
-      return Reply::error(500, options_.file->string() + ": cannot be written");
+namespace {
+
+// The running composition's document for a file in `folder`: a relative path that a patch
+// resolves next to another file (an example opened from its folder) is written as the absolute
+// path it names, so that the saved file still finds it.
+std::string documentFor(const Composition& composition, const std::filesystem::path& folder) {
+  Json document = parseJsonText(compositionDocument(composition));
+  for (const Composition::Patch& entry : composition.patches()) {
+    const std::optional<std::filesystem::path>& from = entry.instance->options().compositionURL;
+    if (!from || from->parent_path() == folder) continue;
+    const auto inputs = document["patches"][entry.id].find("inputs");
+    if (inputs == document["patches"][entry.id].end()) continue;
+    for (auto& [name, value] : inputs->items()) {
+      if (!value.is_string()) continue;
+      const std::filesystem::path path = value.get<std::string>();
+      std::error_code missing;
+      // Named sources (camera:N, pattern:WxH) and text that names no file stay as they are.
+      if (path.empty() || path.is_absolute() || path.string().find(':') != std::string::npos ||
+          !std::filesystem::exists(from->parent_path() / path, missing)) {
+        continue;
+      }
+      value = (from->parent_path() / path).lexically_normal().string();
     }
   }
-  std::error_code error;
-  std::filesystem::rename(temporary, *options_.file, error);
-  if (error) return Reply::error(500, options_.file->string() + ": " + error.message());
+  return document.dump(2, ' ', false, Json::error_handler_t::replace);
+}
+
+}  // namespace
+
+StudioServer::Reply StudioServer::save(const std::string&) {
+  if (!options_.file) return Reply::error(409, "the studio was started without a composition file");
+  const std::filesystem::path folder = options_.file->parent_path();
+  const std::string document =
+      session_.call([&](Engine& engine) { return documentFor(engine.composition(), folder); });
+  try {
+    saveWhole(*options_.file, document + '\n');
+  } catch (const SaveError& error) {
+    return Reply::error(error.refused ? 409 : 500, error.what());
+  }
   return Reply::json({{"saved", options_.file->string()}});
 }
 

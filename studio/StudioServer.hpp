@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -44,11 +45,18 @@ class StudioServer {
 
  private:
   struct Reply;
+  struct Route;
+  static const std::array<Route, 9> kRoutes;
   Reply api(const std::string& method, const std::string& path, const std::string& body);
-  Reply composition(const std::string& method, const std::string& body);
-  Reply transport(const std::string& body);
+  Reply patches(const std::string& body);
+  Reply getComposition(const std::string& body);
+  Reply putComposition(const std::string& body);
+  Reply edits(const std::string& body);
+  Reply getTransport(const std::string& body);
+  Reply postTransport(const std::string& body);
+  Reply save(const std::string& body);
+  Reply examples(const std::string& body);
   Reply openExample(const std::string& body);
-  Reply save();
 
   StudioOptions options_;
   StudioSession& session_;

@@ -178,8 +178,13 @@ std::optional<std::string> StudioSession::switchInput(const std::string& locatio
       return name_ + ": the composition has no frame source";
     }
     std::error_code noFolder;
+    // The new input's first frame is read before the old input is let go: a source that opens
+    // but cannot give a frame (a picture over the size limit, a folder of unreadable pictures)
+    // is refused while the old one keeps running.
     try {
-      openFrameSource(location, std::filesystem::current_path(noFolder));
+      cv::Mat first;
+      openFrameSource(location, std::filesystem::current_path(noFolder))->read(first);
+      if (first.empty()) return location + ": no frames";
     } catch (const FrameSourceError& error) {
       return error.what();
     }

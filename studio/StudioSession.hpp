@@ -75,8 +75,8 @@ class StudioSession {
   // resolve.
   void replace(std::unique_ptr<Composition> composition,
                const std::optional<std::filesystem::path>& file);
-  // Takes frames from `location` from the next frame, once it is known to open; the refusal,
-  // naming it, leaves the current input running.
+  // Takes frames from `location` from the next frame, once its first frame was read; the
+  // refusal, naming it, leaves the current input running.
   std::optional<std::string> switchInput(const std::string& location);
 
  private:

@@ -35,5 +35,6 @@ class Busy final : public QCPatch {
 extern "C" __attribute__((visibility("default"))) void cvcompRegisterNodesWithManager(
     cvcomp::QCNodeManager* manager) {
   cvcomp::OpenCVPlugin::registerNodesWithManager(*manager);
-  manager->registerNodeWithClass(cvcomp::PatchClass::of<cvcomp::Busy>());
+  manager->registerNodeWithClass(cvcomp::PatchClass::of<cvcomp::Busy>(
+      "tests", "Publishes its frame number, busy for a while from a given frame on"));
 }

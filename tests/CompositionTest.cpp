@@ -47,7 +47,8 @@ class EngineTest : public testing::Test {
     executionLog.clear();
     registerHostPatches(manager);
     OpenCVPlugin::registerNodesWithManager(manager);
-    manager.registerNodeWithClass(PatchClass::of<Step>());
+    manager.registerNodeWithClass(
+        PatchClass::of<Step>("tests", "Adds one to its input and logs every execution"));
     engine = std::make_unique<Engine>(std::make_unique<Composition>(manager), manager, "live.json",
                                       std::nullopt);
   }

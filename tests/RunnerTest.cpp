@@ -1,5 +1,8 @@
 // The cvcomp command end to end: its outputs, exit statuses and listing, and the JSON lines.
 
+#include <map>
+#include <set>
+
 #include <opencv2/imgcodecs.hpp>
 
 #include "TestSupport.hpp"
@@ -90,6 +93,19 @@ TEST(Runner, ListsEveryRegisteredClassWithItsPorts) {
     EXPECT_EQ(classes[classes.size() - plugin.size() + i]["class"], plugin[i].name);
   // Each with its ports in declaration order.
   EXPECT_EQ(classes.back()["ports"][1]["name"], "inputFlip");
+  // Each in a palette group with a line saying what it does, each port naming what it carries.
+  std::map<std::string, std::set<std::string>> kindNames;
+  for (const auto& patchClass : classes) {
+    EXPECT_TRUE(
+        std::set<std::string>({"bridges", "filters", "features", "detection", "host patches"})
+            .contains(patchClass["category"]))
+        << patchClass["class"];
+    EXPECT_FALSE(patchClass["description"].get<std::string>().empty()) << patchClass["class"];
+    for (const auto& port : patchClass["ports"]) kindNames[port["kind"]].insert(port["kindName"]);
+  }
+  EXPECT_EQ(kindNames["object"], std::set<std::string>({"opencv image", "cascade"}));
+  EXPECT_EQ(kindNames["image"], std::set<std::string>({"host picture"}));
+  EXPECT_EQ(kindNames["number"], std::set<std::string>({"number"}));
 }
 
 // Numbers in the shortest form of their own precision, structures in member order, nil as null.

@@ -2,12 +2,19 @@
 // WebSocket with civetweb's client calls: access checks, edits applied whole or not at all, the
 // transport, live values and previews, a stalled client and shutdown by signal.
 
+#include <arpa/inet.h>
 #include <civetweb.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -26,6 +33,59 @@ struct Response {
   std::string body;
   Json json() const { return Json::parse(body); }
 };
+
+// A TCP connection to the studio that sends what it is given, as a careless or hostile client.
+class RawConnection {
+ public:
+  explicit RawConnection(int port) : socket_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const timeval limit{10, 0};
+    ::setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  }
+  RawConnection(const RawConnection&) = delete;
+  RawConnection& operator=(const RawConnection&) = delete;
+  ~RawConnection() { ::close(socket_); }
+
+  void send(const std::string& text) const {
+    EXPECT_EQ(::send(socket_, text.data(), text.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(text.size()));
+  }
+  // All the server sends until it closes the connection (or 10 s pass).
+  std::string answer() {
+    std::string text;
+    char chunk[4096];
+    ssize_t got = 0;
+    while ((got = ::recv(socket_, chunk, sizeof chunk, 0)) > 0) {
+      text.append(chunk, static_cast<std::size_t>(got));
+    }
+    closed_ = got == 0;
+    return text;
+  }
+  // Whether the server closed the connection while answer() waited.
+  bool closed() const { return closed_; }
+
+ private:
+  int socket_;
+  bool closed_ = false;
+};
+
+// The header lines of an HTTP answer whose name starts with `prefix` (case-insensitively).
+std::vector<std::string> headerLines(const std::string& answer, const std::string& prefix) {
+  std::vector<std::string> lines;
+  std::istringstream in(answer.substr(0, answer.find("\r\n\r\n")));
+  for (std::string line; std::getline(in, line);) {
+    if (line.size() >= prefix.size() &&
+        std::equal(prefix.begin(), prefix.end(), line.begin(),
+                   [](char a, char b) { return std::tolower(a) == std::tolower(b); })) {
+      lines.push_back(line.substr(0, line.find('\r')));
+    }
+  }
+  return lines;
+}
 
 std::vector<std::string> studioCommand(std::vector<std::string> arguments) {
   arguments.insert(arguments.begin(), {CVCOMP_PROGRAM, "studio", "--no-open", "--port", "0"});
@@ -126,6 +186,16 @@ class Watcher {
     changed_.wait_for(lock, std::chrono::seconds(30), [&] { return transports_.size() >= count; });
     return transports_;
   }
+  // The {"type": "error"} answers, once `count` of them have come.
+  std::vector<Json> errors(std::size_t count) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(30), [&] { return errors_.size() >= count; });
+    return errors_;
+  }
+  // Sends another message on the connection.
+  void send(const std::string& text) {
+    mg_websocket_client_write(connection_, MG_WEBSOCKET_OPCODE_TEXT, text.data(), text.size());
+  }
   std::size_t textCount() {
     const std::lock_guard lock(mutex_);
     return texts_.size();
@@ -146,15 +216,19 @@ class Watcher {
     watcher.changed_.wait(lock, [&] { return !watcher.stalled_; });
     if ((bits & 0x0f) == MG_WEBSOCKET_OPCODE_TEXT) {
       const Json text = Json::parse(std::string(data, size));
-      if (text.contains("transport")) {
+      if (text["type"] == "transport") {
         watcher.transports_.push_back(text["transport"]);
+      } else if (text["type"] == "error") {
+        watcher.errors_.push_back(text["error"]);
       } else {
+        EXPECT_EQ(text["type"], "frame");
         watcher.texts_[text["frame"]] = text;
       }
     } else if ((bits & 0x0f) == MG_WEBSOCKET_OPCODE_BINARY && size > 4) {
       std::size_t length = 0;  // four bytes, little-endian
       for (int i = 3; i >= 0; --i) length = length << 8 | static_cast<unsigned char>(data[i]);
       const Json header = Json::parse(std::string(data + 4, length));
+      EXPECT_EQ(header["type"], "picture");
       const std::vector<unsigned char> jpeg(data + 4 + length, data + size);
       watcher.pictures_[header["frame"]].push_back(cv::imdecode(jpeg, cv::IMREAD_UNCHANGED));
     }
@@ -168,8 +242,11 @@ class Watcher {
   bool stalled_ = false;
   std::map<std::uint64_t, Json> texts_;  // the frames' messages, by frame
   std::vector<Json> transports_;
+  std::vector<Json> errors_;
   std::map<std::uint64_t, std::vector<cv::Mat>> pictures_;
 };
+
+constexpr const char* kWatchNothing = R"({"type": "watch", "ports": []})";
 
 constexpr const char* kSteps = R"({
   "patches": {
@@ -188,6 +265,7 @@ class StudioApi : public testing::Test {
     file = folder->write("steps.json", kSteps);
     folder->write("web/index.html", "<p>page</p>");
     folder->write("web/js/app.mjs", "export {};");
+    folder->write("web/node_modules/@comfyorg/litegraph/package.json", "{}");
     setenv("CVCOMP_STUDIO_WEB", (*folder / "web").c_str(), 1);
     studio = new Studio({file.string()});
     unsetenv("CVCOMP_STUDIO_WEB");
@@ -223,10 +301,51 @@ TEST_F(StudioApi, RefusesRequestsWithoutTheTokenFromOtherHostsOrPagesAndOversize
            {"GET", "/api/nothing", host + bearer, "", 404, "no such API: /api/nothing"},
            // The page's own Origin passes; the route refuses the method.
            {"DELETE", "/api/composition", host + bearer + "Origin: " + s.origin() + "\r\n", "", 405,
-            "DELETE is not allowed on /api/composition"}}) {
+            "DELETE is not allowed on /api/composition"},
+           // Text that is not UTF-8, wherever it comes, is refused without echoing its bytes.
+           {"POST", "/api/edits", host + bearer,
+            "[{\"op\":\"add\",\"id\":\"a\xff\",\"class\":\"Pulse\"}]", 400,
+            "the request's body: byte 21 is not UTF-8"},
+           {"PUT", "/api/composition", host + bearer,
+            "{\"patches\": {\"a\xff\": {\"class\": \"Pulse\"}}}", 400,
+            "the request's body: byte 16 is not UTF-8"},
+           {"POST", "/api/transport", host + bearer, "{\"input\":\"\xff.avi\"}", 400,
+            "the request's body: byte 11 is not UTF-8"},
+           {"GET", "/api/%ff", host + bearer, "", 404, "no such API: /api/\xef\xbf\xbd"},
+           {"GET", "/api/transport?token=%ff", host, "", 401,
+            "the access token is missing or wrong"},
+           // One edit alone is not a batch.
+           {"POST", "/api/edits", host + bearer, "{}", 400,
+            "the edits must be a JSON array of edits"},
+           // A preflight is refused as any foreign request is.
+           {"OPTIONS", "/api/edits",
+            "Host: evil.example\r\nOrigin: http://evil.example\r\n"
+            "Access-Control-Request-Method: POST\r\n",
+            "", 403, "the Host header does not name this server"},
+           {"OPTIONS", "/api/edits",
+            host + "Origin: http://evil.example\r\nAccess-Control-Request-Method: POST\r\n", "",
+            403, "not from the studio's own page"}}) {
     const Response response = s.raw(method, path, body, headers);
     EXPECT_EQ(response.status, status) << path << " " << headers;
     EXPECT_EQ(response.json(), Json({{"error", error}}));
+  }
+  // The scheme's name is case-insensitive.
+  EXPECT_EQ(
+      s.raw("GET", "/api/transport", "", host + "authorization: bearer " + s.token + "\r\n").status,
+      200);
+  // No answer allows other sites to read it, and the page's files say once how to cache them.
+  for (const std::string& request :
+       {std::string(
+            "OPTIONS /api/edits HTTP/1.1\r\nHost: evil.example\r\nOrigin: http://evil.example\r\n"
+            "Access-Control-Request-Method: POST\r\n\r\n"),
+        "GET / HTTP/1.1\r\n" + host + "\r\n",
+        "GET /api/transport HTTP/1.1\r\n" + host + bearer +
+            "Origin: http://evil.example\r\n\r\n"}) {
+    RawConnection connection(s.port);
+    connection.send(request);
+    const std::string answer = connection.answer();
+    EXPECT_EQ(headerLines(answer, "Access-Control-"), std::vector<std::string>{}) << request;
+    EXPECT_EQ(headerLines(answer, "Cache-Control").size(), 1u) << answer;
   }
   // The page's files need no token; nothing outside their folder is served.
   for (const auto& [path, status, body] : {std::tuple{"/", 200, "<p>page</p>"},
@@ -241,9 +360,55 @@ TEST_F(StudioApi, RefusesRequestsWithoutTheTokenFromOtherHostsOrPagesAndOversize
   }
   // The live view's connection passes the same checks; the page's own, with the token as the
   // printed address carries it, is taken.
-  EXPECT_FALSE(Watcher(s, "{}", "http://evil.example").connected());
-  EXPECT_FALSE(Watcher(s, "{}", {}, s.token.substr(1)).connected());
-  EXPECT_TRUE(Watcher(s, "{}").connected());
+  EXPECT_FALSE(Watcher(s, kWatchNothing, "http://evil.example").connected());
+  EXPECT_FALSE(Watcher(s, kWatchNothing, {}, s.token.substr(1)).connected());
+  EXPECT_TRUE(Watcher(s, kWatchNothing).connected());
+}
+
+// A live message that is not UTF-8, not typed, or watches too much is answered with an error;
+// the connection and the server go on.
+TEST_F(StudioApi, AnswersBadLiveMessagesWithAnErrorAndGoesOn) {
+  const Studio& s = *studio;
+  Watcher watcher(s, "{\"type\":\"watch\",\"ports\":[\"\xff\"]}");
+  watcher.send(R"({"watch": []})");
+  Json tooMany{{"type", "watch"}, {"ports", Json::array()}};
+  for (int i = 0; i < 65; ++i) tooMany["ports"].push_back(std::to_string(i) + ".x");
+  watcher.send(tooMany.dump());
+  EXPECT_EQ(watcher.errors(3), std::vector<Json>({"invalid JSON: byte 27 is not UTF-8",
+                                                  "the watch request: unknown key \"watch\"",
+                                                  "a client watches at most 64 ports"}));
+  EXPECT_EQ(s.request("GET", "/api/transport").status, 200);
+}
+
+// Live connections are capped below the server's threads, and connections that send nothing,
+// or too slowly, are dropped after the request time: the API and the page stay answerable.
+TEST_F(StudioApi, StaysAnswerableWhileIdleAndSlowConnectionsAndLiveClientsHoldOn) {
+  const Studio& s = *studio;
+  std::vector<std::unique_ptr<RawConnection>> idle;
+  for (int i = 0; i < 30; ++i) idle.push_back(std::make_unique<RawConnection>(s.port));
+  // A slow sender: the start of a request, then nothing.
+  idle.front()->send("GET /api/transport HTTP/1.1\r\nHo");
+  std::vector<std::unique_ptr<Watcher>> live;
+  for (int i = 0; i < 16; ++i) {
+    live.push_back(std::make_unique<Watcher>(s, kWatchNothing));
+    EXPECT_TRUE(live.back()->connected());
+  }
+  const Response refused =
+      s.raw("GET", "/api/live?token=" + s.token, "",
+            "Host: " + s.host() +
+                "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n");
+  EXPECT_EQ(refused.status, 503);
+  EXPECT_EQ(refused.json(),
+            Json({{"error", "the studio serves at most 16 live connections at once"}}));
+  EXPECT_EQ(s.request("GET", "/api/transport").status, 200);
+  EXPECT_EQ(s.raw("GET", "/", "", "Host: " + s.host() + "\r\n").status, 200);
+  // Each idle connection is closed by the server within the request time, unanswered or with
+  // an answer of its own.
+  for (const auto& connection : idle) {
+    EXPECT_EQ(connection->answer().find("200 OK"), std::string::npos);
+    EXPECT_TRUE(connection->closed());
+  }
 }
 
 // Each refusal the engine gives is checked with the engine; here, that one reaches the client and
@@ -289,6 +454,12 @@ TEST_F(StudioApi, AppliesEveryKindOfEditAndABatchWholeOrNotAtAll) {
   s.post("/api/open", R"({"example": "chessboard.json"})");
   EXPECT_EQ(Json::parse(s.document())["patches"]["src"]["inputs"]["inputPath"], "chessboards");
   EXPECT_EQ(s.request("POST", "/api/open", R"({"example": "../steps.json"})").status, 404);
+  // Saved elsewhere, its relative input is written as the path it names, so the file runs.
+  s.post("/api/save", "");
+  EXPECT_EQ(Json::parse(test::contents(file))["patches"]["src"]["inputs"]["inputPath"],
+            test::example("chessboards"));
+  EXPECT_EQ(test::cvcomp("run -q --frames 1 " + file.string()).status, 0);
+  ASSERT_EQ(s.request("PUT", "/api/composition", kSteps).status, 200);
 }
 
 // A client that takes frames at a low rate is still sent the frame play stopped at and each
@@ -303,7 +474,7 @@ TEST_F(StudioApi, PausesStepsOneFrameAndKeepsItsInputWhenANewOneCannotBeRead) {
   // A new composition starts from its first frame; watching while stopped is sent the frame
   // where the engine stands.
   EXPECT_EQ(s.transport("step")["frame"], 0);
-  Watcher watcher(s, R"({"watch": [], "fps": 0.2})");
+  Watcher watcher(s, R"({"type": "watch", "ports": [], "fps": 0.2})");
   EXPECT_EQ(watcher.frame(0).first["frame"], 0);
   s.transport("play");
   s.await([](const Json& state) { return state["frame"] >= 10; });
@@ -317,10 +488,78 @@ TEST_F(StudioApi, PausesStepsOneFrameAndKeepsItsInputWhenANewOneCannotBeRead) {
   EXPECT_EQ(watcher.frame(frame + 1).first["frame"], frame + 1);
   const std::vector<Json> told = watcher.transports(3);
   EXPECT_EQ(std::vector<Json>(told.begin() + 1, told.end()), std::vector<Json>({paused, stepped}));
-  const Response refused = s.request("POST", "/api/transport", R"({"input":"/no/such.avi"})");
-  EXPECT_EQ(refused.status, 400);
-  EXPECT_EQ(refused.json(), Json({{"error", "/no/such.avi: no such file or folder"}}));
-  EXPECT_EQ(s.transport("step")["failure"], nullptr);
+  // An input that opens but gives no frame is refused as one that does not open.
+  const std::filesystem::path large = *folder / "large.png";
+  cv::imwrite(large.string(), cv::Mat(8, 8193, CV_8UC3, cv::Scalar::all(90)));
+  const std::filesystem::path unreadable = folder->write("unreadable/a.png", "not a picture");
+  for (const auto& [input, error] : std::initializer_list<std::pair<std::string, std::string>>{
+           {"/no/such.avi", "/no/such.avi: no such file or folder"},
+           {large.string(),
+            large.string() + ": 8193 × 8 pixels, more than the 8192 × 8192 a frame may have"},
+           {unreadable.parent_path().string(),
+            unreadable.parent_path().string() + ": no picture in the folder can be read"}}) {
+    const Response refused = s.request("POST", "/api/transport", Json{{"input", input}}.dump());
+    EXPECT_EQ(refused.status, 400);
+    EXPECT_EQ(refused.json(), Json({{"error", error}}));
+    const Json state = s.transport("step");
+    EXPECT_EQ(state["failure"], nullptr);
+    EXPECT_EQ(state["ended"], false);
+  }
+}
+
+// Saving replaces the file whole through a fresh file of its own: a link planted where a fixed
+// name would have been is left alone, a composition that is a link has the file it names
+// replaced, the file keeps its mode, saves at once all succeed, and a read-only file is refused.
+TEST(StudioSave, ReplacesTheFileALinkNamesKeepsItsModeAndRefusesAReadOnlyFile) {
+  const test::TempFolder folder;
+  const std::filesystem::path real = folder.write("real.json", kSteps);
+  const std::filesystem::path link = folder / "link.json";
+  std::filesystem::create_symlink(real, link);
+  ::chmod(real.c_str(), 0600);
+  const std::filesystem::path victim = folder.write("victim.txt", "kept");
+  for (const std::filesystem::path& planted :
+       {folder / "link.json.saving", folder / "real.json.saving"}) {
+    std::filesystem::create_symlink(victim, planted);
+  }
+  Studio studio({link.string()});
+  studio.post("/api/edits", R"([{"op":"set","port":"a.inputPeriod","value":7}])");
+  std::vector<std::future<int>> saves;
+  for (int i = 0; i < 20; ++i) {
+    saves.push_back(
+        std::async(std::launch::async, [&] { return studio.request("POST", "/api/save").status; }));
+  }
+  for (auto& save : saves) EXPECT_EQ(save.get(), 200);
+  EXPECT_EQ(test::contents(real), studio.document() + "\n");
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(test::contents(victim), "kept");
+  struct stat saved {};
+  ASSERT_EQ(::stat(real.c_str(), &saved), 0);
+  EXPECT_EQ(saved.st_mode & 07777, 0600u);
+  // Only the file and the planted links: no temporary file stays behind.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 5);
+
+  ::chmod(real.c_str(), 0400);
+  const std::string before = test::contents(real);
+  const Response refused = studio.request("POST", "/api/save");
+  EXPECT_EQ(refused.status, 409);
+  EXPECT_EQ(refused.json(), Json({{"error", std::filesystem::canonical(real).string() +
+                                                ": the file is read-only; not saved"}}));
+  EXPECT_EQ(test::contents(real), before);
+}
+
+// Without the page's packages (a build that did not run npm), the studio does not start and says
+// how to install them.
+TEST(StudioStart, RefusesToStartWithoutThePagesPackagesAndSaysHowToInstallThem) {
+  const test::TempFolder folder;
+  folder.write("web/index.html", "<p>page</p>");
+  const std::string web = (folder / "web").string();
+  const test::Outcome outcome = test::cvcomp(
+      "studio --no-open --port 0 " + test::example("gray.json"), "CVCOMP_STUDIO_WEB=" + web + " ");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "cvcomp: " + web +
+                             ": the page's packages are not installed; install them with `npm ci "
+                             "--prefix " +
+                             web + "`\n");
 }
 
 // Live values of a folder of pictures are the JSON lines of `cvcomp run` on the same folder,
@@ -342,8 +581,8 @@ TEST(StudioLive, ValuesEqualTheRunsJsonLinesAStalledClientSlowsNothingAndASignal
 
   Studio studio({test::example("face-detect.json"), "--input", shots});
   studio.await([](const Json& state) { return state["ended"] == true; });
-  Watcher reading(studio, R"({"watch": ["faces.outputRects", "overlay.outputImage", "nope.x"],
-                              "maxSide": 200, "fps": 0})");
+  Watcher reading(studio, R"({"type": "watch", "maxSide": 200, "fps": 0,
+    "ports": ["faces.outputRects", "overlay.outputImage", "nope.x", "overlay.outputImage"]})");
   reading.picturesPerFrame = 1;
   // The transport, sent once the watch is taken while stopped at the end, says it ended.
   EXPECT_EQ(reading.transports(1).at(0)["ended"], true);
@@ -364,7 +603,10 @@ TEST(StudioLive, ValuesEqualTheRunsJsonLinesAStalledClientSlowsNothingAndASignal
 
   // The clip plays on while a client of its whole pictures stops reading.
   studio.post("/api/transport", Json{{"input", test::sample("Megamind.avi")}}.dump());
-  Watcher stalled(studio, R"({"watch": ["overlay.outputImage"], "maxSide": 4096, "fps": 0})");
+  // Watching one picture many times over holds one copy of it.
+  Json many{{"type", "watch"}, {"maxSide", 4096}, {"fps", 0}};
+  many["ports"] = std::vector<std::string>(300, "overlay.outputImage");
+  Watcher stalled(studio, many.dump());
   stalled.stall(true);
   studio.transport("play");
   std::this_thread::sleep_for(std::chrono::seconds(1));

@@ -1,6 +1,8 @@
 // The live connection: tells the server which ports to watch and hands on each frame's values
-// and pictures, and the transport whenever the frames stop. A picture message is a 32-bit
-// little-endian header length, the header as JSON ({"port": .., "frame": ..}), then the JPEG.
+// and pictures, and the transport whenever the frames stop. Every message says what it is by its
+// "type": a text message is "frame", "transport" or "error"; a picture message is a 32-bit
+// little-endian header length, the header as JSON ({"type": "picture", "port": .., "frame": ..}),
+// then the JPEG.
 import {liveUrl} from './api.js';
 
 const retryAfter = 1000;
@@ -25,7 +27,7 @@ const keepNumberText = (_key, value, context) =>
 export class Live {
   constructor({onFrame, onPicture, onTransport, onState}) {
     Object.assign(this, {onFrame, onPicture, onTransport, onState});
-    this.request = {watch: [], maxSide: 640, fps: 15};
+    this.request = {type: 'watch', ports: [], maxSide: 640, fps: 15};
     this.open();
   }
 
@@ -45,23 +47,26 @@ export class Live {
   }
 
   watch(ports) {
-    this.request = {...this.request, watch: [...new Set(ports)]};
+    this.request = {...this.request, ports: [...new Set(ports)]};
     if (this.socket.readyState === WebSocket.OPEN) this.socket.send(JSON.stringify(this.request));
   }
 
   receive(data) {
     if (typeof data === 'string') {
       const message = JSON.parse(data);
-      if (message.transport) {
+      if (message.type === 'transport') {
         this.onTransport(message.transport);
-        return;
+      } else if (message.type === 'frame') {
+        message.values = JSON.parse(data, keepNumberText).values;
+        this.onFrame(message);
+      } else if (message.type === 'error') {
+        console.warn(`live view: ${message.error}`);
       }
-      message.values = JSON.parse(data, keepNumberText).values ?? {};
-      this.onFrame(message);
       return;
     }
     const length = new DataView(data).getUint32(0, true);
     const header = JSON.parse(new TextDecoder().decode(new Uint8Array(data, 4, length)));
+    if (header.type !== 'picture') return;
     const jpeg = new Blob([new Uint8Array(data, 4 + length)], {type: 'image/jpeg'});
     this.onPicture(header.port, header.frame, jpeg);
   }

@@ -8,7 +8,8 @@ export function buildPalette(root, classes, addPatch) {
   const search = root.querySelector('input[type=search]');
   const list = root.querySelector('.groups');
   const items = [];
-  for (const group of groupOrder) {
+  // The known groups in their order, then any other category the catalogue names.
+  for (const group of new Set([...groupOrder, ...classes.map(groupOf)])) {
     const members = classes.filter((c) => groupOf(c) === group);
     if (!members.length) continue;
     const section = document.createElement('section');
@@ -20,7 +21,8 @@ export function buildPalette(root, classes, addPatch) {
       item.className = 'palette-item';
       item.textContent = patchClass.class;
       item.draggable = true;
-      item.title = patchClass.ports.map((p) => `${p.direction === 'input' ? '→' : '←'} ${p.name}`).join('\n');
+      const ports = patchClass.ports.map((p) => `${p.direction === 'input' ? '→' : '←'} ${p.name}`);
+      item.title = [patchClass.description, ...ports].join('\n');
       item.addEventListener('dragstart', (e) => e.dataTransfer.setData(dragType, patchClass.class));
       item.addEventListener('dblclick', () => addPatch(patchClass.class));
       section.append(item);
