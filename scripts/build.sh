@@ -5,7 +5,7 @@
 #   scripts/build.sh sanitize  the test suite under AddressSanitizer and UndefinedBehaviorSanitizer
 #   scripts/build.sh bench     build in Release and run the benchmarks (arguments go to cvcomp_bench)
 #   scripts/build.sh fuzz      build the libFuzzer targets with clang and run each of
-#                              $FUZZ_TARGETS (default: all three) from a fixed seed for a fixed
+#                              $FUZZ_TARGETS (default: all four) from a fixed seed for a fixed
 #                              number of inputs, so that a run can be repeated exactly; fails on a
 #                              crash, a hang or a sanitizer report
 set -euo pipefail
@@ -78,11 +78,13 @@ case "${1:-}" in
       -DCVCOMP_FUZZ=ON -DCVCOMP_BUILD_TESTS=OFF >/dev/null
     cmake --build build-fuzz -j "$(nproc)" --target fuzz_targets
     # New inputs go to a fresh build-fuzz/corpus; the seeds in fuzz/corpus stay as they are.
-    for target in ${FUZZ_TARGETS:-composition cascade tracker_points}; do
+    for target in ${FUZZ_TARGETS:-composition edits cascade tracker_points}; do
       rm -rf "build-fuzz/corpus/$target" && mkdir -p "build-fuzz/corpus/$target"
       # About a minute each on this machine.
       case $target in
         composition) runs=300000 ;;
+        # Each input builds a composition to apply its edits to.
+        edits) runs=200000 ;;
         # Each cascade input is read in a child process first, which makes it slower.
         cascade) runs=6000 ;;
         *) runs=3000 ;;
