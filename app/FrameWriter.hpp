@@ -42,7 +42,6 @@ class FrameWriter {
   void write(const QCImage& image, QCImageManager& manager, std::uint64_t frame);
   // Closes a video and checks that it holds every frame written; throws OutputError when not.
   void close();
-  std::uint64_t written() const { return written_; }
 
  private:
   void writePicture(const std::string& file);

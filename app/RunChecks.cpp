@@ -1,9 +1,8 @@
 #include "RunChecks.hpp"
 
-#include <charconv>
-
 #include "FrameWriter.hpp"
 #include "host/QCValuePorts.hpp"
+#include "host/TextValues.hpp"
 
 namespace cvcomp {
 
@@ -52,17 +51,6 @@ struct Output {
 
 }  // namespace
 
-std::optional<std::uint64_t> wholeNumber(std::string_view text) {
-  std::uint64_t number = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, number);
-  if (text.empty() || text.front() < '0' || text.front() > '9' || error != std::errc() ||
-      stop != end) {
-    return std::nullopt;
-  }
-  return number;
-}
-
 std::vector<fs::path> inputFilesOf(const Composition& composition,
                                    const fs::path& compositionFile) {
   std::vector<fs::path> inputs{compositionFile};
@@ -73,7 +61,7 @@ std::vector<fs::path> inputFilesOf(const Composition& composition,
       if (!port->isInput() || port->kind() != PortKind::String) continue;
       const std::string& text = static_cast<const QCStringPort*>(port)->stringValue();
       if (text.empty()) continue;
-      const fs::path path = fs::path(text).is_absolute() ? fs::path(text) : base / text;
+      const fs::path path = resolvedPath(text, base);
       if (pathExists(path)) inputs.push_back(path);
     }
   }

@@ -2,21 +2,15 @@
 
 // Checks of a run's command line, made before anything is opened for writing.
 
-#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "Commands.hpp"
 #include "host/Composition.hpp"
 
 namespace cvcomp {
-
-// A whole number from 0 to 2^64 - 1 in decimal digits (the --frames and --index values);
-// nullopt for anything else (negative, empty, out of range, not a number).
-std::optional<std::uint64_t> wholeNumber(std::string_view text);
 
 // The files and folders a run reads: the composition file, and every text input of its patches
 // that names an existing file or folder, absolute or relative to the composition file (the

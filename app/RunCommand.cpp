@@ -13,6 +13,7 @@
 #include "host/CompositionFile.hpp"
 #include "host/Engine.hpp"
 #include "host/QCValuePorts.hpp"
+#include "host/TextValues.hpp"
 
 namespace cvcomp {
 
@@ -54,11 +55,10 @@ std::string configure(Engine& engine, const RunOptions& options) {
   }
   try {
     for (const std::string& setting : options.settings) {
-      const std::size_t equals = setting.find('=');
-      if (equals == std::string::npos) return "--set " + setting + ": expected ID.PORT=VALUE";
-      const std::string path = setting.substr(0, equals);
-      setInputFromText(engine.composition(), path, setting.substr(equals + 1));
-      const QCPort& port = engine.composition().port(path);
+      const std::optional<PortSetting> parsed = portSetting(setting);
+      if (!parsed) return "--set " + setting + ": expected ID.PORT=VALUE";
+      setInputFromText(engine.composition(), parsed->path, parsed->value);
+      const QCPort& port = engine.composition().port(parsed->path);
       if (port.kind() == PortKind::String &&
           static_cast<const QCStringPort&>(port).stringValue().find('\0') != std::string::npos) {
         return "--set " + setting + ": the text holds a NUL character";
@@ -108,11 +108,13 @@ int runCommand(RunOptions options, const QCNodeManager& manager) {
           outputClash(options, inputFilesOf(engine->composition(), options.composition))) {
     return fail(kExitUsageError, *clash);
   }
+  // Watched from here on, so that a signal is honoured while the input opens as well.
+  RunOutputs outputs;
+  signals.watch([&] { engine->requestStop(); }, [&] { outputs.close(); },
+                std::chrono::milliseconds(1500));
   if (const std::optional<std::string> failure = engine->open()) {
     return fail(kExitInputError, *failure);
   }
-
-  RunOutputs outputs;
   if (const auto failure =
           outputs.open(options.json, options.video, engine->framesPerSecond(), picture)) {
     return fail(kExitInputError, *failure);
@@ -126,8 +128,6 @@ int runCommand(RunOptions options, const QCNodeManager& manager) {
   Progress progress(!options.quiet && isatty(STDERR_FILENO));
   engine->addObserver([&](const FrameResult& frame) { progress.frameDone(frame.frame + 1); });
 
-  signals.watch([&] { engine->requestStop(); }, [&] { outputs.close(); },
-                std::chrono::milliseconds(1500));
   const RunReport run = engine->run(options.frames);
   progress.finish(run.frames);
   const std::optional<std::string> closeFailure = outputs.close();

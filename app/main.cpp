@@ -7,10 +7,10 @@
 #include <CLI/CLI.hpp>
 
 #include "Commands.hpp"
-#include "LogPrinter.hpp"
 #include "OpenCVLog.hpp"
-#include "RunChecks.hpp"
+#include "host/Log.hpp"
 #include "host/NodeSetup.hpp"
+#include "host/TextValues.hpp"
 
 namespace {
 
@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
   setOpenCVVerbosity(verbose);
-  setLogSink(stderrLogSink(verbose));
+  setLogSink(streamLogSink(std::cerr, verbose));
   QCNodeManager manager;
   try {
     registerAllNodes(manager);

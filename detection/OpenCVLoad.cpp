@@ -15,6 +15,7 @@
 #include "CascadeVerdicts.hpp"
 #include "host/Log.hpp"
 #include "host/Quoted.hpp"
+#include "host/TextValues.hpp"
 
 namespace cvcomp {
 
@@ -51,7 +52,7 @@ std::optional<std::filesystem::path> OpenCVLoad::resolvePath(const std::string& 
   } else if (text.front() == '/') {
     path = text;
   } else if (options.compositionURL) {
-    path = options.compositionURL->parent_path() / text;
+    path = resolvedPath(text, options.compositionURL->parent_path());
   }
   if (path.empty()) return std::nullopt;
   return path;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <numeric>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -42,6 +43,11 @@ constexpr float kSideContrast = 0.3f;
 // more than half), and any board one of at least kLeastGroup: the pictures without a board tried
 // gave groups of fewer than 8.
 constexpr std::size_t kLeastGroup = 8;
+// OpenCV's search compares every dark square it finds with every other, on each of its dozens
+// of thresholdings: a picture of many boards (or one board of far more corners than the pattern)
+// costs it minutes. The corners of the groups large enough for the pattern may number this many
+// times the pattern's corners (a few boards in one view); beyond, the picture is not searched.
+constexpr std::size_t kMostBoards = 4;
 // Pictures narrower or lower than this are left to the search: it is quick on them, and with
 // adaptive thresholds refuses them (its threshold block would be a single pixel) with a report
 // that stays.
@@ -147,6 +153,15 @@ class Groups {
     std::iota(parent_.begin(), parent_.end(), std::size_t{0});
   }
 
+  // The number of members of the groups of at least `least` members.
+  std::size_t membersOfGroupsOf(std::size_t least) {
+    std::size_t members = 0;
+    for (std::size_t a = 0; a < parent_.size(); ++a) {
+      if (root(a) == a && size_[a] >= least) members += size_[a];
+    }
+    return members;
+  }
+
   // Joins the groups of a and b; the size of the joined group.
   std::size_t join(std::size_t a, std::size_t b) {
     a = root(a);
@@ -181,10 +196,17 @@ int sideContrast(const cv::Mat& gray, cv::Point from, cv::Point to) {
   return gray.at<std::uint8_t>(left) - gray.at<std::uint8_t>(right);
 }
 
-// The size of the largest group of corners linked along board edges: a corner midway between two
-// near corners is linked to both when the dark and light sides of the edge through the three
-// swap at the middle one, as they do on a board.
-std::size_t largestLattice(const cv::Mat& gray, const std::vector<Corner>& corners) {
+// The groups of corners linked along board edges: the largest one's size, and how many corners
+// lie in groups of at least `large`.
+struct Lattices {
+  std::size_t largest = 0;
+  std::size_t grouped = 0;
+};
+
+// Links corners along board edges: a corner midway between two near corners is linked to both
+// when the dark and light sides of the edge through the three swap at the middle one, as they do
+// on a board.
+Lattices lattices(const cv::Mat& gray, const std::vector<Corner>& corners, std::size_t large) {
   // The corners by cell of kFarthest pixels: a corner's neighbours lie in the 3 × 3 cells around.
   const int columns = gray.cols / kFarthest + 1, rows = gray.rows / kFarthest + 1;
   std::vector<std::ptrdiff_t> firstInCell(static_cast<std::size_t>(columns * rows), -1);
@@ -241,7 +263,7 @@ std::size_t largestLattice(const cv::Mat& gray, const std::vector<Corner>& corne
       }
     }
   }
-  return largest;
+  return {largest, largest >= large ? groups.membersOfGroupsOf(large) : 0};
 }
 
 }  // namespace
@@ -261,22 +283,26 @@ bool ChessboardLattice::mayHold(const cv::Mat& image, cv::Size pattern) {
       static_cast<std::size_t>(pattern.width) * static_cast<std::size_t>(pattern.height);
   const std::size_t needed = std::max(kLeastGroup, (corners + 3) / 4);
   std::vector<Corner> found;
+  // On the first level where a group is large enough, whether the search stays bounded decides.
+  std::optional<bool> verdict;
   auto holds = [&](const cv::Mat& gray) {
     findCorners(gray, found);
-    return largestLattice(gray, found) >= needed;
+    const Lattices groups = lattices(gray, found, needed);
+    if (groups.largest >= needed) verdict = groups.grouped <= kMostBoards * corners;
+    return verdict.has_value();
   };
-  if (holds(*level)) return true;
+  if (holds(*level)) return *verdict;
   for (std::size_t depth = 0; std::min(level->cols, level->rows) / 2 >= kSmallestLevel; ++depth) {
     cv::Mat& smaller = levels_[depth % 2];
     cv::pyrDown(*level, smaller);
     level = &smaller;
-    if (holds(*level)) return true;
+    if (holds(*level)) return *verdict;
     // A board seen at a slant has its squares squeezed along one direction: halving the level
     // along either axis brings some of them back near square.
     for (const cv::Size squeezed :
          {cv::Size(level->cols / 2, level->rows), cv::Size(level->cols, level->rows / 2)}) {
       cv::resize(*level, squeezed_, squeezed, 0.0, 0.0, cv::INTER_AREA);
-      if (holds(squeezed_)) return true;
+      if (holds(squeezed_)) return *verdict;
     }
   }
   return false;

@@ -17,9 +17,12 @@ namespace cvcomp {
 // edge, and measures the largest group of linked corners.
 class ChessboardLattice {
  public:
-  // Whether `image` may hold a board of `pattern` inner corners: a group of at least a quarter
-  // of its corners, and of at least 8. An image that is not 8-bit gray, BGR or BGRA, or is less
-  // than 15 pixels wide or high, is not judged (true), so that the search answers or reports it.
+  // Whether `image` may hold a board of `pattern` inner corners and OpenCV's search of it stays
+  // bounded: a group of at least a quarter of its corners, and of at least 8, while the groups
+  // that large hold at most four times the pattern's corners (a picture of many boards side by
+  // side would cost OpenCV's search hours). An image that is not 8-bit gray, BGR or BGRA, or is
+  // less than 15 pixels wide or high, is not judged (true), so that the search answers or reports
+  // it.
   bool mayHold(const cv::Mat& image, cv::Size pattern);
 
  private:

@@ -5,28 +5,14 @@
 #include <cstdint>
 #include <string_view>
 
+#include "AllPatches.hpp"
 #include "host/CompositionFile.hpp"
-#include "host/patches/HostPatches.hpp"
-#include "plugin/OpenCVPlugin.hpp"
-
-namespace {
-
-const cvcomp::QCNodeManager& manager() {
-  static const cvcomp::QCNodeManager registered = [] {
-    cvcomp::QCNodeManager all;
-    cvcomp::registerHostPatches(all);
-    cvcomp::OpenCVPlugin::registerNodesWithManager(all);
-    return all;
-  }();
-  return registered;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   try {
-    const auto composition = cvcomp::loadCompositionText(text, "/fuzz/composition.json", manager());
+    const auto composition =
+        cvcomp::loadCompositionText(text, "/fuzz/composition.json", cvcomp::fuzz::allPatches());
     // What a command line could add to an accepted composition: the text as one input's value.
     if (!composition->patches().empty()) {
       const auto& first = composition->patches().front();

@@ -5,6 +5,7 @@
 
 #include "host/NodeSetup.hpp"
 #include "host/QCObjectPorts.hpp"
+#include "host/TextValues.hpp"
 #include "host/patches/CentredShapes.hpp"
 #include "host/patches/FramePictures.hpp"
 
@@ -29,18 +30,18 @@ std::string_view trimmed(std::string_view text) {
 }  // namespace
 
 std::vector<CompositionEdit> settingEdits(std::string_view settings) {
+  if (!isUtf8(settings)) throw CompositionError("set: the text is not valid UTF-8");
   std::vector<CompositionEdit> edits;
   while (!settings.empty()) {
     const std::size_t end = settings.find(';');
     const std::string_view entry = trimmed(settings.substr(0, end));
     settings = end == std::string_view::npos ? std::string_view() : settings.substr(end + 1);
     if (entry.empty()) continue;
-    const std::size_t equals = entry.find('=');
-    if (equals == std::string_view::npos) {
+    std::optional<PortSetting> setting = portSetting(entry);
+    if (!setting) {
       throw CompositionError("set: \"" + std::string(entry) + "\": expected ID.PORT=VALUE");
     }
-    edits.push_back(CompositionEdit::set(std::string(trimmed(entry.substr(0, equals))),
-                                         std::string(entry.substr(equals + 1))));
+    edits.push_back(CompositionEdit::set(std::move(setting->path), std::move(setting->value)));
   }
   return edits;
 }

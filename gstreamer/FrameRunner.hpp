@@ -15,7 +15,7 @@
 namespace cvcomp {
 
 // The edits that settings "id.port=value;id.port=value..." make; empty entries are skipped.
-// Throws CompositionError for an entry without "=".
+// Throws CompositionError for an entry without "=" or text that is not UTF-8.
 std::vector<CompositionEdit> settingEdits(std::string_view settings);
 
 // A composition evaluated on frames that come from elsewhere (a GStreamer pipeline): each frame

@@ -3,6 +3,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 
 #include <gst/video/gstvideofilter.h>
@@ -10,6 +11,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "FrameRunner.hpp"
+#include "host/TextValues.hpp"
 
 GST_DEBUG_CATEGORY(cvcomp_debug);
 
@@ -29,6 +31,7 @@ struct State {
   std::string settings;
   bool settingsChanged = false;
   Output output = Output::Passthrough;
+  bool running = false;  // between start and stop: the composition stays the one loaded
   std::unique_ptr<FrameRunner> runner;
 };
 
@@ -63,11 +66,25 @@ GstCvcomp* elementOf(gpointer object) {
 
 void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* param) {
   State& state = *elementOf(object)->state;
-  const std::lock_guard lock(state.mutex);
+  std::unique_lock lock(state.mutex);
   switch (id) {
-    case kComposition:
-      state.composition = g_value_get_string(value) ? g_value_get_string(value) : "";
+    case kComposition: {
+      const std::string composition = g_value_get_string(value) ? g_value_get_string(value) : "";
+      if (!state.running) {
+        state.composition = composition;
+        break;
+      }
+      // Posted without the lock: a bus handler may read the properties.
+      const std::string running = state.composition;
+      lock.unlock();
+      if (composition != running) {
+        GST_ELEMENT_WARNING(elementOf(object), LIBRARY, SETTINGS,
+                            ("composition: the element runs %s until it stops; %s is not loaded",
+                             running.c_str(), composition.c_str()),
+                            (nullptr));
+      }
       break;
+    }
     case kSet:
       state.settings = g_value_get_string(value) ? g_value_get_string(value) : "";
       state.settingsChanged = true;
@@ -106,6 +123,15 @@ std::optional<std::string> takeSettings(State& state) {
   return state.settings;
 }
 
+// Applies settings all or none; a refusal is a warning and leaves the composition as it was.
+void applySettings(GstCvcomp* self, const std::string& settings) {
+  try {
+    self->state->runner->apply(settings);
+  } catch (const std::exception& error) {
+    GST_ELEMENT_WARNING(self, LIBRARY, SETTINGS, ("%s", error.what()), (nullptr));
+  }
+}
+
 gboolean start(GstBaseTransform* transform) {
   GstCvcomp* self = elementOf(transform);
   State& state = *self->state;
@@ -120,18 +146,29 @@ gboolean start(GstBaseTransform* transform) {
     return FALSE;
   }
   try {
+    if (!cvcomp::isUtf8(composition)) {
+      throw std::invalid_argument("composition: the path is not valid UTF-8");
+    }
     state.runner = std::make_unique<FrameRunner>(composition);
-    if (const auto settings = takeSettings(state)) state.runner->apply(*settings);
   } catch (const std::exception& error) {
     state.runner.reset();
     GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ, ("%s", error.what()), (nullptr));
     return FALSE;
   }
+  {
+    const std::lock_guard lock(state.mutex);
+    state.running = true;
+  }
+  // Refused settings leave the composition as it was, as they do while playing.
+  if (const auto settings = takeSettings(state)) applySettings(self, *settings);
   return TRUE;
 }
 
 gboolean stop(GstBaseTransform* transform) {
-  elementOf(transform)->state->runner.reset();
+  State& state = *elementOf(transform)->state;
+  state.runner.reset();
+  const std::lock_guard lock(state.mutex);
+  state.running = false;
   return TRUE;
 }
 
@@ -174,13 +211,7 @@ GstFlowReturn transformFrame(GstVideoFilter* filter, GstVideoFrame* frame) {
     const std::lock_guard lock(state.mutex);
     output = state.output;
   }
-  if (const auto settings = takeSettings(state)) {
-    try {
-      state.runner->apply(*settings);
-    } catch (const std::exception& error) {
-      GST_ELEMENT_WARNING(self, LIBRARY, SETTINGS, ("%s", error.what()), (nullptr));
-    }
-  }
+  if (const auto settings = takeSettings(state)) applySettings(self, *settings);
   GstBuffer* buffer = frame->buffer;
   const GstClockTime timestamp = GST_BUFFER_PTS(buffer);
   std::optional<double> time;
@@ -225,10 +256,12 @@ static void gst_cvcomp_class_init(GstCvcompClass* klass) {
   const auto flags = static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS);
   g_object_class_install_property(
       object, kComposition,
-      g_param_spec_string("composition", "Composition",
-                          "The composition file (JSON) to run on every frame; frames go where "
-                          "its ImageSource would feed its own. Read when the element starts.",
-                          nullptr, flags));
+      g_param_spec_string(
+          "composition", "Composition",
+          "The composition file (JSON) to run on every frame; frames go where "
+          "its ImageSource would feed its own. Read when the element starts; a change "
+          "while it runs is refused with a warning.",
+          nullptr, flags));
   g_object_class_install_property(
       object, kSet,
       g_param_spec_string("set", "Settings",

@@ -287,8 +287,14 @@ void setInputFromText(Composition& composition, std::string_view path, std::stri
 std::unique_ptr<Composition> loadCompositionFile(const std::filesystem::path& file,
                                                  const QCNodeManager& manager) {
   std::error_code error;
-  if (std::filesystem::is_directory(file, error)) {
+  const std::filesystem::file_status status = std::filesystem::status(file, error);
+  if (std::filesystem::is_directory(status)) {
     throw CompositionError(file.string() + ": is a directory, not a composition file");
+  }
+  // Reading a FIFO would wait for a writer for ever, and a device may never end.
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    throw CompositionError(
+        file.string() + ": not a regular file (a FIFO, socket or device), not a composition file");
   }
   std::ifstream in(file, std::ios::binary);
   if (!in) throw CompositionError(file.string() + ": cannot be opened for reading");

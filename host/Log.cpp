@@ -1,6 +1,7 @@
 #include "Log.hpp"
 
 #include <mutex>
+#include <ostream>
 
 namespace cvcomp {
 
@@ -24,6 +25,15 @@ LogSink setLogSink(LogSink sink) {
 void logMessage(LogLevel level, std::string origin, std::string message) {
   const std::lock_guard lock(sinkMutex());
   if (currentSink()) currentSink()(LogRecord{level, std::move(origin), std::move(message)});
+}
+
+LogSink streamLogSink(std::ostream& out, bool verbose) {
+  return [&out, verbose](const LogRecord& record) {
+    if (!verbose && (record.level == LogLevel::Debug || record.level == LogLevel::Info)) return;
+    out << (record.origin.empty() ? std::string("cvcomp") : record.origin) << ": " << record.message
+        << '\n'
+        << std::flush;
+  };
 }
 
 }  // namespace cvcomp

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <iosfwd>
 #include <string>
 
 namespace cvcomp {
@@ -23,5 +24,10 @@ using LogSink = std::function<void(const LogRecord&)>;
 LogSink setLogSink(LogSink sink);
 
 void logMessage(LogLevel level, std::string origin, std::string message);
+
+// The sink that a command-line host installs: one line per record on `out` (standard error, as
+// a rule), "origin: message", or "cvcomp: message" for the host's own. Debug and information
+// records are written only when `verbose`.
+LogSink streamLogSink(std::ostream& out, bool verbose);
 
 }  // namespace cvcomp

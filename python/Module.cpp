@@ -1,10 +1,12 @@
 // The Python module `cvcomp`: compositions as functions of numpy frames.
 
+#include <iostream>
+
 #include <pybind11/stl.h>
 
 #include "PythonComposition.hpp"
 #include "PythonValues.hpp"
-#include "app/LogPrinter.hpp"
+#include "host/Log.hpp"
 #include "host/NodeSetup.hpp"
 #include "host/PatchCatalog.hpp"
 
@@ -46,8 +48,9 @@ without one the frame's number divided by the input's frame rate.
 Returns the published outputs by "id.port": structures as dicts in member order, numbers as
 floats, booleans, strings, nil as None, and pictures as new numpy arrays (H×W gray, H×W×3 BGR
 or H×W×4 BGRA), upright. A composition without an ImageSource raises CompositionError; a frame
-that is not such an array raises TypeError or ValueError. The interpreter's lock is released
-while the frame is evaluated.)";
+that is not such an array raises TypeError or ValueError. The frame is copied before the
+interpreter's lock is released for its evaluation, so another thread may change the array
+meanwhile; Ctrl-C is honoured as in run().)";
 
 constexpr const char* kRunDoc = R"(run(src=None, frames=None) -> iterator of dicts
 
@@ -58,8 +61,10 @@ gives, with "frame" (its number) and "time" (seconds) first. Stops when the inpu
 `frames` frames; an input that cannot be opened or read raises OSError naming it. Frame numbers,
 and an input left open by an earlier run, continue where they were.
 
-Ctrl-C raises KeyboardInterrupt between frames; the interpreter's lock is released while a
-frame is evaluated. Abandoning the iterator halfway is fine.)";
+Ctrl-C raises KeyboardInterrupt within a tenth of a second, also while a frame is evaluated
+(the frame then ends on the composition's own thread, and the next call waits for it); the
+interpreter's lock is released while a frame is evaluated. Abandoning the iterator halfway is
+fine.)";
 
 }  // namespace
 
@@ -68,7 +73,7 @@ PYBIND11_MODULE(cvcomp, m) {
   // Never destroyed: the plug-in's classes must outlive every composition, however late the
   // interpreter lets go of them.
   static QCNodeManager& manager = *new QCNodeManager;
-  setLogSink(stderrLogSink(false));
+  setLogSink(streamLogSink(std::cerr, false));
   try {
     registerAllNodes(manager);
   } catch (const std::runtime_error& error) {
@@ -104,7 +109,14 @@ PYBIND11_MODULE(cvcomp, m) {
            "Stops the composition and releases what it holds; using it afterwards raises "
            "ValueError. Closing again does nothing.")
       .def(
-          "__enter__", [](py::object self) { return self; }, "The composition itself.")
+          "__enter__",
+          [](py::object self) {
+            if (self.cast<PythonComposition&>().closed()) {
+              throw py::value_error("the composition is closed");
+            }
+            return self;
+          },
+          "The composition itself; raises ValueError once it is closed.")
       .def(
           "__exit__", [](PythonComposition& composition, const py::args&) { composition.close(); },
           "Closes the composition.")
@@ -124,7 +136,7 @@ PYBIND11_MODULE(cvcomp, m) {
           [](py::object self, const py::object& src, std::optional<std::uint64_t> frames) {
             std::optional<std::string> location;
             if (!src.is_none()) {
-              location = py::module_::import("os").attr("fspath")(src).cast<std::string>();
+              location = utf8Text(py::module_::import("os").attr("fspath")(src), "src");
             }
             self.cast<PythonComposition&>().startRun(location);
             return FrameRun(std::move(self), frames);

@@ -1,5 +1,8 @@
 #include "PythonComposition.hpp"
 
+#include <chrono>
+#include <future>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
@@ -25,13 +28,68 @@ std::unique_ptr<Engine> loadEngine(const py::handle& source, const QCNodeManager
   }
   if (py::isinstance<py::str>(source) || py::hasattr(source, "__fspath__")) {
     const py::object path = py::module_::import("os").attr("fspath")(source);
-    if (py::isinstance<py::str>(path)) return Engine::fromFile(path.cast<std::string>(), manager);
+    // As the file system names it, also when that is not UTF-8.
+    if (py::isinstance<py::str>(path)) {
+      return Engine::fromFile(
+          std::string(py::bytes(py::module_::import("os").attr("fsencode")(path))), manager);
+    }
   }
   throw py::type_error("a composition is a path or a dict in the file format, not " +
                        std::string(py::str(py::type::handle_of(source).attr("__name__"))));
 }
 
 }  // namespace
+
+EngineThread::EngineThread() : thread_([this] { serve(); }) {}
+
+EngineThread::~EngineThread() {
+  {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  const py::gil_scoped_release unlocked;
+  thread_.join();
+}
+
+void EngineThread::serve() {
+  for (;;) {
+    std::function<void()> work;
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+      if (queue_.empty()) return;
+      work = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    work();
+  }
+}
+
+void EngineThread::run(std::function<void()> work) {
+  auto done = std::make_shared<std::promise<void>>();
+  std::future<void> finished = done->get_future();
+  {
+    const std::lock_guard lock(mutex_);
+    queue_.push_back([work = std::move(work), done] {
+      try {
+        work();
+        done->set_value();
+      } catch (...) {
+        done->set_exception(std::current_exception());
+      }
+    });
+  }
+  changed_.notify_all();
+  for (;;) {
+    {
+      const py::gil_scoped_release unlocked;
+      if (finished.wait_for(std::chrono::milliseconds(50)) == std::future_status::ready) break;
+    }
+    if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+  }
+  finished.get();
+}
 
 PythonComposition::PythonComposition(const py::handle& source, const QCNodeManager& manager)
     : engine_(loadEngine(source, manager)) {
@@ -48,11 +106,19 @@ PythonComposition::PythonComposition(const py::handle& source, const QCNodeManag
 }
 
 template <typename Work>
-auto PythonComposition::withEngine(Work&& work) {
-  const py::gil_scoped_release unlocked;
-  const std::lock_guard lock(mutex_);
-  if (!engine_) throw py::value_error("the composition is closed");
-  return work(*engine_);
+auto PythonComposition::withEngine(Work work) {
+  using Result = std::invoke_result_t<Work&, Engine&>;
+  auto result =
+      std::make_shared<std::conditional_t<std::is_void_v<Result>, bool, std::optional<Result>>>();
+  thread_.run([this, work = std::move(work), result]() mutable {
+    if (!engine_) throw py::value_error("the composition is closed");
+    if constexpr (std::is_void_v<Result>) {
+      work(*engine_);
+    } else {
+      result->emplace(work(*engine_));
+    }
+  });
+  if constexpr (!std::is_void_v<Result>) return std::move(**result);
 }
 
 std::optional<PythonComposition::Produced> PythonComposition::takeProduced() {
@@ -60,19 +126,24 @@ std::optional<PythonComposition::Produced> PythonComposition::takeProduced() {
 }
 
 void PythonComposition::close() {
-  const py::gil_scoped_release unlocked;
-  const std::lock_guard lock(mutex_);
-  engine_.reset();
+  thread_.run([this] { engine_.reset(); });
+}
+
+bool PythonComposition::closed() {
+  const auto closed = std::make_shared<bool>();
+  thread_.run([this, closed] { *closed = !engine_; });
+  return *closed;
 }
 
 void PythonComposition::set(const std::string& path, const py::handle& value) {
-  const std::string text = toJson(value);
-  withEngine([&](Engine& engine) { engine.apply({CompositionEdit::set(path, text)}); });
+  withEngine([path, text = toJson(value)](Engine& engine) {
+    engine.apply({CompositionEdit::set(path, text)});
+  });
 }
 
 py::object PythonComposition::get(const std::string& path) {
   using Reading = std::variant<std::string, std::optional<cv::Mat>>;
-  const Reading reading = withEngine([&](Engine& engine) -> Reading {
+  const Reading reading = withEngine([path](Engine& engine) -> Reading {
     const QCPort& port = engine.composition().port(path);
     if (!writesAsJson(port.kind())) {
       return portPicture(port, engine.context().imageManager());
@@ -95,16 +166,18 @@ std::vector<std::string> PythonComposition::published() {
 }
 
 py::dict PythonComposition::process(const py::handle& frame, std::optional<double> time) {
-  const cv::Mat pixels = frameFromArray(frame);
-  const std::optional<Produced> produced = withEngine([&](Engine& engine) {
-    engine.process(std::make_shared<QCImage>(bitmapFromFrame(pixels)), time);
+  // Copied while the interpreter's lock is held: another thread may resize the array once it is
+  // released.
+  auto image = std::make_shared<QCImage>(bitmapFromFrame(frameFromArray(frame)));
+  const std::optional<Produced> produced = withEngine([this, image, time](Engine& engine) {
+    engine.process(image, time);
     return takeProduced();
   });
   return outputsDict(produced.value(), false);
 }
 
 void PythonComposition::startRun(const std::optional<std::string>& location) {
-  const std::optional<std::string> failure = withEngine([&](Engine& engine) {
+  const std::optional<std::string> failure = withEngine([location](Engine& engine) {
     if (location) engine.setInput(*location);
     return engine.open();
   });
@@ -112,7 +185,7 @@ void PythonComposition::startRun(const std::optional<std::string>& location) {
 }
 
 std::optional<py::dict> PythonComposition::nextFrame() {
-  auto [report, produced] = withEngine([&](Engine& engine) {
+  auto [report, produced] = withEngine([this](Engine& engine) {
     const FrameReport step = engine.step();
     return std::pair(step, takeProduced());
   });
@@ -137,7 +210,7 @@ py::dict PythonComposition::outputsDict(const Produced& produced, bool withFrame
 
 py::dict FrameRun::next() {
   if (done_ || remaining_ == std::uint64_t{0}) throw py::stop_iteration();
-  // Ctrl-C and other signals take effect between frames.
+  // Ctrl-C and other signals take effect between frames as well as during them.
   if (PyErr_CheckSignals() != 0) throw py::error_already_set();
   std::optional<py::dict> frame = composition_.cast<PythonComposition&>().nextFrame();
   if (!frame) {

@@ -1,10 +1,14 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <opencv2/core/mat.hpp>
@@ -14,8 +18,34 @@
 
 namespace cvcomp::python {
 
+// The thread a composition's engine works on. The Python thread that hands it work waits with the
+// interpreter's lock released and takes the lock back every 50 ms, so that Ctrl-C raises
+// KeyboardInterrupt at once, even while a patch is busy for minutes; the work then goes on to
+// its end here, and work handed over later waits for it.
+class EngineThread {
+ public:
+  EngineThread();
+  EngineThread(const EngineThread&) = delete;
+  EngineThread& operator=(const EngineThread&) = delete;
+  // Waits for the work handed over to end.
+  ~EngineThread();
+
+  // Runs `work`, which must own what it uses, and rethrows what it throws; throws
+  // py::error_already_set when a signal handler raises while it runs.
+  void run(std::function<void()> work);
+
+ private:
+  void serve();
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::function<void()>> queue_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
 // A composition as the module's Composition class gives it: an engine that Python threads use
-// one at a time, with the interpreter's lock released while the engine works.
+// one at a time, on a thread of its own (EngineThread).
 class PythonComposition {
  public:
   // `source` is a path (str or os.PathLike) or a dict in the file format. Throws
@@ -26,6 +56,7 @@ class PythonComposition {
 
   // Stops the engine and releases the composition; later calls raise ValueError.
   void close();
+  bool closed();
   void set(const std::string& path, const py::handle& value);
   py::object get(const std::string& path);
   std::vector<std::string> published();
@@ -52,16 +83,17 @@ class PythonComposition {
     std::vector<Output> outputs;
   };
 
-  // Runs `work` on the engine with the interpreter's lock released and the engine's taken.
+  // Runs `work` on the engine's thread; raises ValueError once the composition is closed.
   template <typename Work>
-  auto withEngine(Work&& work);
+  auto withEngine(Work work);
   // The frame the observer caught during the last step, taken away.
   std::optional<Produced> takeProduced();
   static py::dict outputsDict(const Produced& produced, bool withFrame);
 
-  std::mutex mutex_;
+  // Used on the engine's thread only, which ends first.
   std::unique_ptr<Engine> engine_;
   std::optional<Produced> produced_;
+  EngineThread thread_;
 };
 
 // The generator that Composition.run returns: frames until the input ends, `frames` were

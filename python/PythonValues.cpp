@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "host/TextValues.hpp"
 #include "host/patches/FrameReader.hpp"
 
 namespace cvcomp::python {
@@ -92,12 +93,38 @@ py::object fromJson(std::string_view text) {
 }
 
 std::string toJson(const py::handle& value) {
+  // numpy's scalars (numpy.int64, numpy.float32, numpy.bool_...) as the Python numbers they hold.
+  const py::object numpyScalar = py::module_::import("numpy").attr("generic");
+  const py::cpp_function plain([numpyScalar](const py::object& other) -> py::object {
+    if (py::isinstance(other, numpyScalar)) return other.attr("item")();
+    throw py::type_error("Object of type " + typeName(other) + " is not JSON serializable");
+  });
+  py::object text;
   try {
-    return py::str(py::module_::import("json").attr("dumps")(value, py::arg("allow_nan") = false));
+    text = py::module_::import("json").attr("dumps")(value, py::arg("allow_nan") = false,
+                                                     py::arg("ensure_ascii") = false,
+                                                     py::arg("default") = plain);
   } catch (py::error_already_set& error) {
     if (!error.matches(PyExc_TypeError) && !error.matches(PyExc_ValueError)) throw;
     throw py::type_error("value: " + std::string(py::str(error.value())));
   }
+  return utf8Text(text, "value");
+}
+
+std::string utf8Text(const py::handle& text, const std::string& what) {
+  if (py::isinstance<py::bytes>(text)) {
+    std::string bytes = py::reinterpret_borrow<py::bytes>(text);
+    if (!isUtf8(bytes)) throw py::value_error(what + ": the text is not valid UTF-8");
+    return bytes;
+  }
+  // A lone surrogate ("\udcff", as os.fsdecode makes of an undecodable byte) has no UTF-8 form.
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
+  if (!utf8) {
+    PyErr_Clear();
+    throw py::value_error(what + ": the text is not valid UTF-8 (it holds a lone surrogate)");
+  }
+  return std::string(utf8, static_cast<std::size_t>(size));
 }
 
 }  // namespace cvcomp::python

@@ -23,7 +23,10 @@ py::object arrayFromPicture(const std::optional<cv::Mat>& picture);
 
 // JSON text as Python values: objects as dicts in member order, numbers as floats or ints.
 py::object fromJson(std::string_view text);
-// A Python value as JSON text; strings stay strings. Throws TypeError for what JSON cannot hold.
+// A Python value as JSON text; strings stay strings, numpy's scalars become the numbers they
+// hold. Throws TypeError for what JSON cannot hold, ValueError for text that is not UTF-8.
 std::string toJson(const py::handle& value);
+// A str or bytes as UTF-8 text; throws ValueError naming `what` for text without a UTF-8 form.
+std::string utf8Text(const py::handle& text, const std::string& what);
 
 }  // namespace cvcomp::python

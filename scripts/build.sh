@@ -78,11 +78,13 @@ case "${1:-}" in
       -DCVCOMP_FUZZ=ON -DCVCOMP_BUILD_TESTS=OFF >/dev/null
     cmake --build build-fuzz -j "$(nproc)" --target fuzz_targets
     # New inputs go to a fresh build-fuzz/corpus; the seeds in fuzz/corpus stay as they are.
-    for target in ${FUZZ_TARGETS:-composition cascade live_message tracker_points}; do
+    for target in ${FUZZ_TARGETS:-composition edits live_message cascade tracker_points}; do
       rm -rf "build-fuzz/corpus/$target" && mkdir -p "build-fuzz/corpus/$target"
       # About a minute each on this machine.
       case $target in
         composition | live_message) runs=300000 ;;
+        # Each input builds a composition to apply its edits to.
+        edits) runs=200000 ;;
         # Each cascade input is read in a child process first, which makes it slower.
         cascade) runs=6000 ;;
         *) runs=3000 ;;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "host/InstallLayout.hpp"
+#include "host/TextValues.hpp"
 
 namespace cvcomp {
 
@@ -33,7 +34,7 @@ nlohmann::ordered_json exampleInput(const std::filesystem::path& file) {
     const std::string input = patch.value("inputs", nlohmann::ordered_json::object())
                                   .value("inputPath", std::string("pattern:640x480"));
     const bool named = input.starts_with("pattern:") || input.starts_with("camera:");
-    return named ? input : (file.parent_path() / input).lexically_normal().string();
+    return named ? input : resolvedPath(input, file.parent_path()).lexically_normal().string();
   }
   return nullptr;
 }

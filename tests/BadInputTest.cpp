@@ -3,6 +3,7 @@
 // changing sizes. Each ends with a clear message or the documented nil/empty output; none may make
 // cvcomp die by a signal, hang or report a sanitizer error.
 
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -42,10 +43,19 @@ TEST_F(BadInput, CompositionFilesThatCannotBeReadAreNamed) {
   for (int level = 0; level < 100000; ++level) nested += "{\"a\":";
   const fs::path deep = folder.write("deep.json", nested + "1" + std::string(100004, '}'));
   // /proc/self/mem opens, but reading fails (as root, no permission makes a file unreadable); a
-  // device that never ends is refused before it fills the memory.
+  // device that never ends and a FIFO that no one writes are refused before they are read, a
+  // file larger than a composition can be before it fills the memory.
+  const fs::path fifo = folder / "fifo.json";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const fs::path large = folder.write("large.json", "");
+  fs::resize_file(large, 17u << 20);
+  const std::string notRegular =
+      "not a regular file (a FIFO, socket or device), not a composition file";
   for (const auto& [command, file, message] :
-       {std::tuple{"check ", "/proc/self/mem", "cannot be read"},
-        {"check ", "/dev/zero", "larger than 16 MiB, not a composition file"},
+       {std::tuple{"check ", "/proc/self/mem", std::string("cannot be read")},
+        {"check ", "/dev/zero", notRegular},
+        {"run ", fifo.c_str(), notRegular},
+        {"check ", large.c_str(), "larger than 16 MiB, not a composition file"},
         {"run ", deep.c_str(), "values are nested more than 64 levels deep"}}) {
     const Outcome run = cvcomp(command + std::string(file));
     EXPECT_EQ(run.status, 2);
@@ -75,6 +85,12 @@ TEST_F(BadInput, FrameSourcesThatCannotBeReadEndTheRunWithTheirName) {
   put(29, crc32(0, png.data() + 12, 17));  // over the chunk's type and data
   const std::string cutPng = test::contents(test::sample("box.png"));
   fs::create_symlink("loop.png", folder / "loop.png");
+  // Opening a FIFO waits for a writer: it is refused, whatever its name says.
+  for (const char* name : {"fifo.avi", "fifo.png"}) {
+    ASSERT_EQ(mkfifo((folder / name).c_str(), 0600), 0);
+  }
+  const std::string notRegular =
+      ": not a regular file (a FIFO, socket or device); a camera is camera:N";
 
   // The input, and how the last line on standard error ends.
   const std::vector<std::pair<std::string, std::string>> cases{
@@ -94,6 +110,9 @@ TEST_F(BadInput, FrameSourcesThatCannotBeReadEndTheRunWithTheirName) {
        "the folder holds no pictures"},
       {folder.write("bad-pictures/noise.png", noise).parent_path().string(),
        "bad-pictures: no picture in the folder can be read"},
+      {(folder / "fifo.avi").string(), "fifo.avi" + notRegular},
+      {(folder / "fifo.png").string(), "fifo.png" + notRegular},
+      {"/dev/zero", "/dev/zero" + notRegular},
       {"camera:97", "camera:97: the camera cannot be opened"},
       {"pattern:0x10", "a pattern needs a size WxH from 1x1 to 8192x8192"},
       {"''", "no input: the path is empty"},

@@ -4,6 +4,8 @@
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
@@ -41,6 +43,14 @@ struct Played {
   std::vector<std::vector<Region>> regions;  // of each buffer the sink received
   std::vector<cv::Mat> pictures;             // each buffer the sink received
   std::string error;                         // the first error's message; empty after the end
+  std::vector<std::string> warnings;         // the warnings' messages
+  std::string changed;  // the changed property's value read back, right after it was set
+};
+
+// A property of the element named c to set once the sink has its second buffer.
+struct Change {
+  const char* property;
+  const char* value;
 };
 
 void collect(GstBuffer* buffer, GstPad* pad, Played& played) {
@@ -71,9 +81,10 @@ void collect(GstBuffer* buffer, GstPad* pad, Played& played) {
   played.regions.push_back(std::move(regions));
 }
 
-// Plays a pipeline that ends in `fakesink name=sink` to its end or its first error; `later`, when
-// given, is set as the settings of the element named c once the sink has its second buffer.
-Played play(const std::string& description, const char* later = nullptr) {
+// Plays a pipeline that ends in `fakesink name=sink` to its end or its first error, and makes the
+// change `later` when given; `first` is made before it plays (for text gst_parse_launch refuses).
+Played play(const std::string& description, std::optional<Change> later = std::nullopt,
+            std::optional<Change> first = std::nullopt) {
   Played played;
   GError* error = nullptr;
   GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
@@ -85,7 +96,7 @@ Played play(const std::string& description, const char* later = nullptr) {
   struct Handoff {
     Played& played;
     GstElement* pipeline;
-    const char* later;
+    std::optional<Change> later;
   } handoff{played, pipeline, later};
   GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
   g_object_set(sink, "signal-handoffs", TRUE, "sync", FALSE, nullptr);
@@ -94,15 +105,24 @@ Played play(const std::string& description, const char* later = nullptr) {
                      collect(buffer, pad, h->played);
                      if (!h->later || h->played.pictures.size() != 2) return;
                      GstElement* element = gst_bin_get_by_name(GST_BIN(h->pipeline), "c");
-                     g_object_set(element, "set", h->later, nullptr);
+                     g_object_set(element, h->later->property, h->later->value, nullptr);
+                     gchar* value = nullptr;
+                     g_object_get(element, h->later->property, &value, nullptr);
+                     h->played.changed = value ? value : "";
+                     g_free(value);
                      gst_object_unref(element);
                    }),
                    &handoff);
   gst_object_unref(sink);
+  if (first) {
+    GstElement* element = gst_bin_get_by_name(GST_BIN(pipeline), "c");
+    g_object_set(element, first->property, first->value, nullptr);
+    gst_object_unref(element);
+  }
   GstBus* bus = gst_element_get_bus(pipeline);
   gst_element_set_state(pipeline, GST_STATE_PLAYING);
-  const auto wanted =
-      static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS | GST_MESSAGE_ELEMENT);
+  const auto wanted = static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS |
+                                                  GST_MESSAGE_ELEMENT | GST_MESSAGE_WARNING);
   while (GstMessage* message = gst_bus_timed_pop_filtered(bus, 300 * GST_SECOND, wanted)) {
     const GstMessageType type = GST_MESSAGE_TYPE(message);
     if (type == GST_MESSAGE_ELEMENT && gst_message_has_name(message, "cvcomp")) {
@@ -117,9 +137,14 @@ Played play(const std::string& description, const char* later = nullptr) {
       gst_message_parse_error(message, &failure, nullptr);
       played.error = failure->message;
       g_error_free(failure);
+    } else if (type == GST_MESSAGE_WARNING) {
+      GError* warning = nullptr;
+      gst_message_parse_warning(message, &warning, nullptr);
+      played.warnings.emplace_back(warning->message);
+      g_error_free(warning);
     }
     gst_message_unref(message);
-    if (type != GST_MESSAGE_ELEMENT) break;
+    if (type != GST_MESSAGE_ELEMENT && type != GST_MESSAGE_WARNING) break;
   }
   gst_element_set_state(pipeline, GST_STATE_NULL);
   gst_object_unref(bus);
@@ -164,7 +189,7 @@ TEST_P(GstFormats, PlaysAsCvcompRunsAndTakesSettingsChangedWhilePlayingFromTheNe
                " caps=image/png,framerate=30/1 ! pngdec ! videoconvert ! video/x-raw,format=" +
                GetParam() + " ! cvcomp name=c set=faces.inputMinNeighbors=2 output=composition " +
                "composition=" + faceDetect + " ! fakesink name=sink",
-           "faces.inputMinSize=300; faces.inputMinNeighbors=2");
+           Change{"set", "faces.inputMinSize=300; faces.inputMinNeighbors=2"});
   ASSERT_EQ(played.error, "");
   const std::vector<json> run{before[0], before[1], after[2], after[3]};
   ASSERT_EQ(played.lines.size(), 4u);
@@ -198,22 +223,59 @@ TEST_P(GstFormats, PlaysAsCvcompRunsAndTakesSettingsChangedWhilePlayingFromTheNe
 
 INSTANTIATE_TEST_SUITE_P(Formats, GstFormats, testing::Values("BGRx", "BGRA", "BGR", "GRAY8"));
 
-// A composition that cannot load gives the message checking it gives; the element's own
-// properties are refused with their own.
+// A composition that cannot load gives the message checking it gives (a FIFO is refused, not
+// waited on); the element's own properties are refused with their own.
 TEST_F(CvcompElement, RefusesToStartWithoutAUsableComposition) {
   const std::string bad =
       folder.write("bad.json", R"({"patches": {"g": {"class": "OpenCVGray"}}})").string();
+  const std::string fifo = (folder / "fifo.json").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   for (const auto& [properties, message] :
        std::initializer_list<std::pair<std::string, std::string>>{
            {"composition=" + bad, test::cvcomp("check " + bad).err},
-           {"", "cvcomp: no composition: set the composition property\n"},
-           {"composition=" + test::example("gray.json") + " set=toCV.inputFlip",
-            "cvcomp: set: \"toCV.inputFlip\": expected ID.PORT=VALUE\n"}}) {
-    const Played played = play("videotestsrc num-buffers=2 ! video/x-raw,format=BGRx ! cvcomp " +
-                               properties + " ! fakesink name=sink");
+           {"composition=" + fifo, test::cvcomp("check " + fifo).err},
+           {"", "cvcomp: no composition: set the composition property\n"}}) {
+    const Played played =
+        play(std::string("videotestsrc num-buffers=2 ! video/x-raw,format=BGRx ! cvcomp ") +
+             "name=c " + properties + " ! fakesink name=sink");
     EXPECT_EQ("cvcomp: " + played.error + "\n", message) << properties;
     EXPECT_TRUE(played.lines.empty());
   }
+  const std::string notUtf8 = test::example("gray.json") + "\xff";
+  const Played played = play("videotestsrc num-buffers=2 ! cvcomp name=c ! fakesink name=sink",
+                             std::nullopt, Change{"composition", notUtf8.c_str()});
+  EXPECT_EQ(played.error, "composition: the path is not valid UTF-8");
+}
+
+// Settings refused at the start, like those refused while playing, leave the composition as it
+// was with a warning; a composition named while playing is refused with a warning, and the
+// property keeps the one that runs.
+TEST_F(CvcompElement, RefusedChangesWarnAndLeaveTheCompositionAsItWas) {
+  const std::string gray = test::example("gray.json");
+  const std::string source =
+      "videotestsrc num-buffers=4 ! video/x-raw,format=BGRx ! cvcomp name=c ";
+  const std::string expected = "set: \"toCV.inputFlip\": expected ID.PORT=VALUE";
+  for (const auto& [later, first, refusal] :
+       std::initializer_list<std::tuple<std::optional<Change>, std::optional<Change>, std::string>>{
+           {std::nullopt, Change{"set", "toCV.inputFlip"}, expected},
+           {std::nullopt, Change{"set", "toCV.inputFlip=\xff"}, "set: the text is not valid UTF-8"},
+           {Change{"set", "toCV.inputFlip=\xff"}, std::nullopt,
+            "set: the text is not valid UTF-8"}}) {
+    const Played played =
+        play(source + "composition=" + gray + " ! fakesink name=sink", later, first);
+    EXPECT_EQ(played.error, "");
+    EXPECT_EQ(played.lines.size(), 4u);
+    EXPECT_EQ(played.warnings, std::vector<std::string>{refusal});
+  }
+  const Played played = play(source + "composition=" + gray + " ! fakesink name=sink",
+                             Change{"composition", faceDetect.c_str()});
+  EXPECT_EQ(played.error, "");
+  EXPECT_EQ(played.changed, gray);
+  ASSERT_EQ(played.lines.size(), 4u);
+  EXPECT_FALSE(played.lines[3].contains("faces.outputRects"));
+  EXPECT_EQ(played.warnings,
+            std::vector<std::string>{"composition: the element runs " + gray + " until it stops; " +
+                                     faceDetect + " is not loaded"});
 }
 
 // The README's pipeline, as gst-launch-1.0 runs it from the shell, on a picture of a face.

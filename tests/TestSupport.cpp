@@ -14,7 +14,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 
-#include "app/LogPrinter.hpp"
+#include "host/Log.hpp"
 
 extern char** environ;
 
@@ -23,7 +23,7 @@ namespace cvcomp::test {
 namespace {
 // The library's log reaches standard error as it does in the command, so tests read it there.
 const bool logPrinted = [] {
-  setLogSink(stderrLogSink(false));
+  setLogSink(streamLogSink(std::cerr, false));
   return true;
 }();
 }  // namespace

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include <opencv2/imgcodecs.hpp>
@@ -14,6 +14,7 @@
 #include "PictureSize.hpp"
 #include "host/Log.hpp"
 #include "host/Quoted.hpp"
+#include "host/TextValues.hpp"
 
 namespace cvcomp {
 
@@ -36,14 +37,6 @@ std::optional<std::string> sizeRefusal(std::uint64_t width, std::uint64_t height
   if (width <= most && height <= most) return std::nullopt;
   return std::to_string(width) + " × " + std::to_string(height) + " pixels, more than the " +
          std::to_string(most) + " × " + std::to_string(most) + " a frame may have";
-}
-
-// Whole number in `text`, or nothing when it is not one.
-std::optional<int> wholeNumber(std::string_view text) {
-  int value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
 }
 
 class VideoSource final : public FrameSource {
@@ -195,20 +188,22 @@ std::unique_ptr<FrameSource> openPattern(std::string_view size, const std::strin
   const auto width = wholeNumber(size.substr(0, cross));
   const auto height =
       cross == std::string_view::npos ? std::nullopt : wholeNumber(size.substr(cross + 1));
-  if (!width || !height || *width < 1 || *height < 1 || *width > kMaxFrameSide ||
-      *height > kMaxFrameSide) {
-    const std::string most = std::to_string(kMaxFrameSide);
-    throw FrameSourceError(location + ": a pattern needs a size WxH from 1x1 to " + most + "x" +
-                           most);
+  const auto most = static_cast<std::uint64_t>(kMaxFrameSide);
+  if (!width || !height || *width < 1 || *height < 1 || *width > most || *height > most) {
+    const std::string side = std::to_string(kMaxFrameSide);
+    throw FrameSourceError(location + ": a pattern needs a size WxH from 1x1 to " + side + "x" +
+                           side);
   }
-  return std::make_unique<PatternSource>(cv::Size(*width, *height), location);
+  return std::make_unique<PatternSource>(
+      cv::Size(static_cast<int>(*width), static_cast<int>(*height)), location);
 }
 
 std::unique_ptr<FrameSource> openCamera(std::string_view number, const std::string& location) {
   const auto index = wholeNumber(number);
-  if (!index || *index < 0) throw FrameSourceError(location + ": a camera is named camera:N");
+  if (!index || *index > std::numeric_limits<int>::max())
+    throw FrameSourceError(location + ": a camera is named camera:N");
   // V4L2 is the camera interface here; asking it alone spares probing every other back-end.
-  cv::VideoCapture capture(*index, cv::CAP_V4L2);
+  cv::VideoCapture capture(static_cast<int>(*index), cv::CAP_V4L2);
   if (!capture.isOpened()) throw FrameSourceError(location + ": the camera cannot be opened");
   return std::make_unique<VideoSource>(std::move(capture), location);
 }
@@ -245,13 +240,19 @@ std::unique_ptr<FrameSource> openFrameSource(const std::string& location, const 
   if (text.starts_with("camera:")) return openCamera(text.substr(7), location);
   if (text.empty()) throw FrameSourceError("no input: the path is empty");
 
-  const fs::path path = fs::path(location).is_absolute() ? fs::path(location) : base / location;
+  const fs::path path = resolvedPath(location, base);
   std::error_code error;
   const fs::file_status status = fs::status(path, error);
   if (status.type() == fs::file_type::none)
     throw FrameSourceError(path.string() + ": " + error.message());
   if (!fs::exists(status)) throw FrameSourceError(path.string() + ": no such file or folder");
   if (fs::is_directory(status)) return openFolder(path);
+  // Opening a FIFO waits for a writer, and a device may never answer: inputs are files, folders,
+  // cameras (camera:N) and patterns.
+  if (!fs::is_regular_file(status)) {
+    throw FrameSourceError(path.string() +
+                           ": not a regular file (a FIFO, socket or device); a camera is camera:N");
+  }
   if (isPictureFile(path)) return std::make_unique<PictureSource>(std::vector{path}, fs::path());
 
   // FFmpeg alone: it reads every clip that the other backends read, and a file it cannot open

@@ -8,6 +8,7 @@ import signal
 import subprocess
 import sys
 import threading
+import time
 
 import cv2
 import numpy as np
@@ -197,3 +198,79 @@ def test_the_readme_example_runs_as_written(tmp_path):
     drawn = cv2.imread(str(tmp_path / "faces.png")) != clip_frames(40)[-1]
     outline = cv2.imread(str(tmp_path / "faces.png"))[drawn.any(axis=2)]
     assert len(outline) > 100 and (outline == (0, 255, 0)).all()
+
+
+RESIZED_DURING_PROCESS = """
+import sys, threading
+import numpy as np
+import cvcomp
+c = cvcomp.Composition(sys.argv[1])
+frame = np.random.default_rng(7).integers(0, 256, (3072, 4096, 3), np.uint8)
+expected = c.process(frame.copy())["toHost.outputImage"]
+go = threading.Event()
+def shrink():
+    go.wait()
+    frame.resize((1, 1, 3), refcheck=False)
+shrinker = threading.Thread(target=shrink)
+shrinker.start()
+go.set()
+got = c.process(frame)["toHost.outputImage"]
+shrinker.join()
+assert frame.shape == (1, 1, 3)
+print(np.array_equal(got, expected))
+"""
+
+
+def test_a_frame_resized_by_another_thread_while_it_is_processed_was_copied_before():
+    # numpy lets another thread shrink the array, freeing its memory, once the interpreter's lock
+    # is released; in a process of its own, as reading freed memory may end it.
+    run = subprocess.run([sys.executable, "-c", RESIZED_DURING_PROCESS,
+                          str(ROOT / "examples" / "gray.json")], capture_output=True, text=True)
+    assert (run.returncode, run.stdout) == (0, "True\n"), run.stderr
+
+
+def test_with_on_a_closed_composition_is_refused():
+    c = cvcomp.Composition(NO_SOURCE)
+    c.close()
+    with pytest.raises(ValueError, match="the composition is closed"):
+        with c:
+            pass
+
+
+@pytest.mark.parametrize("number", [np.int64(2), np.int32(2), np.uint8(2), np.float64(2.0),
+                                    np.float32(2.0)])
+def test_numpy_scalars_are_the_numbers_they_hold(number):
+    document = json.loads(pathlib.Path(FACES).read_text())
+    document["patches"]["faces"].setdefault("inputs", {})["inputMinNeighbors"] = number
+    with cvcomp.Composition(document) as c:
+        assert c.get("faces.inputMinNeighbors") == 2
+        c.set("faces.inputMinNeighbors", number + 1)
+        assert c.get("faces.inputMinNeighbors") == 3
+        c.set("faces.inputCannyPruning", np.bool_(True))
+        assert c.get("faces.inputCannyPruning") is True
+
+
+def test_text_without_a_utf8_form_is_refused_before_it_reaches_json(faces):
+    lone = "gone\udcff.xml"
+    document = json.loads(pathlib.Path(FACES).read_text())
+    document["patches"]["cascade"]["inputs"]["inputPath"] = lone
+    for use in (lambda: faces.set("cascade.inputPath", lone), lambda: cvcomp.Composition(document),
+                lambda: faces.run(lone)):
+        with pytest.raises(ValueError, match="not valid UTF-8"):
+            use()
+    assert faces.process(np.zeros((48, 64, 3), np.uint8))["faces.outputRects"] == {}
+
+
+def test_ctrl_c_during_a_long_frame_is_honoured_at_once():
+    # Several seconds of detection; the frame ends on the composition's thread, and the next call
+    # waits for it.
+    big = cv2.resize(clip_frames(40)[-1], (4096, 3072))
+    with cvcomp.Composition(FACES) as c:
+        sent = []
+        threading.Timer(0.3, lambda: (sent.append(time.monotonic()),
+                                      os.kill(os.getpid(), signal.SIGINT))).start()
+        with pytest.raises(KeyboardInterrupt):
+            c.process(big)
+        assert time.monotonic() - sent[0] < 1.5
+        small = clip_frames(40)[-1]
+        assert len(c.process(small)["faces.outputRects"]) == 1

@@ -1,0 +1,34 @@
+#pragma once
+
+// Values that people write as text on a command line or in a property: whole numbers, settings
+// "ID.PORT=VALUE", paths relative to a folder, and the check that text is UTF-8.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace cvcomp {
+
+// A whole number from 0 to 2^64 - 1 in decimal digits; nullopt for anything else (a sign,
+// empty, out of range, not a number).
+std::optional<std::uint64_t> wholeNumber(std::string_view text);
+
+// One setting "ID.PORT=VALUE": the port's path, without the blanks around it, and the value's
+// text as written.
+struct PortSetting {
+  std::string path;
+  std::string value;
+};
+// The setting `entry` writes; nullopt when it holds no "=".
+std::optional<PortSetting> portSetting(std::string_view entry);
+
+// Whether `text` is well-formed UTF-8 (no overlong forms, surrogates or code points past
+// U+10FFFF), as JSON requires of every string it holds.
+bool isUtf8(std::string_view text);
+
+// `text` as a path: as it is when absolute, else from `base`.
+std::filesystem::path resolvedPath(const std::string& text, const std::filesystem::path& base);
+
+}  // namespace cvcomp
