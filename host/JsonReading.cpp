@@ -6,6 +6,7 @@
 
 #include "Composition.hpp"
 #include "Quoted.hpp"
+#include "TextValues.hpp"
 
 namespace cvcomp {
 
@@ -25,39 +26,6 @@ std::string withoutTag(const std::string& message) {
 }
 
 }  // namespace
-
-std::optional<std::size_t> invalidUtf8At(std::string_view text) {
-  std::size_t at = 0;
-  while (at < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    std::size_t length = 1;
-    unsigned char low = 0x80;   // the range of the second byte, narrowed for the lead bytes
-    unsigned char high = 0xbf;  // that would otherwise allow overlongs or surrogates
-    if (lead < 0x80) {
-      ++at;
-      continue;
-    } else if (lead >= 0xc2 && lead <= 0xdf) {
-      length = 2;
-    } else if (lead >= 0xe0 && lead <= 0xef) {
-      length = 3;
-      if (lead == 0xe0) low = 0xa0;
-      if (lead == 0xed) high = 0x9f;
-    } else if (lead >= 0xf0 && lead <= 0xf4) {
-      length = 4;
-      if (lead == 0xf0) low = 0x90;
-      if (lead == 0xf4) high = 0x8f;
-    } else {
-      return at;
-    }
-    if (at + length > text.size()) return at;
-    for (std::size_t i = 1; i < length; ++i) {
-      const auto next = static_cast<unsigned char>(text[at + i]);
-      if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xbf)) return at;
-    }
-    at += length;
-  }
-  return std::nullopt;
-}
 
 Json parseJsonText(std::string_view text) {
   // Refused before parsing, so that no message quotes the bytes that are not text.

@@ -12,9 +12,6 @@ namespace cvcomp {
 // Reading the JSON documents a host accepts (composition files, edits): each refusal throws
 // CompositionError with a message that names where the problem is.
 
-// Where `text` stops being well-formed UTF-8 (an overlong form, a surrogate, a code point past
-// U+10FFFF or a cut sequence), or nothing when all of it is.
-std::optional<std::size_t> invalidUtf8At(std::string_view text);
 
 // Parses JSON and refuses text that is not UTF-8 (the message says at which byte),  an object that
 // has the same key twice (such as two patches with one id) and values nested too deeply; a syntax

@@ -26,39 +26,40 @@ std::optional<PortSetting> portSetting(std::string_view entry) {
   return PortSetting{std::string(path), std::string(entry.substr(equals + 1))};
 }
 
-bool isUtf8(std::string_view text) {
-  for (std::size_t at = 0; at < text.size();) {
+std::optional<std::size_t> invalidUtf8At(std::string_view text) {
+  std::size_t at = 0;
+  while (at < text.size()) {
     const auto lead = static_cast<unsigned char>(text[at]);
+    std::size_t length = 1;
+    unsigned char low = 0x80;   // the range of the second byte, narrowed for the lead bytes
+    unsigned char high = 0xbf;  // that would otherwise allow overlongs or surrogates
     if (lead < 0x80) {
       ++at;
       continue;
-    }
-    // The length of the sequence and the range its second byte must lie in (which rules out
-    // overlong forms, surrogates and code points past U+10FFFF).
-    std::size_t length = 0;
-    unsigned char least = 0x80, most = 0xbf;
-    if (lead >= 0xc2 && lead <= 0xdf) {
+    } else if (lead >= 0xc2 && lead <= 0xdf) {
       length = 2;
     } else if (lead >= 0xe0 && lead <= 0xef) {
       length = 3;
-      if (lead == 0xe0) least = 0xa0;
-      if (lead == 0xed) most = 0x9f;
+      if (lead == 0xe0) low = 0xa0;
+      if (lead == 0xed) high = 0x9f;
     } else if (lead >= 0xf0 && lead <= 0xf4) {
       length = 4;
-      if (lead == 0xf0) least = 0x90;
-      if (lead == 0xf4) most = 0x8f;
+      if (lead == 0xf0) low = 0x90;
+      if (lead == 0xf4) high = 0x8f;
     } else {
-      return false;
+      return at;
     }
-    if (text.size() - at < length) return false;
-    for (std::size_t n = 1; n < length; ++n) {
-      const auto next = static_cast<unsigned char>(text[at + n]);
-      if (next < (n == 1 ? least : 0x80) || next > (n == 1 ? most : 0xbf)) return false;
+    if (at + length > text.size()) return at;
+    for (std::size_t i = 1; i < length; ++i) {
+      const auto next = static_cast<unsigned char>(text[at + i]);
+      if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xbf)) return at;
     }
     at += length;
   }
-  return true;
+  return std::nullopt;
 }
+
+bool isUtf8(std::string_view text) { return !invalidUtf8At(text); }
 
 std::filesystem::path resolvedPath(const std::string& text, const std::filesystem::path& base) {
   const std::filesystem::path path(text);

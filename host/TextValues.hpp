@@ -24,8 +24,9 @@ struct PortSetting {
 // The setting `entry` writes; nullopt when it holds no "=".
 std::optional<PortSetting> portSetting(std::string_view entry);
 
-// Whether `text` is well-formed UTF-8 (no overlong forms, surrogates or code points past
-// U+10FFFF), as JSON requires of every string it holds.
+// Where `text` stops being well-formed UTF-8 (an overlong form, a surrogate, a code point past
+// U+10FFFF or a cut sequence), or nothing when all of it is; JSON requires it of every string.
+std::optional<std::size_t> invalidUtf8At(std::string_view text);
 bool isUtf8(std::string_view text);
 
 // `text` as a path: as it is when absolute, else from `base`.

@@ -17,6 +17,7 @@
 #include "host/EditJson.hpp"
 #include "host/JsonReading.hpp"
 #include "host/PatchCatalog.hpp"
+#include "host/TextValues.hpp"
 
 namespace cvcomp {
 
