@@ -5,7 +5,7 @@
 #include <string_view>
 
 // Published points are in centred units.
-#include "CentredUnit.hpp"
+#include "host/CentredUnit.hpp"
 
 namespace cvcomp {
 

@@ -78,8 +78,7 @@ std::shared_ptr<QCImage> hostImage(const cv::Mat& bgra) {
 }
 
 cv::Mat bitmapOf(const QCImage& image) {
-  const auto rep = image.createRepresentationOfType(QCImage::kBitmapRepresentation,
-                                                    context().imageManager(), nullptr);
+  const auto rep = image.createRepresentationOfType(QCImage::kBitmapRepresentation);
   if (!rep) return {};
   return cv::Mat(static_cast<int>(rep->pixelsHigh()), static_cast<int>(rep->pixelsWide()), CV_8UC4,
                  rep->bitmapData(), rep->bytesPerRow())
