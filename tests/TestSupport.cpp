@@ -242,15 +242,6 @@ std::vector<nlohmann::json> jsonLines(const std::string& text) {
   return parsed;
 }
 
-nlohmann::json withSortedObjects(nlohmann::json line, const std::string& port) {
-  if (!line.contains(port) || line[port].is_null()) return line;
-  std::vector<nlohmann::json> objects;
-  for (const auto& [key, object] : line[port].items()) objects.push_back(object);
-  std::sort(objects.begin(), objects.end());
-  line[port] = objects;
-  return line;
-}
-
 long residentKiB(const std::string& process) {
   std::ifstream in("/proc/" + process + "/status");
   for (std::string key; in >> key;) {
