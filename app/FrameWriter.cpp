@@ -166,13 +166,12 @@ FrameWriter::FrameWriter(std::string name, double fps)
   if (const auto problem = videoNameProblem(name_)) throw OutputError(name_, *problem);
 }
 
-void FrameWriter::write(const QCImage& image, QCImageManager& manager, std::uint64_t frame) {
-  const auto rep =
-      image.createRepresentationOfType(QCImage::kBitmapRepresentation, manager, nullptr);
-  if (!rep) return;
-  const cv::Mat bgra(static_cast<int>(rep->pixelsHigh()), static_cast<int>(rep->pixelsWide()),
-                     CV_8UC4, rep->bitmapData(), rep->bytesPerRow());
-  cv::cvtColor(bgra, bgr_, cv::COLOR_BGRA2BGR);
+void FrameWriter::write(const cv::Mat& picture, std::uint64_t frame) {
+  if (picture.channels() == 3) {
+    picture.copyTo(bgr_);
+  } else {
+    cv::cvtColor(picture, bgr_, picture.channels() == 1 ? cv::COLOR_GRAY2BGR : cv::COLOR_BGRA2BGR);
+  }
 
   if (!picture_) {
     writeVideoFrame();

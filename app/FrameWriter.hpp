@@ -5,11 +5,10 @@
 #include <string>
 #include <vector>
 
+#include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 
 #include "OutputFile.hpp"
-#include "host/QCImage.hpp"
-#include "host/QCImageManager.hpp"
 
 namespace cvcomp {
 
@@ -21,9 +20,9 @@ std::optional<std::string> videoNameProblem(const std::string& name);
 // without its folder) gives some frame.
 bool isNumberedFrameName(const std::string& pattern, const std::string& file);
 
-// Writes host images, upright, to a video file, to numbered pictures when the name holds one
-// printf-style frame number ("out/frame%05d.png"), or to one picture (the last frame) when the
-// name is that of a picture ("out.png").
+// Writes pictures (8-bit gray, BGR or BGRA, rows top-down) to a video file, to numbered pictures
+// when the name holds one printf-style frame number ("out/frame%05d.png"), or to one picture (the
+// last frame) when the name is that of a picture ("out.png").
 //
 // Every failure ends in OutputError naming the file, and what was written before stays
 // readable: a picture is written whole under a temporary name and only then takes its own, and
@@ -39,7 +38,7 @@ class FrameWriter {
   FrameWriter& operator=(const FrameWriter&) = delete;
 
   // Writes one frame. Throws OutputError; a video is closed first.
-  void write(const QCImage& image, QCImageManager& manager, std::uint64_t frame);
+  void write(const cv::Mat& picture, std::uint64_t frame);
   // Closes a video and checks that it holds every frame written; throws OutputError when not.
   void close();
 

@@ -14,6 +14,7 @@
 #include "host/Engine.hpp"
 #include "host/QCValuePorts.hpp"
 #include "host/TextValues.hpp"
+#include "host/patches/FramePictures.hpp"
 
 namespace cvcomp {
 
@@ -70,14 +71,6 @@ std::string configure(Engine& engine, const RunOptions& options) {
   return {};
 }
 
-// The published picture that goes to the video: the first one.
-std::optional<std::string> firstPicture(const Composition& composition) {
-  for (const QCPort* port : composition.published()) {
-    if (port->kind() == PortKind::Image) return composition.pathOf(*port);
-  }
-  return std::nullopt;
-}
-
 }  // namespace
 
 int runCommand(RunOptions options, const QCNodeManager& manager) {
@@ -95,7 +88,9 @@ int runCommand(RunOptions options, const QCNodeManager& manager) {
   if (const std::string problem = configure(*engine, options); !problem.empty()) {
     return fail(kExitUsageError, problem);
   }
-  const std::optional<std::string> picture = firstPicture(engine->composition());
+  const QCPort* published = publishedPicture(engine->composition());
+  const std::optional<std::string> picture =
+      published ? std::optional(engine->composition().pathOf(*published)) : std::nullopt;
   if (options.video && !picture) {
     return fail(kExitUsageError, "--video: the composition publishes no image output");
   }
@@ -122,7 +117,7 @@ int runCommand(RunOptions options, const QCNodeManager& manager) {
   std::optional<std::string> writeFailure;
   engine->addObserver([&](const FrameResult& frame) {
     if (writeFailure) return;
-    writeFailure = outputs.write(frame, engine->context().imageManager());
+    writeFailure = outputs.write(frame);
     if (writeFailure) engine->requestStop();
   });
   Progress progress(!options.quiet && isatty(STDERR_FILENO));

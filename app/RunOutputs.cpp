@@ -1,5 +1,7 @@
 #include "RunOutputs.hpp"
 
+#include "host/patches/FramePictures.hpp"
+
 namespace cvcomp {
 
 std::optional<std::string> RunOutputs::open(const std::optional<std::string>& json,
@@ -16,14 +18,14 @@ std::optional<std::string> RunOutputs::open(const std::optional<std::string>& js
   return std::nullopt;
 }
 
-std::optional<std::string> RunOutputs::write(const FrameResult& frame, QCImageManager& images) {
+std::optional<std::string> RunOutputs::write(const FrameResult& frame) {
   const std::lock_guard lock(mutex_);
   if (closed_) return std::nullopt;
   try {
     if (json_) json_->append(frame.jsonLine() + '\n');
-    if (!video_) return std::nullopt;
-    for (const auto& [path, image] : frame.pictures()) {
-      if (path == picture_ && image) video_->write(*image, images, frame.frame);
+    if (!video_ || !picture_) return std::nullopt;
+    if (const auto picture = portPicture(frame.composition.port(*picture_))) {
+      video_->write(*picture, frame.frame);
     }
   } catch (const OutputError& error) {
     return error.what();

@@ -21,7 +21,7 @@ class RunOutputs {
                                   const std::optional<std::string>& video, double fps,
                                   std::optional<std::string> picture);
   // Writes the frame's line, then its picture.
-  std::optional<std::string> write(const FrameResult& frame, QCImageManager& images);
+  std::optional<std::string> write(const FrameResult& frame);
   // Closes the video with its index, then the lines. The first failure, if any.
   std::optional<std::string> close();
 

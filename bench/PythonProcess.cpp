@@ -41,8 +41,7 @@ std::unique_ptr<Engine> cppEngine(const std::string& composition, const QCNodeMa
   engine->addObserver([&kept, &engine = *engine](const FrameResult& result) {
     kept += result.jsonLine().size();
     for (const QCPort* port : result.composition.published()) {
-      if (auto picture = portPicture(*port, engine.context().imageManager()))
-        kept += picture->total();
+      if (auto picture = portPicture(*port)) kept += picture->total();
     }
   });
   return engine;

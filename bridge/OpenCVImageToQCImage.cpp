@@ -3,18 +3,10 @@
 #include <opencv2/imgproc.hpp>
 
 #include "host/QCImage.hpp"
+#include "host/QCPixelFormat.hpp"
 #include "plugin/ImageOutput.hpp"
 
 namespace cvcomp {
-
-void OpenCVImageToQCImage::enable(QCContext& /*context*/) {
-  cs = ColorSpace::createWithName(kColorSpaceGenericRGB);
-  pf = QCPixelFormat::pixelFormatBGRX8();
-}
-
-void OpenCVImageToQCImage::disable(QCContext& /*context*/) {
-  cs.reset();
-}
 
 bool OpenCVImageToQCImage::execute(QCContext& context, double /*time*/,
                                    const QCStructure& /*arguments*/) {
@@ -53,13 +45,13 @@ bool OpenCVImageToQCImage::execute(QCContext& context, double /*time*/,
   // the very memory the new pixel buffer gets, still in cache.
   outputImage.setImageValue(nullptr);
   std::shared_ptr<QCImagePixelBuffer> pb = context.imageManager().createPixelBufferWithFormat(
-      pf ? pf : QCPixelFormat::pixelFormatBGRX8(), static_cast<std::size_t>(bgra.cols),
-      static_cast<std::size_t>(bgra.rows), nullptr);
+      QCPixelFormat::pixelFormatBGRX8(), static_cast<std::size_t>(bgra.cols),
+      static_cast<std::size_t>(bgra.rows));
   if (!pb) {
     outputImage.setImageValue(nullptr);
     return true;
   }
-  pb->beginUpdatePixels(true, cs);
+  pb->beginUpdatePixels();
   guarded([&] {
     // Rows are copied in order: the image's row 0 becomes the pixel buffer's first (bottom) row.
     const cv::Mat header(bgra.size(), CV_8UC4, pb->baseAddress(), pb->bytesPerRow());
@@ -67,9 +59,7 @@ bool OpenCVImageToQCImage::execute(QCContext& context, double /*time*/,
   });
   pb->endUpdatePixels();
 
-  auto image = std::make_shared<QCImage>(std::move(pb), nullptr);
-  image->setMetadata(true, "disableColorMatching", false);
-  outputImage.setImageValue(std::move(image));
+  outputImage.setImageValue(std::make_shared<QCImage>(std::move(pb)));
   return true;
 }
 

@@ -30,11 +30,11 @@ QCImageToOpenCVImage::QCImageToOpenCVImage(std::string identifier)
   inputFlip.setMaxIndexValue(3);
 }
 
-bool QCImageToOpenCVImage::execute(QCContext& context, double /*time*/,
+bool QCImageToOpenCVImage::execute(QCContext& /*context*/, double /*time*/,
                                    const QCStructure& /*arguments*/) {
   const std::shared_ptr<QCImage>& image = inputImage.imageValue();
   // An image whose bounds are not a positive, finite pixel size has no pixels to copy either.
-  const QCRect bounds = image && !image->isInfinite() ? image->bounds() : QCRect{};
+  const QCRect bounds = image ? image->bounds() : QCRect{};
   if (!isPixelSize(bounds.width) || !isPixelSize(bounds.height)) {
     img.absent();
     return true;
@@ -45,8 +45,8 @@ bool QCImageToOpenCVImage::execute(QCContext& context, double /*time*/,
   const bool sameBounds = static_cast<double>(size.width) == bounds.width &&
                           static_cast<double>(size.height) == bounds.height;
 
-  const std::unique_ptr<BitmapRepresentation> bitmap = image->createRepresentationOfType(
-      QCImage::kBitmapRepresentation, context.imageManager(), nullptr);
+  const std::unique_ptr<BitmapRepresentation> bitmap =
+      image->createRepresentationOfType(QCImage::kBitmapRepresentation);
   // Without a bitmap of at least the bounds' size there is nothing that may be read; the copy
   // then fails inside OpenCV on an empty source.
   cv::Mat source;

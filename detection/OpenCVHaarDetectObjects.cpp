@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <tuple>
+#include <vector>
 
 #include <opencv2/imgproc.hpp>
 #include <opencv2/objdetect.hpp>
@@ -24,6 +26,33 @@ int reducedSide(int side, float scale) {
   return quotient >= 1.0f ? static_cast<int>(quotient) : 0;
 }
 
+// The size the detector searches: each side of `input` divided by `scale` in single precision
+// and truncated toward zero.
+cv::Size reducedSize(cv::Size input, float scale) {
+  return {reducedSide(input.width, scale), reducedSide(input.height, scale)};
+}
+
+// A detected rectangle as it is published.
+struct Rectangle {
+  float x, y, w, h;
+
+  // Top to bottom, then left to right, then smaller first.
+  friend bool operator<(const Rectangle& a, const Rectangle& b) {
+    return std::tie(a.y, a.x, a.w, a.h) < std::tie(b.y, b.x, b.w, b.h);
+  }
+};
+
+// The published values of a rectangle in pixels of the flipped reduced image of size `searched`.
+Rectangle published(const cv::Rect& rect, cv::Size searched) {
+  const float cx = static_cast<float>(rect.x + 0.5 * rect.width);
+  const float cy = static_cast<float>(rect.y + 0.5 * rect.height);
+  const cv::Point2f centre = centredUnitByAspect({cx, cy}, searched);
+  const cv::Point2d extent = centredExtent(rect.size(), searched);
+  // The detector saw the image flipped top to bottom: mirrored about the centre, its Y turns
+  // sign.
+  return {centre.x, -centre.y, static_cast<float>(extent.x), static_cast<float>(extent.y)};
+}
+
 }  // namespace
 
 OpenCVHaarDetectObjects::OpenCVHaarDetectObjects(std::string identifier)
@@ -36,26 +65,6 @@ OpenCVHaarDetectObjects::OpenCVHaarDetectObjects(std::string identifier)
   inputMinNeighbors.setIndexValue(1);
   inputMinSize.setIndexValue(20);
   inputCannyPruning.setBooleanValue(true);
-}
-
-cv::Size OpenCVHaarDetectObjects::reducedSize(cv::Size input, float scale) {
-  return {reducedSide(input.width, scale), reducedSide(input.height, scale)};
-}
-
-std::shared_ptr<QCStructure> OpenCVHaarDetectObjects::rectangle(const cv::Rect& rect,
-                                                                cv::Size searched) {
-  const float cx = static_cast<float>(rect.x + 0.5 * rect.width);
-  const float cy = static_cast<float>(rect.y + 0.5 * rect.height);
-  const cv::Point2f centre = centredUnitByAspect({cx, cy}, searched);
-  const cv::Point2d extent = centredExtent(rect.size(), searched);
-  auto member = std::make_shared<QCStructure>();
-  member->addMember(QCNumber::withFloat(centre.x), "X");
-  // The detector saw the image flipped top to bottom: mirrored about the centre, its Y turns
-  // sign.
-  member->addMember(QCNumber::withFloat(-centre.y), "Y");
-  member->addMember(QCNumber::withFloat(static_cast<float>(extent.x)), "W");
-  member->addMember(QCNumber::withFloat(static_cast<float>(extent.y)), "H");
-  return member;
 }
 
 void OpenCVHaarDetectObjects::detect(const cv::Mat& input, cv::Size size,
@@ -98,11 +107,19 @@ bool OpenCVHaarDetectObjects::execute(QCContext& /*context*/, double /*time*/,
     if (!guarded([&] { detect(*input, size, *cascade); })) rectSeq.clear();
   }
 
-  auto rects = std::make_shared<QCStructure>();
-  for (std::size_t i = 0; i < rectSeq.size(); ++i) {
-    rects->addMember(rectangle(rectSeq[i], size), numberedKey("Object", i));
+  std::vector<Rectangle> found;
+  found.reserve(rectSeq.size());
+  for (const cv::Rect& rect : rectSeq) found.push_back(published(rect, size));
+  std::sort(found.begin(), found.end());
+  NumberedStructure rects("Object", found.size());
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    QCStructure& member = rects.add(i);
+    member.addMember(QCNumber::withFloat(found[i].x), "X");
+    member.addMember(QCNumber::withFloat(found[i].y), "Y");
+    member.addMember(QCNumber::withFloat(found[i].w), "W");
+    member.addMember(QCNumber::withFloat(found[i].h), "H");
   }
-  outputRects.setStructureValue(std::move(rects));
+  std::move(rects).publishOn(outputRects);
   return true;
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,25 +16,24 @@ namespace cvcomp {
 
 // Finds objects with a classifier cascade in a gray copy of the input image that is reduced by
 // `inputImageScale`, flipped top to bottom and equalized, and publishes them as a structure of
-// rectangles "Object0000", "Object0001", ... with the members "X", "Y", "W", "H" (see
-// rectangle()). Without an image or a cascade the output is nil; an image that cannot be
-// searched (a channel count other than 1, 3 or 4, or a reduced size of 0 pixels) gives an empty
-// structure.
+// rectangles "Object0000", "Object0001", ... with the members "X", "Y", "W", "H": X and Y are
+// the centred unit coordinates of the rectangle's centre in the reduced image as it was before
+// the flip, W its width in the same unit (half the image width), H its height in units of half
+// the image height, all four single-precision numbers.
+//
+// The detector gathers its candidates on several threads, in an order that changes from run to
+// run; the rectangles are published in an order of their own, the same on every run whatever
+// the number of threads: by Y (top to bottom), then by X (left to right), then by W and by H
+// (smaller first), comparing the published values.
+//
+// Without an image or a cascade the output is nil; an image that cannot be searched (a channel
+// count other than 1, 3 or 4, or a reduced size of 0 pixels) gives an empty structure.
 class OpenCVHaarDetectObjects final : public OpenCVPatch {
  public:
   QC_PATCH_CLASS(OpenCVHaarDetectObjects)
 
   explicit OpenCVHaarDetectObjects(std::string identifier);
   bool execute(QCContext& context, double time, const QCStructure& arguments) override;
-
-  // The size the detector searches: each side of `input` divided by `scale` in single precision
-  // and truncated toward zero.
-  static cv::Size reducedSize(cv::Size input, float scale);
-  // The member for a detected rectangle (in pixels of the flipped reduced image of size
-  // `searched`): X and Y are the centred unit coordinates of its centre in the reduced image as it
-  // was before the flip, W its width in the same unit (half the image width), H its height in
-  // units of half the image height. All four are single-precision numbers.
-  static std::shared_ptr<QCStructure> rectangle(const cv::Rect& rect, cv::Size searched);
 
   QC_PORT(OpenCVImagePort, inputImage);
   QC_PORT(OpenCVCascadePort, inputCascade);

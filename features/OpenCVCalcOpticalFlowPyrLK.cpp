@@ -29,14 +29,14 @@ cv::Point2f pixelOf(const QCStructure* point, cv::Size size) {
   return pixelOfCentredUnit({memberValue(point, "X"), memberValue(point, "Y")}, size);
 }
 
-void addPoint(QCStructure& structure, std::size_t index, cv::Point2f now, cv::Point2f before) {
-  auto point = std::make_shared<QCStructure>();
-  point->reserve(4);
-  point->addMember(QCNumber::withFloat(now.x), "X");
-  point->addMember(QCNumber::withFloat(now.y), "Y");
-  point->addMember(QCNumber::withFloat(before.x), "pX");
-  point->addMember(QCNumber::withFloat(before.y), "pY");
-  structure.addMember(std::move(point), numberedKey("Point", index));
+void addPoint(NumberedStructure& structure, std::size_t index, cv::Point2f now,
+              cv::Point2f before) {
+  QCStructure& point = structure.add(index);
+  point.reserve(4);
+  point.addMember(QCNumber::withFloat(now.x), "X");
+  point.addMember(QCNumber::withFloat(now.y), "Y");
+  point.addMember(QCNumber::withFloat(before.x), "pX");
+  point.addMember(QCNumber::withFloat(before.y), "pY");
 }
 }  // namespace
 
@@ -83,12 +83,12 @@ bool OpenCVCalcOpticalFlowPyrLK::execute(QCContext& /*context*/, double /*time*/
 
   if (inputWindowSize.indexValue() < kMinHalfWindow) inputWindowSize.setIndexValue(kMinHalfWindow);
   track(*image);
-  std::shared_ptr<QCStructure> structure = pointStructure(image->size());
+  NumberedStructure structure = pointStructure(image->size());
   // The kept pyramid describes the kept frame; without the frame it cannot serve.
   if (!guarded([&] { image->copyTo(autoPrevFrame.mat()); })) prevPyramidWindow.reset();
   // The positions just found are where the next frame's search starts, lost points included.
   std::swap(points, prevPoints);
-  outputPoints.setStructureValue(std::move(structure));
+  std::move(structure).publishOn(outputPoints);
   return true;
 }
 
@@ -145,17 +145,16 @@ void OpenCVCalcOpticalFlowPyrLK::track(const cv::Mat& image) {
   std::fill(pointStatus.begin(), pointStatus.end(), 0);
 }
 
-std::shared_ptr<QCStructure> OpenCVCalcOpticalFlowPyrLK::pointStructure(cv::Size size) const {
+NumberedStructure OpenCVCalcOpticalFlowPyrLK::pointStructure(cv::Size size) const {
   const bool excludeLost = inputExcludeNaNs.booleanValue();
-  auto structure = std::make_shared<QCStructure>();
-  structure->reserve(pointCount());
+  NumberedStructure structure("Point", pointCount());
   for (std::size_t i = 0; i < pointCount(); ++i) {
     if (pointStatus[i] != 0) {
-      addPoint(*structure, i, centredUnitByAspect(points[i], size),
+      addPoint(structure, i, centredUnitByAspect(points[i], size),
                centredUnitByAspect(prevPoints[i], size));
     } else if (!excludeLost) {
       const cv::Point2f lost(kLostCoordinate, kLostCoordinate);
-      addPoint(*structure, i, lost, lost);
+      addPoint(structure, i, lost, lost);
     }
   }
   return structure;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <optional>
 #include <vector>
 
@@ -11,6 +10,7 @@
 #include "plugin/ImageBuffer.hpp"
 #include "plugin/OpenCVPatch.hpp"
 #include "plugin/OpenCVTypePort.hpp"
+#include "plugin/PointStructures.hpp"
 
 namespace cvcomp {
 
@@ -45,7 +45,7 @@ class OpenCVCalcOpticalFlowPyrLK final : public OpenCVPatch {
   void load(cv::Size size);
   void readPoints(const QCStructure& structure, std::size_t first, cv::Size size);
   void track(const cv::Mat& image);
-  std::shared_ptr<QCStructure> pointStructure(cv::Size size) const;
+  NumberedStructure pointStructure(cv::Size size) const;
   std::size_t pointCount() const { return prevPoints.size(); }
 
   bool oldUseInputPointsSignal = false;

@@ -21,15 +21,13 @@ int patternSide(std::size_t corners) {
   return static_cast<int>(std::min(corners, kLargestPatternSide));
 }
 
-std::shared_ptr<QCStructure> cornerStructure(const std::vector<cv::Point2f>& corners,
-                                             cv::Size imageSize) {
-  auto structure = std::make_shared<QCStructure>();
+NumberedStructure cornerStructure(const std::vector<cv::Point2f>& corners, cv::Size imageSize) {
+  NumberedStructure structure("Corner", corners.size());
   for (std::size_t i = 0; i < corners.size(); ++i) {
     const cv::Point2f unit = centredUnit(corners[i], imageSize);
-    auto corner = std::make_shared<QCStructure>();
-    corner->addMember(QCNumber::withDouble(unit.x), "X");
-    corner->addMember(QCNumber::withDouble(unit.y), "Y");
-    structure->addMember(std::move(corner), numberedKey("Corner", i));
+    QCStructure& corner = structure.add(i);
+    corner.addMember(QCNumber::withDouble(unit.x), "X");
+    corner.addMember(QCNumber::withDouble(unit.y), "Y");
   }
   return structure;
 }
@@ -66,7 +64,7 @@ bool OpenCVFindChessboardCorners::execute(QCContext& /*context*/, double /*time*
 
   outputCornerCount.setIndexValue(corners.size());
   outputAllFound.setBooleanValue(allFound);
-  outputCorners.setStructureValue(cornerStructure(corners, image->size()));
+  cornerStructure(corners, image->size()).publishOn(outputCorners);
   return true;
 }
 

@@ -49,7 +49,6 @@ void OpenCVGoodFeaturesToTrack::disable(QCContext& /*context*/) {
 void OpenCVGoodFeaturesToTrack::search(const cv::Mat& image, std::size_t maxPoints) {
   std::vector<cv::Point2f> corners;
   corners.reserve(maxPoints);
-  points->removeAllMembers();
   // OpenCV receives both thresholds in single precision.
   const float minDistance = static_cast<float>(inputMinDistance.doubleValue());
   const float quality = static_cast<float>(inputQuality.doubleValue());
@@ -60,22 +59,20 @@ void OpenCVGoodFeaturesToTrack::search(const cv::Mat& image, std::size_t maxPoin
   // A failed search has found nothing.
   if (!found) corners.clear();
 
+  NumberedStructure points("Point", corners.size());
   for (std::size_t i = 0; i < corners.size(); ++i) {
     const cv::Point2f unit = centredUnit(corners[i], image.size());
-    auto point = std::make_shared<QCStructure>();
-    point->addMember(QCNumber::withDouble(unit.x), "X");
-    point->addMember(QCNumber::withDouble(unit.y), "Y");
-    points->addMember(std::move(point), numberedKey("Point", i));
+    QCStructure& point = points.add(i);
+    point.addMember(QCNumber::withDouble(unit.x), "X");
+    point.addMember(QCNumber::withDouble(unit.y), "Y");
   }
   // Also when nothing was found: the output then carries the empty list, not nil.
-  outputPoints.setStructureValue(points);
+  std::move(points).publishOn(outputPoints);
 }
 
 void OpenCVGoodFeaturesToTrack::unsuitable() {
   outputPoints.setStructureValue(nullptr);
   oldFindValue = false;
-  // Whoever still holds the last list keeps it as it was; the next search fills a new one.
-  if (points->count() != 0) points = std::make_shared<QCStructure>();
 }
 
 }  // namespace cvcomp

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
 
 #include "host/QCObjectPorts.hpp"
 #include "host/QCValuePorts.hpp"
@@ -33,8 +32,6 @@ class OpenCVGoodFeaturesToTrack final : public OpenCVPatch {
   void search(const cv::Mat& image, std::size_t maxPoints);
   void unsuitable();
 
-  // The one structure that every search refills and publishes.
-  std::shared_ptr<QCStructure> points = std::make_shared<QCStructure>();
   bool oldFindValue = false;
 };
 

@@ -14,17 +14,15 @@ namespace cvcomp {
 namespace {
 constexpr double kRadiansPerDegree = 0.017453292519943295;
 
-// The member of one segment: its end points in centred unit coordinates, computed in single
-// precision and widened to double.
-std::shared_ptr<QCStructure> lineMember(const cv::Vec4i& segment, cv::Size size) {
+// Fills the member of one segment: its end points in centred unit coordinates, computed in
+// single precision and widened to double.
+void fillLine(QCStructure& member, const cv::Vec4i& segment, cv::Size size) {
   const cv::Point2f start = centredUnit(cv::Point2f(cv::Point(segment[0], segment[1])), size);
   const cv::Point2f end = centredUnit(cv::Point2f(cv::Point(segment[2], segment[3])), size);
-  auto member = std::make_shared<QCStructure>();
-  member->addMember(QCNumber::withDouble(start.x), "X1");
-  member->addMember(QCNumber::withDouble(start.y), "Y1");
-  member->addMember(QCNumber::withDouble(end.x), "X2");
-  member->addMember(QCNumber::withDouble(end.y), "Y2");
-  return member;
+  member.addMember(QCNumber::withDouble(start.x), "X1");
+  member.addMember(QCNumber::withDouble(start.y), "Y1");
+  member.addMember(QCNumber::withDouble(end.x), "X2");
+  member.addMember(QCNumber::withDouble(end.y), "Y2");
 }
 }  // namespace
 
@@ -42,7 +40,6 @@ OpenCVHoughLines2::OpenCVHoughLines2(std::string identifier) : OpenCVPatch(std::
 
 bool OpenCVHoughLines2::execute(QCContext& /*context*/, double /*time*/,
                                 const QCStructure& /*arguments*/) {
-  lines->removeAllMembers();
   const cv::Mat* input = imageValue(inputImage);
   if (!input || input->channels() != 1) {
     outputLines.setStructureValue(nullptr);
@@ -62,10 +59,10 @@ bool OpenCVHoughLines2::execute(QCContext& /*context*/, double /*time*/,
       guarded([&] { cv::HoughLinesP(*input, lineSeq, rho, theta, threshold, minLength, maxGap); });
   // A refused call reports no segment, whatever it left behind.
   if (!found) lineSeq.clear();
-  for (std::size_t i = 0; i < lineSeq.size(); ++i) {
-    lines->addMember(lineMember(lineSeq[i], input->size()), numberedKey("Line", i));
-  }
-  outputLines.setStructureValue(lines);
+  NumberedStructure lines("Line", lineSeq.size());
+  for (std::size_t i = 0; i < lineSeq.size(); ++i)
+    fillLine(lines.add(i), lineSeq[i], input->size());
+  std::move(lines).publishOn(outputLines);
   return true;
 }
 

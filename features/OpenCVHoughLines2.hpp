@@ -1,6 +1,5 @@
 #pragma once
 
-#include <memory>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -15,8 +14,8 @@ namespace cvcomp {
 // Finds straight line segments in a one-channel image (an edge map, typically) with the
 // probabilistic Hough transform and publishes them as a structure of members "Line0000",
 // "Line0001", ... in the detector's order, each with the end points "X1", "Y1", "X2", "Y2" in
-// centred unit coordinates. The patch keeps one structure for its whole life: it is emptied,
-// refilled and published again at every execution. Input other than one channel gives nil.
+// centred unit coordinates, in a new structure at every execution. Input other than one channel
+// gives nil.
 class OpenCVHoughLines2 final : public OpenCVPatch {
  public:
   QC_PATCH_CLASS(OpenCVHoughLines2)
@@ -36,7 +35,6 @@ class OpenCVHoughLines2 final : public OpenCVPatch {
   QC_PORT(QCStructurePort, outputLines);
 
  private:
-  std::shared_ptr<QCStructure> lines = std::make_shared<QCStructure>();
   // The detector's segments (x1, y1, x2, y2 in pixels) of the last execution; its capacity is
   // kept from frame to frame.
   std::vector<cv::Vec4i> lineSeq;

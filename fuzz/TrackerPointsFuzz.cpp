@@ -14,7 +14,7 @@
 #include <opencv2/core.hpp>
 
 #include "features/OpenCVCalcOpticalFlowPyrLK.hpp"
-#include "plugin/OpenCVObject.hpp"
+#include "host/OpenCVObject.hpp"
 #include "plugin/PointStructures.hpp"
 
 namespace {

@@ -69,10 +69,12 @@ FrameRunner::Result FrameRunner::process(const cv::Mat& frame, std::optional<dou
 void FrameRunner::collect(const FrameResult& frame) {
   result_.jsonLine = frame.jsonLine();
   const cv::Rect inside({}, frameSize_);
-  for (const QCPort* port : frame.composition.published()) {
-    if (withPicture_ && !result_.picture) {
-      result_.picture = portPicture(*port, engine_->context().imageManager());
+  if (withPicture_) {
+    if (const QCPort* picture = publishedPicture(frame.composition)) {
+      result_.picture = portPicture(*picture);
     }
+  }
+  for (const QCPort* port : frame.composition.published()) {
     if (port->kind() != PortKind::Structure) continue;
     const auto& structure = static_cast<const QCStructurePort*>(port)->structureValue();
     if (!structure) continue;

@@ -31,7 +31,7 @@ class FrameRunner {
   struct Result {
     std::string jsonLine;            // as `cvcomp run --json` writes the frame, without newline
     std::vector<Region> regions;     // within the frame, in publishing and member order
-    std::optional<cv::Mat> picture;  // the first published picture, when asked for
+    std::optional<cv::Mat> picture;  // the published picture, when asked for
   };
 
   // Loads a composition file; throws CompositionError, or std::runtime_error when the plug-in

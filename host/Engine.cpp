@@ -14,16 +14,6 @@ const std::string& FrameResult::jsonLine() const {
   return *jsonLine_;
 }
 
-std::vector<std::pair<std::string, std::shared_ptr<QCImage>>> FrameResult::pictures() const {
-  std::vector<std::pair<std::string, std::shared_ptr<QCImage>>> pictures;
-  for (const QCPort* port : composition.published()) {
-    if (port->kind() != PortKind::Image) continue;
-    pictures.emplace_back(composition.pathOf(*port),
-                          static_cast<const QCImagePort*>(port)->imageValue());
-  }
-  return pictures;
-}
-
 Engine::Engine(std::unique_ptr<Composition> composition, const QCNodeManager& manager,
                std::string name, std::optional<std::filesystem::path> file)
     : composition_(std::move(composition)),

@@ -50,8 +50,6 @@ class FrameResult {
   // The published values as one JSON line without its newline, {"frame":N,"time":T,...}; made
   // on first use, once however many observers ask.
   const std::string& jsonLine() const;
-  // The published pictures in publishing order, with their "id.port"; nil where there is none.
-  std::vector<std::pair<std::string, std::shared_ptr<QCImage>>> pictures() const;
 
  private:
   const std::vector<std::pair<std::string, const QCPort*>>& jsonOutputs_;

@@ -1,6 +1,5 @@
 #include "QCImage.hpp"
 
-#include <algorithm>
 #include <cstring>
 
 #include "PixelMemory.hpp"
@@ -12,7 +11,7 @@ Bitmap Bitmap::allocate(std::size_t width, std::size_t height) {
   return {acquirePixelMemory(bytesPerRow * height), width, height, bytesPerRow};
 }
 
-QCImage::QCImage(std::shared_ptr<QCImagePixelBuffer> buffer, const QCStructure* /*options*/)
+QCImage::QCImage(std::shared_ptr<QCImagePixelBuffer> buffer)
     : buffer_(std::move(buffer)),
       bounds_{0.0, 0.0, static_cast<double>(buffer_->pixelsWide()),
               static_cast<double>(buffer_->pixelsHigh())} {}
@@ -23,15 +22,9 @@ QCImage::QCImage(Bitmap bitmap)
 
 QCImage::QCImage(Bitmap bitmap, QCRect bounds) : bitmap_(std::move(bitmap)), bounds_(bounds) {}
 
-std::shared_ptr<QCImage> QCImage::infinite() {
-  std::shared_ptr<QCImage> image(new QCImage());
-  image->infinite_ = true;
-  return image;
-}
-
 std::unique_ptr<BitmapRepresentation> QCImage::createRepresentationOfType(
-    std::string_view type, QCImageManager& /*manager*/, const QCStructure* /*options*/) const {
-  if (type != kBitmapRepresentation || infinite_) return nullptr;
+    std::string_view type) const {
+  if (type != kBitmapRepresentation) return nullptr;
   if (!buffer_) return std::make_unique<BitmapRepresentation>(bitmap_);
 
   // Pixel buffers hold their rows bottom-up; the bitmap shows them top-down.
@@ -43,21 +36,6 @@ std::unique_ptr<BitmapRepresentation> QCImage::createRepresentationOfType(
                 upright.bytesPerRow);
   }
   return std::make_unique<BitmapRepresentation>(std::move(upright));
-}
-
-void QCImage::setMetadata(StructureMember value, std::string key, bool shouldForward) {
-  const bool listed = forwardsMetadata(key);
-  if (shouldForward && !listed) forwarded_.push_back(key);
-  if (!shouldForward && listed) std::erase(forwarded_, key);
-  metadata_.addMember(std::move(value), std::move(key));
-}
-
-const StructureMember* QCImage::metadataForKey(std::string_view key) const {
-  return metadata_.memberForKey(key);
-}
-
-bool QCImage::forwardsMetadata(std::string_view key) const {
-  return std::find(forwarded_.begin(), forwarded_.end(), key) != forwarded_.end();
 }
 
 }  // namespace cvcomp

@@ -5,14 +5,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "QCImagePixelBuffer.hpp"
-#include "QCStructure.hpp"
 
 namespace cvcomp {
-
-class QCImageManager;
 
 struct QCRect {
   double x = 0.0;
@@ -48,41 +44,30 @@ class BitmapRepresentation {
 };
 
 // A host image. It is backed either by a pixel buffer (rows bottom-up, as patches produce them)
-// or by bitmap memory (rows top-down, as decoded pictures arrive), or it is infinite (no pixels).
+// or by bitmap memory (rows top-down, as decoded pictures arrive). Every image has pixels: the
+// host makes no infinite images, so no patch needs to test for one.
 class QCImage {
  public:
   inline static const std::string kBitmapRepresentation = "NSBitmapImageRep";
 
   // Keeps the buffer alive as long as the image lives.
-  QCImage(std::shared_ptr<QCImagePixelBuffer> buffer, const QCStructure* options);
+  explicit QCImage(std::shared_ptr<QCImagePixelBuffer> buffer);
   // An image of bitmap memory; its bounds are the bitmap's size unless given.
   explicit QCImage(Bitmap bitmap);
   QCImage(Bitmap bitmap, QCRect bounds);
-  static std::shared_ptr<QCImage> infinite();
 
-  bool isInfinite() const { return infinite_; }
   QCRect bounds() const { return bounds_; }
 
-  // nullptr for an unknown representation type or an infinite image. A bitmap-backed image
-  // shares its memory with the representation; a pixel-buffer image is copied upright.
-  std::unique_ptr<BitmapRepresentation> createRepresentationOfType(
-      std::string_view type, QCImageManager& manager, const QCStructure* options) const;
-
-  void setMetadata(StructureMember value, std::string key, bool shouldForward);
-  const StructureMember* metadataForKey(std::string_view key) const;
-  bool forwardsMetadata(std::string_view key) const;
+  // nullptr for an unknown representation type. A bitmap-backed image shares its memory with the
+  // representation; a pixel-buffer image is copied upright.
+  std::unique_ptr<BitmapRepresentation> createRepresentationOfType(std::string_view type) const;
 
   const std::shared_ptr<QCImagePixelBuffer>& pixelBuffer() const { return buffer_; }
 
  private:
-  QCImage() = default;
-
   std::shared_ptr<QCImagePixelBuffer> buffer_;
   Bitmap bitmap_;
   QCRect bounds_;
-  bool infinite_ = false;
-  QCStructure metadata_;
-  std::vector<std::string> forwarded_;
 };
 
 }  // namespace cvcomp

@@ -4,7 +4,6 @@
 #include <memory>
 
 #include "QCImagePixelBuffer.hpp"
-#include "QCStructure.hpp"
 
 namespace cvcomp {
 
@@ -13,8 +12,7 @@ class QCImageManager {
   // The caller owns the new buffer. Returns nullptr for a zero-sized buffer or a missing format.
   std::shared_ptr<QCImagePixelBuffer> createPixelBufferWithFormat(const QCPixelFormat* format,
                                                                   std::size_t pixelsWide,
-                                                                  std::size_t pixelsHigh,
-                                                                  const QCStructure* options);
+                                                                  std::size_t pixelsHigh);
 };
 
 // What a patch's execute receives from the host besides the time and the arguments.

@@ -19,11 +19,4 @@ QCImagePixelBuffer::QCImagePixelBuffer(const QCPixelFormat* format, std::size_t 
       bytesPerRow_(paddedRow(width * format->bytesPerPixel())),
       pixels_(acquirePixelMemory(bytesPerRow_ * height)) {}
 
-bool QCImagePixelBuffer::beginUpdatePixels(bool /*replaceAll*/,
-                                           std::shared_ptr<const ColorSpace> colorSpace) {
-  colorSpace_ = std::move(colorSpace);
-  updating_ = true;
-  return true;
-}
-
 }  // namespace cvcomp

@@ -20,14 +20,16 @@ class QCImagePixelBuffer {
   std::size_t pixelsHigh() const { return height_; }
   std::size_t bytesPerRow() const { return bytesPerRow_; }
 
-  // `replaceAll` tells that the caller writes every pixel; the host keeps no older contents anyway,
-  // since a pixel buffer is filled once, right after it is created.
-  bool beginUpdatePixels(bool replaceAll, std::shared_ptr<const ColorSpace> colorSpace);
+  // A pixel buffer is filled once, right after it is created, and its pixels are shown as they
+  // are: the host neither keeps older contents nor matches colours.
+  bool beginUpdatePixels() {
+    updating_ = true;
+    return true;
+  }
   void* baseAddress() { return updating_ ? pixels_.get() : nullptr; }
   void endUpdatePixels() { updating_ = false; }
 
   const std::uint8_t* pixels() const { return pixels_.get(); }
-  const std::shared_ptr<const ColorSpace>& colorSpace() const { return colorSpace_; }
 
  private:
   const QCPixelFormat* format_;
@@ -35,7 +37,6 @@ class QCImagePixelBuffer {
   std::size_t height_;
   std::size_t bytesPerRow_;
   std::shared_ptr<std::uint8_t[]> pixels_;
-  std::shared_ptr<const ColorSpace> colorSpace_;
   bool updating_ = false;
 };
 

@@ -7,8 +7,4 @@ const QCPixelFormat* QCPixelFormat::pixelFormatBGRX8() {
   return &format;
 }
 
-std::shared_ptr<const ColorSpace> ColorSpace::createWithName(std::string_view name) {
-  return std::shared_ptr<const ColorSpace>(new ColorSpace(name));
-}
-
 }  // namespace cvcomp

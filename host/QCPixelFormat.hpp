@@ -1,8 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
-#include <string>
 #include <string_view>
 
 namespace cvcomp {
@@ -22,19 +20,5 @@ class QCPixelFormat {
   std::string_view name_;
   std::size_t bytesPerPixel_;
 };
-
-// A colour space tag attached to pixel buffers. Held by reference count; a patch that creates one
-// releases it by letting its pointer go.
-class ColorSpace {
- public:
-  static std::shared_ptr<const ColorSpace> createWithName(std::string_view name);
-  const std::string& name() const { return name_; }
-
- private:
-  explicit ColorSpace(std::string_view name) : name_(name) {}
-  std::string name_;
-};
-
-inline constexpr std::string_view kColorSpaceGenericRGB = "GenericRGB";
 
 }  // namespace cvcomp

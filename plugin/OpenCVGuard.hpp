@@ -7,14 +7,15 @@
 
 namespace cvcomp {
 
-// Prints the report of a failed OpenCV call on the standard error stream, naming the patch. The
-// first report of a message from a patch is printed at once; the same report again is only
-// counted, so that an error repeated frame after frame stays one line. The counts are printed
-// by flushOpenCVErrorReports, and at the latest when the process ends.
+// Reports a failed OpenCV call to the host's logger as an error of the patch (host/Log.hpp; a
+// face decides where log lines go, the command line's to standard error). The first report of
+// a message from a patch is logged at once; the same report again is only counted, so that an
+// error repeated frame after frame stays one line. The counts are logged by
+// flushOpenCVErrorReports, and at the latest when the process ends.
 void reportOpenCVError(std::string_view patch, const std::exception& error);
 
-// Prints, for every report that came again since it was printed, how often it came again with
-// the message itself; afterwards each report is printed at once again the next time it comes.
+// Logs, for every report that came again since it was logged, how often it came again with the
+// message itself; afterwards each report is logged at once again the next time it comes.
 void flushOpenCVErrorReports();
 
 // Runs OpenCV calls so that an error ends only the failing call: it is reported and the patch

@@ -10,7 +10,7 @@ std::shared_ptr<OpenCVObject> OpenCVTypePort::cvObjectValue() const {
 
 bool OpenCVTypePort::canConnectToPort(const QCPort& other) const {
   if (const auto* cvPort = dynamic_cast<const OpenCVTypePort*>(&other)) {
-    return type_ != 0 && cvPort->type() == type_;
+    return cvPort->type() == type_;
   }
   // Only the host's virtual port itself, not a class derived from it.
   return typeid(other) == typeid(QCVirtualPort);

@@ -19,4 +19,19 @@ std::string numberedKey(std::string_view word, std::size_t index) {
   return key;
 }
 
+NumberedStructure::NumberedStructure(std::string_view word, std::size_t results) : word_(word) {
+  structure_->reserve(results);
+}
+
+QCStructure& NumberedStructure::add(std::size_t index) {
+  auto member = std::make_shared<QCStructure>();
+  QCStructure& filled = *member;
+  structure_->addMember(std::move(member), numberedKey(word_, index));
+  return filled;
+}
+
+void NumberedStructure::publishOn(QCStructurePort& port) && {
+  port.setStructureValue(std::move(structure_));
+}
+
 }  // namespace cvcomp

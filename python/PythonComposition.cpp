@@ -98,8 +98,7 @@ PythonComposition::PythonComposition(const py::handle& source, const QCNodeManag
     for (const QCPort* port : result.composition.published()) {
       const bool json = writesAsJson(port->kind());
       produced.outputs.push_back(
-          {result.composition.pathOf(*port), json,
-           json ? std::nullopt : portPicture(*port, engine_->context().imageManager())});
+          {result.composition.pathOf(*port), json, json ? std::nullopt : portPicture(*port)});
     }
     produced_ = std::move(produced);
   });
@@ -146,7 +145,7 @@ py::object PythonComposition::get(const std::string& path) {
   const Reading reading = withEngine([path](Engine& engine) -> Reading {
     const QCPort& port = engine.composition().port(path);
     if (!writesAsJson(port.kind())) {
-      return portPicture(port, engine.context().imageManager());
+      return portPicture(port);
     }
     std::string text;
     appendJsonValue(text, port.genericValue());

@@ -64,8 +64,7 @@ LiveFrame liveFrame(std::uint64_t number, double time, Engine& engine, const Wat
       first = false;
       appendKey(live.text, path);
       appendJsonValue(live.text, port->genericValue());
-    } else if (std::optional<cv::Mat> picture =
-                   portPicture(*port, engine.context().imageManager())) {
+    } else if (std::optional<cv::Mat> picture = portPicture(*port)) {
       live.pictures.emplace_back(path, std::move(*picture));
     }
   }

@@ -255,7 +255,7 @@ TEST_F(EngineTest, AFrameInMemoryComesBackUprightFromHostAndOpenCVImagePorts) {
                  Edit::connect("source.outputImage", "toCV.inputImage")});
   engine->process(std::make_shared<QCImage>(bitmapFromFrame(bgr)));
   for (const std::string port : {"source.outputImage", "toCV.outputImage"}) {
-    const auto picture = portPicture(composition().port(port), engine->context().imageManager());
+    const auto picture = portPicture(composition().port(port));
     EXPECT_TRUE(picture && test::sameBytes(*picture, bgra)) << port;
   }
 }

@@ -40,12 +40,13 @@ TEST(QCImageToOpenCVImage, CopiesTheBitmapAsCvFlipWouldAndReleasesItOnNoImage) {
     ASSERT_NE(imageValue(bridge.outputImage), nullptr);
     EXPECT_EQ(imageValue(bridge.outputImage)->size(), cv::Size(100, 60));
   }
-  // No image or an infinite image gives nil and releases the buffer.
+  // No image, or an image whose bounds hold no pixel, gives nil and releases the buffer.
   const auto input = [&](std::shared_ptr<QCImage> image) {
     return [&bridge, image] { bridge.inputImage.setImageValue(image); };
   };
-  test::expectReleases(bridge, bridge.outputImage, input(test::hostImage(bgra)),
-                       {input(nullptr), input(QCImage::infinite())});
+  test::expectReleases(
+      bridge, bridge.outputImage, input(test::hostImage(bgra)),
+      {input(nullptr), input(std::make_shared<QCImage>(Bitmap::allocate(4, 4), QCRect{}))});
 }
 
 TEST(OpenCVImageToQCImage, ConvertsOneThreeAndFourChannelsByteExactAndCarriesOnAfterErrors) {
@@ -56,7 +57,6 @@ TEST(OpenCVImageToQCImage, ConvertsOneThreeAndFourChannelsByteExactAndCarriesOnA
   bgr.convertTo(deep, CV_16U, 256);
   cv::Mat twoChannels(40, 30, CV_8UC2, cv::Scalar(1, 2));
   OpenCVImageToQCImage toHost("toHost");
-  toHost.enable(test::context());
   const auto run = [&](cv::Mat& input) {
     test::feed(toHost.inputImage, &input);
     return test::stderrOf([&] { EXPECT_TRUE(execute(toHost)); });

@@ -6,7 +6,10 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "TestSupport.hpp"
+#include "host/Engine.hpp"
 #include "host/JsonOutput.hpp"
+#include "host/patches/FramePictures.hpp"
+#include "host/patches/HostPatches.hpp"
 #include "host/patches/Overlay.hpp"
 #include "plugin/OpenCVPlugin.hpp"
 
@@ -79,6 +82,44 @@ TEST(Runner, WritesItsOutputsNamedAfterItsInputAndRefusesWhatItCannotRun) {
   outcome = cvcomp("check " + example("gray.json"));
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_NE(outcome.out.find("4 patches, 3 connections"), std::string::npos) << outcome.out;
+}
+
+// The video is the composition's published picture, which every face shows: the first published
+// output that carries pictures, here an OpenCV image (mirrored by the bridge) ahead of the host
+// picture it was made from.
+TEST(Runner, TheVideoIsThePublishedPictureAnOpenCVImageAsWellAsAHostPicture) {
+  const test::TempFolder folder;
+  const fs::path composition = folder.write("mirror.json", R"({
+    "patches": {
+      "src": {"class": "ImageSource", "inputs": {"inputPath": "pattern:64x48"}},
+      "toCV": {"class": "QCImageToOpenCVImage", "inputs": {"inputFlip": 1}},
+      "gray": {"class": "OpenCVBGR2Gray"}
+    },
+    "connections": [{"from": "src.outputImage", "to": "toCV.inputImage"},
+                    {"from": "toCV.outputImage", "to": "gray.inputImage"}],
+    "publish": ["gray.outputImage", "src.outputImage"]
+  })");
+  const fs::path video = folder / "last.png";
+  const Outcome outcome =
+      cvcomp("run " + composition.string() + " --frames 1 --video " + video.string());
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+
+  QCNodeManager manager;
+  registerHostPatches(manager);
+  OpenCVPlugin::registerNodesWithManager(manager);
+  const auto engine = Engine::fromFile(composition, manager);
+  ASSERT_EQ(engine->run(1).frames, 1u);
+  const QCPort* published = publishedPicture(engine->composition());
+  ASSERT_NE(published, nullptr);
+  EXPECT_EQ(engine->composition().pathOf(*published), "gray.outputImage");
+  const std::optional<cv::Mat> mirrored = portPicture(*published);
+  ASSERT_TRUE(mirrored);
+  EXPECT_TRUE(test::sameBytes(cv::imread(video.string(), cv::IMREAD_GRAYSCALE), *mirrored));
+  // The source's own picture is another one.
+  cv::Mat source;
+  cv::cvtColor(*portPicture(engine->composition().port("src.outputImage")), source,
+               cv::COLOR_BGRA2GRAY);
+  EXPECT_FALSE(test::sameBytes(source, *mirrored));
 }
 
 TEST(Runner, ListsEveryRegisteredClassWithItsPorts) {

@@ -78,8 +78,7 @@ std::shared_ptr<QCImage> hostImage(const cv::Mat& bgra) {
 }
 
 cv::Mat bitmapOf(const QCImage& image) {
-  const auto rep = image.createRepresentationOfType(QCImage::kBitmapRepresentation,
-                                                    context().imageManager(), nullptr);
+  const auto rep = image.createRepresentationOfType(QCImage::kBitmapRepresentation);
   if (!rep) return {};
   return cv::Mat(static_cast<int>(rep->pixelsHigh()), static_cast<int>(rep->pixelsWide()), CV_8UC4,
                  rep->bitmapData(), rep->bytesPerRow())
@@ -241,15 +240,6 @@ std::vector<nlohmann::json> jsonLines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) parsed.push_back(nlohmann::json::parse(line));
   return parsed;
-}
-
-nlohmann::json withSortedObjects(nlohmann::json line, const std::string& port) {
-  if (!line.contains(port) || line[port].is_null()) return line;
-  std::vector<nlohmann::json> objects;
-  for (const auto& [key, object] : line[port].items()) objects.push_back(object);
-  std::sort(objects.begin(), objects.end());
-  line[port] = objects;
-  return line;
 }
 
 long residentKiB(const std::string& process) {

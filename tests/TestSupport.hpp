@@ -166,10 +166,6 @@ inline std::string example(const std::string& name) {
 }
 // Each line of `text` parsed as JSON.
 std::vector<nlohmann::json> jsonLines(const std::string& text);
-// A line with the face detector's objects at `port` as a sorted list: the detector collects them
-// on several threads, so their order may differ between runs.
-nlohmann::json withSortedObjects(nlohmann::json line,
-                                 const std::string& port = "faces.outputRects");
 
 // The resident memory of a process ("self" or a process id), in KiB.
 long residentKiB(const std::string& process);

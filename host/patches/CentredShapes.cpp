@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string_view>
 
-#include "plugin/CentredUnit.hpp"
+#include "host/CentredUnit.hpp"
 
 namespace cvcomp {
 

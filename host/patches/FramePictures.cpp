@@ -5,23 +5,10 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "host/OpenCVObject.hpp"
 #include "host/QCObjectPorts.hpp"
-#include "plugin/OpenCVObject.hpp"
-#include "plugin/OpenCVTypePort.hpp"
 
 namespace cvcomp {
-
-namespace {
-
-bool carriesOpenCVImage(const QCPort& port) {
-  if (port.kind() != PortKind::Object) return false;
-  for (const auto& [name, value] : port.attributes()) {
-    if (name == "type") return value == PortValue(static_cast<std::size_t>(kOpenCVTypeImage));
-  }
-  return false;
-}
-
-}  // namespace
 
 Bitmap bitmapFromFrame(const cv::Mat& frame) {
   const int channels = frame.channels();
@@ -40,19 +27,22 @@ Bitmap bitmapFromFrame(const cv::Mat& frame) {
   return bitmap;
 }
 
-std::optional<cv::Mat> portPicture(const QCPort& port, QCImageManager& manager) {
+bool carriesPicture(const QCPort& port) {
+  return port.kind() == PortKind::Image || openCVTypeOf(port) == kOpenCVTypeImage;
+}
+
+std::optional<cv::Mat> portPicture(const QCPort& port) {
   if (port.kind() == PortKind::Image) {
     const std::shared_ptr<QCImage>& image = static_cast<const QCImagePort&>(port).imageValue();
     if (!image) return std::nullopt;
-    const auto bitmap =
-        image->createRepresentationOfType(QCImage::kBitmapRepresentation, manager, nullptr);
+    const auto bitmap = image->createRepresentationOfType(QCImage::kBitmapRepresentation);
     if (!bitmap) return std::nullopt;
     // The representation owns its memory only while it lives: keep a copy.
     return cv::Mat(static_cast<int>(bitmap->pixelsHigh()), static_cast<int>(bitmap->pixelsWide()),
                    CV_8UC4, bitmap->bitmapData(), bitmap->bytesPerRow())
         .clone();
   }
-  if (!carriesOpenCVImage(port)) return std::nullopt;
+  if (openCVTypeOf(port) != kOpenCVTypeImage) return std::nullopt;
   const std::shared_ptr<HostObject>& box = static_cast<const QCObjectPort&>(port).object();
   if (!box) return std::nullopt;
   const auto* mat = static_cast<const cv::Mat*>(static_cast<const OpenCVObject&>(*box).value());
@@ -60,6 +50,13 @@ std::optional<cv::Mat> portPicture(const QCPort& port, QCImageManager& manager) 
   cv::Mat upright;
   cv::flip(*mat, upright, 0);
   return upright;
+}
+
+const QCPort* publishedPicture(const Composition& composition) {
+  for (const QCPort* port : composition.published()) {
+    if (carriesPicture(*port)) return port;
+  }
+  return nullptr;
 }
 
 }  // namespace cvcomp

@@ -33,15 +33,14 @@ void drawMember(cv::Mat& picture, const QCStructure& member, int thickness) {
 
 }  // namespace
 
-bool Overlay::execute(QCContext& context, double /*time*/, const QCStructure& /*arguments*/) {
+bool Overlay::execute(QCContext& /*context*/, double /*time*/, const QCStructure& /*arguments*/) {
   const std::shared_ptr<QCImage>& image = inputImage.imageValue();
   const std::shared_ptr<QCStructure>& structure = inputStructure.structureValue();
   if (!image || !structure || structure->count() == 0) {
     outputImage.setImageValue(image);
     return true;
   }
-  const auto rep = image->createRepresentationOfType(QCImage::kBitmapRepresentation,
-                                                     context.imageManager(), nullptr);
+  const auto rep = image->createRepresentationOfType(QCImage::kBitmapRepresentation);
   if (!rep) {
     outputImage.setImageValue(image);
     return true;

@@ -10,8 +10,8 @@
 // Each conversion is computed in a fixed order of operations, which decides the last bit of
 // every published value; the two orders of the single-precision Y differ in the last bit for
 // about 30 % of the rows of a 640 × 480 image, so each patch keeps the one that it has always
-// published. Header-only, so that the host's Overlay reads published values with the plug-in's
-// own convention.
+// published. The host holds it, so that its Overlay and the faces read published values back
+// with the very convention that the plug-in publishes them in.
 
 namespace cvcomp {
 
