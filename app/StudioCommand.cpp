@@ -78,7 +78,7 @@ int studioCommand(const StudioCommandOptions& options, const QCNodeManager& mana
 
   LiveHub hub;
   auto session = std::make_unique<StudioSession>(
-      std::move(engine), manager, name, file,
+      std::move(engine),
       StudioSession::Observer{
           [&hub](const FrameResult& frame, Engine& running) { hub.frame(frame, running); },
           [&hub](Engine* holding, const TransportState& state) {

@@ -3,6 +3,7 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "host/CompositionFile.hpp"
 #include "host/NodeSetup.hpp"
 #include "host/QCObjectPorts.hpp"
 #include "host/patches/CentredShapes.hpp"
@@ -28,7 +29,8 @@ std::string_view trimmed(std::string_view text) {
 
 }  // namespace
 
-std::vector<CompositionEdit> settingEdits(std::string_view settings) {
+std::vector<CompositionEdit> settingEdits(const Composition& composition,
+                                          std::string_view settings) {
   std::vector<CompositionEdit> edits;
   while (!settings.empty()) {
     const std::size_t end = settings.find(';');
@@ -39,8 +41,9 @@ std::vector<CompositionEdit> settingEdits(std::string_view settings) {
     if (equals == std::string_view::npos) {
       throw CompositionError("set: \"" + std::string(entry) + "\": expected ID.PORT=VALUE");
     }
-    edits.push_back(CompositionEdit::set(std::string(trimmed(entry.substr(0, equals))),
-                                         std::string(entry.substr(equals + 1))));
+    const std::string path(trimmed(entry.substr(0, equals)));
+    edits.push_back(
+        CompositionEdit::set(path, settingValue(composition, path, entry.substr(equals + 1))));
   }
   return edits;
 }
@@ -51,7 +54,7 @@ FrameRunner::FrameRunner(const std::filesystem::path& composition)
 }
 
 void FrameRunner::apply(std::string_view settings) {
-  engine_->apply(settingEdits(settings));
+  engine_->apply(settingEdits(engine_->composition(), settings));
 }
 
 FrameRunner::Result FrameRunner::process(const cv::Mat& frame, std::optional<double> time,

@@ -22,12 +22,12 @@ enum class Output { Passthrough, Composition };
 enum Property { kComposition = 1, kSet, kOutput };
 
 // What the element holds besides its GObject parts. The properties are read and written under
-// `mutex`; the runner is used by the streaming thread between start and stop.
+// `mutex`, and the runner is made and let go under it; the streaming thread uses the runner
+// between start and stop.
 struct State {
   std::mutex mutex;
   std::string composition;
   std::string settings;
-  bool settingsChanged = false;
   Output output = Output::Passthrough;
   std::unique_ptr<FrameRunner> runner;
 };
@@ -51,6 +51,8 @@ GType outputType() {
   return type;
 }
 
+void warn(GstCvcomp* self, const std::exception& error);
+
 }  // namespace
 
 G_DEFINE_TYPE(GstCvcomp, gst_cvcomp, GST_TYPE_VIDEO_FILTER)
@@ -70,7 +72,17 @@ void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* par
       break;
     case kSet:
       state.settings = g_value_get_string(value) ? g_value_get_string(value) : "";
-      state.settingsChanged = true;
+      // Applied on the streaming thread, before the next frame.
+      if (state.runner) {
+        state.runner->engine().post([self = elementOf(object), runner = state.runner.get(),
+                                     settings = state.settings](cvcomp::Engine&) {
+          try {
+            runner->apply(settings);
+          } catch (const std::exception& error) {
+            warn(self, error);
+          }
+        });
+      }
       break;
     case kOutput:
       state.output = static_cast<Output>(g_value_get_enum(value));
@@ -98,40 +110,47 @@ void getProperty(GObject* object, guint id, GValue* value, GParamSpec* param) {
   }
 }
 
-// The settings changed since the last frame, taken from the properties.
-std::optional<std::string> takeSettings(State& state) {
-  const std::lock_guard lock(state.mutex);
-  if (!state.settingsChanged) return std::nullopt;
-  state.settingsChanged = false;
-  return state.settings;
+void warn(GstCvcomp* self, const std::exception& error) {
+  GST_ELEMENT_WARNING(self, LIBRARY, SETTINGS, ("%s", error.what()), (nullptr));
 }
 
 gboolean start(GstBaseTransform* transform) {
   GstCvcomp* self = elementOf(transform);
   State& state = *self->state;
-  std::string composition;
+  std::string composition, failure;
   {
+    // Settings set from now on go to the runner.
     const std::lock_guard lock(state.mutex);
     composition = state.composition;
+    try {
+      if (!composition.empty()) {
+        state.runner = std::make_unique<FrameRunner>(composition);
+        state.runner->apply(state.settings);
+      }
+    } catch (const std::exception& error) {
+      state.runner.reset();
+      failure = error.what();
+    }
   }
   if (composition.empty()) {
     GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("no composition: set the composition property"),
                       (nullptr));
     return FALSE;
   }
-  try {
-    state.runner = std::make_unique<FrameRunner>(composition);
-    if (const auto settings = takeSettings(state)) state.runner->apply(*settings);
-  } catch (const std::exception& error) {
-    state.runner.reset();
-    GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ, ("%s", error.what()), (nullptr));
+  if (!failure.empty()) {
+    GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ, ("%s", failure.c_str()), (nullptr));
     return FALSE;
   }
   return TRUE;
 }
 
 gboolean stop(GstBaseTransform* transform) {
-  elementOf(transform)->state->runner.reset();
+  State& state = *elementOf(transform)->state;
+  std::unique_ptr<FrameRunner> stopped;
+  {
+    const std::lock_guard lock(state.mutex);
+    stopped = std::move(state.runner);
+  }
   return TRUE;
 }
 
@@ -173,13 +192,6 @@ GstFlowReturn transformFrame(GstVideoFilter* filter, GstVideoFrame* frame) {
   {
     const std::lock_guard lock(state.mutex);
     output = state.output;
-  }
-  if (const auto settings = takeSettings(state)) {
-    try {
-      state.runner->apply(*settings);
-    } catch (const std::exception& error) {
-      GST_ELEMENT_WARNING(self, LIBRARY, SETTINGS, ("%s", error.what()), (nullptr));
-    }
   }
   GstBuffer* buffer = frame->buffer;
   const GstClockTime timestamp = GST_BUFFER_PTS(buffer);

@@ -5,6 +5,7 @@
 
 #include "host/CompositionFile.hpp"
 #include "host/JsonOutput.hpp"
+#include "host/JsonReading.hpp"
 #include "host/patches/FramePictures.hpp"
 
 namespace cvcomp::python {
@@ -66,8 +67,8 @@ void PythonComposition::close() {
 }
 
 void PythonComposition::set(const std::string& path, const py::handle& value) {
-  const std::string text = toJson(value);
-  withEngine([&](Engine& engine) { engine.apply({CompositionEdit::set(path, text)}); });
+  CompositionEdit edit = CompositionEdit::set(path, parseJsonText(toJson(value)));
+  withEngine([&](Engine& engine) { engine.apply({edit}); });
 }
 
 py::object PythonComposition::get(const std::string& path) {
