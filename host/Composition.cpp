@@ -217,8 +217,13 @@ std::vector<const QCPort*> Composition::connectedInputs(const QCPatch& patch) co
 }
 
 QCPatch* Composition::patch(std::string_view id) const {
+  const Patch* found = entry(id);
+  return found ? found->instance.get() : nullptr;
+}
+
+const Composition::Patch* Composition::entry(std::string_view id) const {
   const auto found = byId_.find(std::string(id));
-  return found == byId_.end() ? nullptr : patches_[found->second].instance.get();
+  return found == byId_.end() ? nullptr : &patches_[found->second];
 }
 
 const QCPort* Composition::sourceOf(const QCPort& input) const {

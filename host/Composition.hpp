@@ -34,8 +34,8 @@ class CompositionError : public std::runtime_error {
 //
 // Patches, connections and published ports can be added and removed at any time between frames;
 // a patch added to a running composition is enabled, a removed one disabled first. Changes made
-// in a batch (beginChanges) are kept or undone together, each in time of its own size: a batch
-// of n changes costs n, and the order of everything is laid out again once, when it is kept.
+// in a batch (changeAll) are kept or undone together, each in time of its own size: a batch of n
+// changes costs n, and the order of everything is laid out again once, when it is kept.
 class Composition {
  public:
   struct Patch {
@@ -79,7 +79,7 @@ class Composition {
   // Adds the connection at the end of the list, or before the one into the input `before`.
   void connect(std::string_view from, std::string_view to, std::string_view before = {});
   // Connects "from" to "to" for every pair, as connect would one after the other, as one batch:
-  // on a refusal none of them is kept.
+  // on a refusal none of them is kept; the cycles are looked for once.
   void connectAll(const std::vector<std::pair<std::string, std::string>>& pairs);
   // Removes the connection into `input` and gives the input back the value it had before.
   void disconnect(std::string_view to);
@@ -114,6 +114,8 @@ class Composition {
   void changeAll(Change&& change);
 
   QCPatch* patch(std::string_view id) const;
+  // The patch's entry (also while a batch runs), or nullptr.
+  const Patch* entry(std::string_view id) const;
   // The output connected to `input`, or nullptr.
   const QCPort* sourceOf(const QCPort& input) const;
   // "id.port" to the port; throws CompositionError naming what is unknown.

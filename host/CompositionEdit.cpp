@@ -102,8 +102,9 @@ class EditApplier {
   // their values (those of connected inputs from before they were connected), places it, and
   // then publishes and connects again what was.
   void remove(const std::string& id) {
-    QCPatch* removed = composition_.patch(id);
-    if (!removed) throw CompositionError("unknown patch " + inQuotes(id));
+    const Composition::Patch* entry = composition_.entry(id);
+    if (!entry) throw CompositionError("unknown patch " + inQuotes(id));
+    const QCPatch* removed = entry->instance.get();
     for (const QCPort* input : composition_.connectedInputs(*removed)) {
       disconnect(composition_.pathOf(*input));
     }
@@ -119,7 +120,7 @@ class EditApplier {
         undo_.push_back(Edit::set(composition_.pathOf(**port), std::move(*value)));
       }
     }
-    undo_.push_back(Edit::add(id, std::string(removed->className()), composition_.patchAfter(id)));
+    undo_.push_back(Edit::add(id, entry->patchClass->name, composition_.patchAfter(id)));
     composition_.removePatch(id);
   }
 

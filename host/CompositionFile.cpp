@@ -291,13 +291,15 @@ std::unique_ptr<Composition> loadCompositionText(std::string_view text, const st
 }
 
 Json settingValue(const Composition& composition, std::string_view path, std::string_view text) {
+  Json value =
+      Json::accept(text.begin(), text.end()) ? parseJsonText(text) : Json(std::string(text));
   // A string port takes the text itself, also when it happens to read as JSON ("42").
   const std::size_t dot = path.find('.');
   const QCPatch* owner =
       dot == std::string_view::npos ? nullptr : composition.patch(path.substr(0, dot));
   const QCPort* port = owner ? owner->port(path.substr(dot + 1)) : nullptr;
-  if (port && port->kind() == PortKind::String) return std::string(text);
-  return Json::accept(text.begin(), text.end()) ? parseJsonText(text) : Json(std::string(text));
+  if (port && port->kind() == PortKind::String && !value.is_string()) return std::string(text);
+  return value;
 }
 
 void setInputFromText(Composition& composition, std::string_view path, std::string_view text) {

@@ -47,9 +47,9 @@ PortValue inputValue(const QCPort& port, const nlohmann::ordered_json& value,
 // An input's value as a composition file gives it, or nothing for a value no file can hold.
 std::optional<nlohmann::ordered_json> fileValue(const PortValue& value);
 
-// The value that text given for the input "id.port" (as --set gives it) stands for: the text
-// itself for a string port, else the text read as JSON when it is JSON (5, true, {"X": 0.5}) and
-// as a string otherwise. Read once, where the text comes in.
+// The value that text given for the input "id.port" (as --set gives it) stands for: the text read
+// as JSON when it is JSON (5, true, {"X": 0.5}, "text") and as a string otherwise; a string port
+// takes the text itself unless it reads as a JSON string. Read once, where the text comes in.
 nlohmann::ordered_json settingValue(const Composition& composition, std::string_view path,
                                     std::string_view text);
 // Sets the input "id.port" to the value that text stands for. Throws CompositionError naming the

@@ -3,6 +3,7 @@
 
 #include <random>
 
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 
 #include "TestSupport.hpp"
@@ -391,6 +392,26 @@ TEST_F(EngineTest, AFrameInMemoryComesBackUprightFromHostAndOpenCVImagePorts) {
     const auto picture = portPicture(composition().port(port), engine->context().imageManager());
     EXPECT_TRUE(picture && test::sameBytes(*picture, bgra)) << port;
   }
+}
+
+// The end of the input is known before an evaluation: the composition is not evaluated on nil, and
+// its ports keep the last frame; an edit between frames leaves the input where it is.
+TEST_F(EngineTest, TheEndOfTheInputIsKnownBeforeAnEvaluation) {
+  const test::TempFolder folder;
+  for (const std::string name : {"a.png", "b.png"}) {
+    cv::imwrite((folder / name).string(), cv::Mat(8, 8, CV_8UC3, cv::Scalar(1, 2, 3)));
+  }
+  engine->apply({Edit::add("src", "ImageSource"), Edit::add("a", "Step")});
+  engine->setInput(folder.path().string());
+  engine->step();
+  engine->apply({Edit::set("a.inputValue", 4)});
+  const RunReport run = engine->run();
+  EXPECT_EQ(run.frames, 1u);
+  EXPECT_TRUE(run.failure.empty());
+  EXPECT_EQ(composition().executions("src"), 2u);
+  EXPECT_NE(static_cast<QCImagePort&>(composition().port("src.outputImage")).imageValue(), nullptr);
+  EXPECT_TRUE(engine->step().ended);
+  EXPECT_EQ(composition().executions("src"), 2u);
 }
 
 class CompositionFileTest : public EngineTest {};
