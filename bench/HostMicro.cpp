@@ -8,11 +8,14 @@
 #include <vector>
 
 #include "host/Composition.hpp"
+#include "host/CompositionFile.hpp"
 #include "host/Engine.hpp"
 #include "host/JsonOutput.hpp"
 #include "host/QCObjectPorts.hpp"
 #include "host/QCPatch.hpp"
 #include "host/QCValuePorts.hpp"
+#include "host/patches/HostPatches.hpp"
+#include "plugin/OpenCVPlugin.hpp"
 #include "plugin/PointStructures.hpp"
 
 namespace cvcomp {
@@ -47,6 +50,8 @@ const QCNodeManager& manager() {
   static const QCNodeManager registry = [] {
     QCNodeManager m;
     m.registerNodeWithClass(PatchClass::of<Increment>("bench", "Adds one to its input"));
+    registerHostPatches(m);
+    OpenCVPlugin::registerNodesWithManager(m);
     return m;
   }();
   return registry;
@@ -147,6 +152,72 @@ void JsonLine1000Points(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(frameLine(frame++, 0.0, outputs));
 }
 BENCHMARK(JsonLine1000Points)->Unit(benchmark::kMicrosecond);
+
+// The engines a value edit is measured on: the face example and a chain of 300 patches, and the
+// port the edit sets on each.
+struct Edited {
+  std::unique_ptr<Engine> engine;
+  std::string port;
+};
+Edited edited(bool face) {
+  if (face) {
+    return {Engine::fromFile(CVCOMP_SOURCE_DIR "/examples/face-detect.json", manager()),
+            "faces.inputScaleFactor"};
+  }
+  return {std::move(Chain(300).engine), pathOf(0, "inputNumber")};
+}
+
+// A value edit applied in place, as the engine applies it now.
+void ValueEdit(benchmark::State& state) {
+  Edited target = edited(state.range(0) == 0);
+  double value = 1.1;
+  for (auto _ : state) {
+    value = value == 1.1 ? 1.2 : 1.1;
+    target.engine->apply({CompositionEdit::set(target.port, value)});
+  }
+  state.SetLabel(std::to_string(target.engine->composition().patches().size()) + " patches");
+}
+BENCHMARK(ValueEdit)->Arg(0)->Arg(1);
+
+// The same edit as the engine applied it before: the composition written as a document and loaded
+// back as a trial, the value, given as text, set there and then on the composition itself.
+void ValueEditByDocumentRoundTrip(benchmark::State& state) {
+  Edited target = edited(state.range(0) == 0);
+  Composition& composition = target.engine->composition();
+  double value = 1.1;
+  for (auto _ : state) {
+    value = value == 1.1 ? 1.2 : 1.1;
+    const std::string text = std::to_string(value);
+    const std::unique_ptr<Composition> trial =
+        loadCompositionText(compositionDocument(composition), "trial", std::nullopt, manager());
+    setInputFromText(*trial, target.port, text);
+    setInputFromText(composition, target.port, text);
+  }
+  state.SetLabel(std::to_string(composition.patches().size()) + " patches");
+}
+BENCHMARK(ValueEditByDocumentRoundTrip)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// One batch removing every patch of a chain of n, with its connections.
+void RemoveBatch(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  std::vector<CompositionEdit> removes;
+  for (int i = 0; i < count; ++i) removes.push_back(CompositionEdit::remove(idOf(i)));
+  for (auto _ : state) {
+    state.PauseTiming();
+    Chain chain(count);
+    state.ResumeTiming();
+    chain.engine->apply(removes);
+    state.PauseTiming();
+    chain.engine.reset();
+    state.ResumeTiming();
+  }
+  state.SetComplexityN(count);
+}
+BENCHMARK(RemoveBatch)
+    ->RangeMultiplier(4)
+    ->Range(1250, 20000)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "host/CompositionFile.hpp"
 #include "host/NodeSetup.hpp"
 #include "host/QCObjectPorts.hpp"
 #include "host/TextValues.hpp"
@@ -29,7 +30,8 @@ std::string_view trimmed(std::string_view text) {
 
 }  // namespace
 
-std::vector<CompositionEdit> settingEdits(std::string_view settings) {
+std::vector<CompositionEdit> settingEdits(const Composition& composition,
+                                          std::string_view settings) {
   if (!isUtf8(settings)) throw CompositionError("set: the text is not valid UTF-8");
   std::vector<CompositionEdit> edits;
   while (!settings.empty()) {
@@ -41,7 +43,8 @@ std::vector<CompositionEdit> settingEdits(std::string_view settings) {
     if (!setting) {
       throw CompositionError("set: \"" + std::string(entry) + "\": expected ID.PORT=VALUE");
     }
-    edits.push_back(CompositionEdit::set(std::move(setting->path), std::move(setting->value)));
+    edits.push_back(CompositionEdit::set(
+        setting->path, settingValue(composition, setting->path, setting->value)));
   }
   return edits;
 }
@@ -52,7 +55,7 @@ FrameRunner::FrameRunner(const std::filesystem::path& composition)
 }
 
 void FrameRunner::apply(std::string_view settings) {
-  engine_->apply(settingEdits(settings));
+  engine_->apply(settingEdits(engine_->composition(), settings));
 }
 
 FrameRunner::Result FrameRunner::process(const cv::Mat& frame, std::optional<double> time,

@@ -14,9 +14,11 @@
 
 namespace cvcomp {
 
-// The edits that settings "id.port=value;id.port=value..." make; empty entries are skipped.
-// Throws CompositionError for an entry without "=" or text that is not UTF-8.
-std::vector<CompositionEdit> settingEdits(std::string_view settings);
+// The edits that settings "id.port=value;id.port=value..." make on `composition`, each value read
+// as --set reads it; empty entries are skipped. Throws CompositionError for an entry without "="
+// or text that is not UTF-8.
+std::vector<CompositionEdit> settingEdits(const Composition& composition,
+                                          std::string_view settings);
 
 // A composition evaluated on frames that come from elsewhere (a GStreamer pipeline): each frame
 // goes where the composition's ImageSource would feed its own.
@@ -40,6 +42,7 @@ class FrameRunner {
 
   // Applies settings at once, all or none; throws CompositionError.
   void apply(std::string_view settings);
+  Engine& engine() { return *engine_; }
   // Evaluates one frame: 8-bit gray, BGR or BGRA, top row first. Throws CompositionError when
   // the composition has no ImageSource, std::runtime_error when the frame fails.
   Result process(const cv::Mat& frame, std::optional<double> time, bool withPicture);

@@ -24,15 +24,14 @@ enum class Output { Passthrough, Composition };
 enum Property { kComposition = 1, kSet, kOutput };
 
 // What the element holds besides its GObject parts. The properties are read and written under
-// `mutex`; the runner is used by the streaming thread between start and stop.
+// `mutex`, and the runner is made and let go under it; the streaming thread uses the runner
+// between start and stop.
 struct State {
   std::mutex mutex;
   std::string composition;
   std::string settings;
-  bool settingsChanged = false;
   Output output = Output::Passthrough;
-  bool running = false;  // between start and stop: the composition stays the one loaded
-  std::unique_ptr<FrameRunner> runner;
+  std::unique_ptr<FrameRunner> runner;  // between start and stop: the composition loaded
 };
 
 struct GstCvcomp {
@@ -54,6 +53,8 @@ GType outputType() {
   return type;
 }
 
+void warn(GstCvcomp* self, const std::exception& error);
+
 }  // namespace
 
 G_DEFINE_TYPE(GstCvcomp, gst_cvcomp, GST_TYPE_VIDEO_FILTER)
@@ -70,7 +71,7 @@ void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* par
   switch (id) {
     case kComposition: {
       const std::string composition = g_value_get_string(value) ? g_value_get_string(value) : "";
-      if (!state.running) {
+      if (!state.runner) {
         state.composition = composition;
         break;
       }
@@ -87,7 +88,17 @@ void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* par
     }
     case kSet:
       state.settings = g_value_get_string(value) ? g_value_get_string(value) : "";
-      state.settingsChanged = true;
+      // Applied on the streaming thread, before the next frame.
+      if (state.runner) {
+        state.runner->engine().post([self = elementOf(object), runner = state.runner.get(),
+                                     settings = state.settings](cvcomp::Engine&) {
+          try {
+            runner->apply(settings);
+          } catch (const std::exception& error) {
+            warn(self, error);
+          }
+        });
+      }
       break;
     case kOutput:
       state.output = static_cast<Output>(g_value_get_enum(value));
@@ -115,60 +126,56 @@ void getProperty(GObject* object, guint id, GValue* value, GParamSpec* param) {
   }
 }
 
-// The settings changed since the last frame, taken from the properties.
-std::optional<std::string> takeSettings(State& state) {
-  const std::lock_guard lock(state.mutex);
-  if (!state.settingsChanged) return std::nullopt;
-  state.settingsChanged = false;
-  return state.settings;
-}
-
-// Applies settings all or none; a refusal is a warning and leaves the composition as it was.
-void applySettings(GstCvcomp* self, const std::string& settings) {
-  try {
-    self->state->runner->apply(settings);
-  } catch (const std::exception& error) {
-    GST_ELEMENT_WARNING(self, LIBRARY, SETTINGS, ("%s", error.what()), (nullptr));
-  }
+void warn(GstCvcomp* self, const std::exception& error) {
+  GST_ELEMENT_WARNING(self, LIBRARY, SETTINGS, ("%s", error.what()), (nullptr));
 }
 
 gboolean start(GstBaseTransform* transform) {
   GstCvcomp* self = elementOf(transform);
   State& state = *self->state;
-  std::string composition;
+  std::string composition, settings, failure;
   {
+    // Settings set from now on go to the runner.
     const std::lock_guard lock(state.mutex);
     composition = state.composition;
+    settings = state.settings;
+    try {
+      if (!composition.empty()) {
+        if (!cvcomp::isUtf8(composition)) {
+          throw std::invalid_argument("composition: the path is not valid UTF-8");
+        }
+        state.runner = std::make_unique<FrameRunner>(composition);
+      }
+    } catch (const std::exception& error) {
+      state.runner.reset();
+      failure = error.what();
+    }
   }
   if (composition.empty()) {
     GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("no composition: set the composition property"),
                       (nullptr));
     return FALSE;
   }
-  try {
-    if (!cvcomp::isUtf8(composition)) {
-      throw std::invalid_argument("composition: the path is not valid UTF-8");
-    }
-    state.runner = std::make_unique<FrameRunner>(composition);
-  } catch (const std::exception& error) {
-    state.runner.reset();
-    GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ, ("%s", error.what()), (nullptr));
+  if (!failure.empty()) {
+    GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ, ("%s", failure.c_str()), (nullptr));
     return FALSE;
   }
-  {
-    const std::lock_guard lock(state.mutex);
-    state.running = true;
+  // Refused settings leave the composition as it was, with a warning, as they do while playing.
+  try {
+    state.runner->apply(settings);
+  } catch (const std::exception& error) {
+    warn(self, error);
   }
-  // Refused settings leave the composition as it was, as they do while playing.
-  if (const auto settings = takeSettings(state)) applySettings(self, *settings);
   return TRUE;
 }
 
 gboolean stop(GstBaseTransform* transform) {
   State& state = *elementOf(transform)->state;
-  state.runner.reset();
-  const std::lock_guard lock(state.mutex);
-  state.running = false;
+  std::unique_ptr<FrameRunner> stopped;
+  {
+    const std::lock_guard lock(state.mutex);
+    stopped = std::move(state.runner);
+  }
   return TRUE;
 }
 
@@ -211,7 +218,6 @@ GstFlowReturn transformFrame(GstVideoFilter* filter, GstVideoFrame* frame) {
     const std::lock_guard lock(state.mutex);
     output = state.output;
   }
-  if (const auto settings = takeSettings(state)) applySettings(self, *settings);
   GstBuffer* buffer = frame->buffer;
   const GstClockTime timestamp = GST_BUFFER_PTS(buffer);
   std::optional<double> time;

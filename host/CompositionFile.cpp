@@ -70,7 +70,9 @@ std::string portOfKind(PortKind kind) {
   return (name.find_first_of("aeiou") == 0 ? "an " : "a ") + std::string(name) + " port";
 }
 
-PortValue initialValue(const QCPort& port, const Json& value, const std::string& where) {
+}  // namespace
+
+PortValue inputValue(const QCPort& port, const Json& value, const std::string& where) {
   const std::string aPort = portOfKind(port.kind());
   auto refuse = [&]() -> PortValue {
     throw CompositionError(where + ": " + aPort + " cannot take " + std::string(value.type_name()) +
@@ -101,10 +103,12 @@ PortValue initialValue(const QCPort& port, const Json& value, const std::string&
   return refuse();
 }
 
+namespace {
+
 void setInput(Composition& composition, const std::string& path, const Json& value) {
   QCPort& port = composition.port(path);
   if (!port.isInput()) throw CompositionError(path + " is an output, not an input");
-  port.setGenericValue(initialValue(port, value, path));
+  port.setGenericValue(inputValue(port, value, path));
 }
 
 // Where an editor shows the patches, {"id": {"x": .., "y": ..}}; evaluation ignores it.
@@ -118,7 +122,8 @@ void readLayout(Composition& composition, const Json& layout) {
     if (!entry.is_object())
       throw CompositionError(where + " must be an object with \"x\" and \"y\"");
     expectOnly(entry, {"x", "y"}, where);
-    composition.setPosition(id, {numberAt(entry, "x", where), numberAt(entry, "y", where)});
+    composition.setPosition(
+        id, Composition::Position{numberAt(entry, "x", where), numberAt(entry, "y", where)});
   }
 }
 
@@ -210,7 +215,8 @@ std::optional<Json> fileValue(const QCStructure& structure) {
   return object;
 }
 
-// An input's value as a composition file gives it, or nothing for a value no file can hold.
+}  // namespace
+
 std::optional<Json> fileValue(const PortValue& value) {
   if (const auto* number = std::get_if<double>(&value)) {
     return std::isfinite(*number) ? std::optional<Json>(*number) : std::nullopt;
@@ -222,6 +228,15 @@ std::optional<Json> fileValue(const PortValue& value) {
     return *structure ? fileValue(**structure) : std::nullopt;
   }
   return std::nullopt;
+}
+
+namespace {
+
+// Adds a member of a key the object does not hold yet, at its end, without looking for the key
+// (which an ordered object does member by member).
+void appendMember(Json& object, const std::string& key, Json value) {
+  Json::object_t& members = object.get_ref<Json::object_t&>();
+  members.Container::emplace_back(key, std::move(value));
 }
 
 }  // namespace
@@ -241,7 +256,7 @@ std::string compositionDocument(const Composition& composition) {
       }
     }
     if (!inputs.empty()) patch["inputs"] = std::move(inputs);
-    patches[entry.id] = std::move(patch);
+    appendMember(patches, entry.id, std::move(patch));
   }
   Json connections = Json::array();
   for (const Composition::Connection& connection : composition.connections()) {
@@ -256,7 +271,7 @@ std::string compositionDocument(const Composition& composition) {
   Json layout = Json::object();
   for (const Composition::Patch& entry : composition.patches()) {
     if (const Composition::Position* at = composition.position(entry.id)) {
-      layout[entry.id] = {{"x", at->x}, {"y", at->y}};
+      appendMember(layout, entry.id, {{"x", at->x}, {"y", at->y}});
     }
   }
   if (!layout.empty()) document["layout"] = std::move(layout);
@@ -275,13 +290,20 @@ std::unique_ptr<Composition> loadCompositionText(std::string_view text, const st
   return load(text, name, file, manager);
 }
 
-void setInputFromText(Composition& composition, std::string_view path, std::string_view text) {
+Json settingValue(const Composition& composition, std::string_view path, std::string_view text) {
   Json value =
       Json::accept(text.begin(), text.end()) ? parseJsonText(text) : Json(std::string(text));
   // A string port takes the text itself, also when it happens to read as JSON ("42").
-  const QCPort& port = composition.port(path);
-  if (port.kind() == PortKind::String && !value.is_string()) value = std::string(text);
-  setInput(composition, std::string(path), value);
+  const std::size_t dot = path.find('.');
+  const QCPatch* owner =
+      dot == std::string_view::npos ? nullptr : composition.patch(path.substr(0, dot));
+  const QCPort* port = owner ? owner->port(path.substr(dot + 1)) : nullptr;
+  if (port && port->kind() == PortKind::String && !value.is_string()) return std::string(text);
+  return value;
+}
+
+void setInputFromText(Composition& composition, std::string_view path, std::string_view text) {
+  setInput(composition, std::string(path), settingValue(composition, path, text));
 }
 
 std::unique_ptr<Composition> loadCompositionFile(const std::filesystem::path& file,

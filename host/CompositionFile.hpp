@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include <nlohmann/json.hpp>
+
 #include "Composition.hpp"
 #include "QCNodeManager.hpp"
 
@@ -38,9 +40,20 @@ std::unique_ptr<Composition> loadCompositionText(std::string_view text, const st
 // Loading it gives the same composition.
 std::string compositionDocument(const Composition& composition);
 
-// Sets the input "id.port" from text as a composition file would give it: the text is read as
-// JSON when it is JSON (5, true, {"X": 0.5}) and taken as a string otherwise. Throws
-// CompositionError naming the port.
+// The value a composition file gives as `value` to `port`; `where` names the port in the
+// CompositionError that refuses it.
+PortValue inputValue(const QCPort& port, const nlohmann::ordered_json& value,
+                     const std::string& where);
+// An input's value as a composition file gives it, or nothing for a value no file can hold.
+std::optional<nlohmann::ordered_json> fileValue(const PortValue& value);
+
+// The value that text given for the input "id.port" (as --set gives it) stands for: the text read
+// as JSON when it is JSON (5, true, {"X": 0.5}, "text") and as a string otherwise; a string port
+// takes the text itself unless it reads as a JSON string. Read once, where the text comes in.
+nlohmann::ordered_json settingValue(const Composition& composition, std::string_view path,
+                                    std::string_view text);
+// Sets the input "id.port" to the value that text stands for. Throws CompositionError naming the
+// port.
 void setInputFromText(Composition& composition, std::string_view path, std::string_view text);
 
 }  // namespace cvcomp

@@ -15,8 +15,13 @@ namespace cvcomp {
 //   {"op": "set", "port": "b.inputWidth", "value": 320}
 //   {"op": "publish", "port": "b.outputImage"}, {"op": "unpublish", "port": "b.outputImage"}
 //   {"op": "move", "id": "b", "x": 240, "y": 80}
-// An add's inputs become set edits after it, and values are taken as a composition file gives
-// them. Throws CompositionError naming the edit by its place in the batch ("edit 2: ...").
+// An add, a connect and a publish may say where they go ("before": the patch id, the input whose
+// connection, the published port they go before), and a move without x and y places the patch
+// nowhere. An add's inputs become set edits after it, and values are taken as a composition file
+// gives them. Throws CompositionError naming the edit by its place in the batch ("edit 2: ...").
 std::vector<CompositionEdit> editsFromJson(std::string_view text);
+
+// The edits as editsFromJson reads them, an array of edit objects.
+nlohmann::ordered_json editsJson(const std::vector<CompositionEdit>& edits);
 
 }  // namespace cvcomp

@@ -52,42 +52,39 @@ std::optional<std::string> Engine::open() {
 }
 
 FrameReport Engine::step() {
-  applySubmitted();
+  runPosted();
+  FrameReport report;
+  report.frame = frame_;
   if (!opened_) {
     if (std::optional<std::string> failure = open()) {
-      FrameReport report;
       report.failure = std::move(*failure);
       return report;
     }
   }
-  return evaluate(std::nullopt, true);
+  for (FrameProvider* source : sources_) {
+    if (source->prepareFrame()) continue;
+    report.failure = source->framesFailure();
+    report.ended = report.failure.empty();
+    return report;
+  }
+  return evaluate(std::nullopt);
 }
 
 FrameReport Engine::process(std::shared_ptr<QCImage> frame, std::optional<double> time) {
-  applySubmitted();
+  runPosted();
   if (sources_.empty()) {
     throw CompositionError(name_ + ": the composition has no ImageSource to take the frame");
   }
   for (FrameProvider* source : sources_) source->supplyFrame(frame);
-  return evaluate(time, false);
+  return evaluate(time);
 }
 
-FrameReport Engine::evaluate(std::optional<double> time, bool fromInput) {
+FrameReport Engine::evaluate(std::optional<double> time) {
   FrameReport report;
   composition_->start(context_);
   report.frame = frame_;
   report.time = time.value_or(static_cast<double>(frame_) / fps_);
   composition_->renderFrame(context_, report.frame, report.time);
-  if (fromInput) {
-    for (const FrameProvider* source : sources_) {
-      if (!source->framesFailure().empty()) {
-        report.failure = source->framesFailure();
-        return report;
-      }
-      report.ended = report.ended || source->framesEnded();
-    }
-  }
-  if (report.ended) return report;
   ++frame_;
 
   std::vector<std::shared_ptr<Observer>> observers;
@@ -119,38 +116,80 @@ RunReport Engine::run(std::optional<std::uint64_t> frames) {
   return run;
 }
 
-void Engine::apply(const std::vector<CompositionEdit>& edits) {
-  applyEdits(*composition_, edits, manager_, name_, file_);
-  collectOutputs();
-  // A frame source added or changed opens before the next frame.
-  opened_ =
-      opened_ && std::none_of(edits.begin(), edits.end(), [](const CompositionEdit& edit) {
-        return edit.kind == CompositionEdit::Kind::Add || edit.kind == CompositionEdit::Kind::Set;
-      });
-}
-
-std::future<std::string> Engine::submit(std::vector<CompositionEdit> edits) {
-  PendingEdits pending{std::move(edits), {}};
-  std::future<std::string> done = pending.done.get_future();
-  const std::lock_guard lock(pendingMutex_);
-  pending_.push_back(std::move(pending));
-  return done;
-}
-
-void Engine::applySubmitted() {
-  std::vector<PendingEdits> batches;
-  {
-    const std::lock_guard lock(pendingMutex_);
-    batches.swap(pending_);
-  }
-  for (PendingEdits& batch : batches) {
-    try {
-      apply(batch.edits);
-      batch.done.set_value({});
-    } catch (const CompositionError& error) {
-      batch.done.set_value(error.what());
+const AppliedBatch& Engine::apply(const std::vector<CompositionEdit>& edits) {
+  std::vector<CompositionEdit> inverse = applyEdits(*composition_, edits, name_, file_);
+  using Kind = CompositionEdit::Kind;
+  bool structural = false;
+  for (const CompositionEdit& edit : edits) {
+    structural = structural || edit.kind == Kind::Add || edit.kind == Kind::Remove ||
+                 edit.kind == Kind::Publish || edit.kind == Kind::Unpublish;
+    // A frame source added or given a value opens before the next frame.
+    if (edit.kind == Kind::Add || edit.kind == Kind::Set) {
+      QCPatch* patch = composition_->patch(edit.target.substr(0, edit.target.find('.')));
+      if (patch && patch->frameProvider()) opened_ = false;
     }
   }
+  if (structural) collectOutputs();
+  applied_.push_back({++revision_, edits, std::move(inverse)});
+  if (applied_.size() > kKeptBatches) applied_.pop_front();
+  std::vector<std::shared_ptr<EditObserver>> observers;
+  {
+    const std::lock_guard lock(observersMutex_);
+    for (const auto& [id, observer] : editObservers_) observers.push_back(observer);
+  }
+  for (const std::shared_ptr<EditObserver>& observer : observers) (*observer)(applied_.back());
+  return applied_.back();
+}
+
+const AppliedBatch* Engine::appliedBatch(std::uint64_t revision) const {
+  if (applied_.empty() || revision < applied_.front().revision || revision > revision_) {
+    return nullptr;
+  }
+  return &applied_[revision - applied_.front().revision];
+}
+
+void Engine::replace(std::unique_ptr<Composition> composition,
+                     std::optional<std::filesystem::path> file) {
+  composition_->stop(context_);
+  composition_ = std::move(composition);
+  file_ = std::move(file);
+  ++revision_;
+  applied_.clear();
+  frame_ = 0;
+  opened_ = false;
+  collectOutputs();
+}
+
+void Engine::restart() {
+  std::unique_ptr<Composition> again =
+      loadCompositionText(compositionDocument(*composition_), name_, file_, manager_);
+  composition_->stop(context_);
+  composition_ = std::move(again);
+  frame_ = 0;
+  opened_ = false;
+  collectOutputs();
+}
+
+void Engine::post(Work work) {
+  {
+    const std::lock_guard lock(workMutex_);
+    work_.push_back(std::move(work));
+  }
+  workPosted_.notify_all();
+}
+
+void Engine::runPosted() {
+  std::vector<Work> work;
+  {
+    const std::lock_guard lock(workMutex_);
+    work.swap(work_);
+  }
+  for (Work& item : work) item(*this);
+}
+
+void Engine::waitForWork() {
+  std::unique_lock lock(workMutex_);
+  workPosted_.wait(lock, [this] { return !work_.empty(); });
 }
 
 void Engine::collectOutputs() {
@@ -162,6 +201,17 @@ void Engine::collectOutputs() {
   for (const Composition::Patch& entry : composition_->patches()) {
     if (FrameProvider* source = entry.instance->frameProvider()) sources_.push_back(source);
   }
+}
+
+int Engine::addEditObserver(EditObserver observer) {
+  const std::lock_guard lock(observersMutex_);
+  editObservers_.emplace_back(nextObserver_, std::make_shared<EditObserver>(std::move(observer)));
+  return nextObserver_++;
+}
+
+void Engine::removeEditObserver(int id) {
+  const std::lock_guard lock(observersMutex_);
+  std::erase_if(editObservers_, [id](const auto& entry) { return entry.first == id; });
 }
 
 int Engine::addObserver(Observer observer) {

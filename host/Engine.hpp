@@ -1,7 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -9,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -56,13 +59,27 @@ class FrameResult {
   mutable std::optional<std::string> jsonLine_;
 };
 
+// A batch of edits as the engine applied it: the composition's revision it made, and the
+// inverse batch, which brings the composition back to the revision before.
+struct AppliedBatch {
+  std::uint64_t revision = 0;
+  std::vector<CompositionEdit> edits;
+  std::vector<CompositionEdit> inverse;
+};
+
 // Runs a composition frame by frame: owns it, its context and the frame clock, opens its frame
-// sources, applies edits between frames and tells observers about every produced frame.
+// sources, applies edits between frames and tells observers about every produced frame and every
+// applied batch of edits.
 //
-// One thread steps the engine; any thread may request a stop or submit edits.
+// One thread steps the engine; any thread may request a stop or hand it work (post, call), which
+// it runs between two frames.
 class Engine {
  public:
   using Observer = std::function<void(const FrameResult&)>;
+  using EditObserver = std::function<void(const AppliedBatch&)>;
+  using Work = std::function<void(Engine&)>;
+  // How many applied batches the engine keeps to be read back.
+  static constexpr std::size_t kKeptBatches = 1000;
 
   // `name` names the composition in messages (the file as given); `file` is where relative paths
   // resolve and what new patches take as their composition file.
@@ -84,9 +101,10 @@ class Engine {
   // The frame rate of the first frame source, 30 without one.
   double framesPerSecond() const { return fps_; }
 
-  // Applies the edits submitted so far, then evaluates one frame.
+  // Runs the work handed over so far, then evaluates one frame, once every frame source has one:
+  // at the end of the input or on its failure nothing is evaluated.
   FrameReport step();
-  // Applies the edits submitted so far, then evaluates one frame made of `frame` (a picture held
+  // Runs the work handed over so far, then evaluates one frame made of `frame` (a picture held
   // in memory, e.g. one a caller decoded), given to every frame source of the composition instead
   // of one read from its input. The frame's time is `time`, or its number by the frame rate.
   // Throws CompositionError when the composition has no frame source.
@@ -97,30 +115,53 @@ class Engine {
   void requestStop() noexcept { stopRequested_.store(true); }
   bool stopRequested() const noexcept { return stopRequested_.load(); }
 
-  // Applies edits now, all or none; throws CompositionError as applyEdits does. Only on the
-  // thread that steps, or while nothing steps.
-  void apply(const std::vector<CompositionEdit>& edits);
-  // From any thread: the edits are applied before the next frame, in the order submitted. The
-  // future gives the refusal, or an empty text once they are applied.
-  std::future<std::string> submit(std::vector<CompositionEdit> edits);
+  // Applies edits now, all or none, to the composition in place; throws CompositionError as
+  // applyEdits does. On success the revision goes up by one and the edit observers are told.
+  // Only on the thread that steps, or while nothing steps.
+  const AppliedBatch& apply(const std::vector<CompositionEdit>& edits);
+  // The composition's revision: 0 as it was given, one more for every applied batch.
+  std::uint64_t revision() const { return revision_; }
+  // The batch that made `revision`, while it is one of the last kKeptBatches; else nullptr.
+  const AppliedBatch* appliedBatch(std::uint64_t revision) const;
+
+  // Replaces the composition whole, from its first frame, with its input to open; `file` is where
+  // its relative paths resolve. The revision goes up by one, and no batch leads back.
+  void replace(std::unique_ptr<Composition> composition, std::optional<std::filesystem::path> file);
+  // Starts the composition afresh from its first frame, made again from its own document, at the
+  // same revision.
+  void restart();
+  // Frames produced since the composition was given: the ports hold the last one when not 0.
+  std::uint64_t framesProduced() const { return frame_; }
+
+  // From any thread: `work` runs on the engine's thread before its next frame (or in
+  // runPosted()), in the order handed over.
+  void post(Work work);
+  // The same, with the work's result or exception in the future.
+  template <class Task>
+  auto call(Task task) -> std::future<std::invoke_result_t<Task&, Engine&>> {
+    using Result = std::invoke_result_t<Task&, Engine&>;
+    auto packaged = std::make_shared<std::packaged_task<Result(Engine&)>>(std::move(task));
+    std::future<Result> done = packaged->get_future();
+    post([packaged](Engine& engine) { (*packaged)(engine); });
+    return done;
+  }
+  // On the engine's thread: runs the work handed over so far.
+  void runPosted();
+  // On the engine's thread, while it has no frame to make: waits until work is handed over.
+  void waitForWork();
 
   int addObserver(Observer observer);
   void removeObserver(int id);
+  int addEditObserver(EditObserver observer);
+  void removeEditObserver(int id);
 
   Composition& composition() { return *composition_; }
   QCContext& context() { return context_; }
   const std::string& name() const { return name_; }
 
  private:
-  struct PendingEdits {
-    std::vector<CompositionEdit> edits;
-    std::promise<std::string> done;
-  };
-
-  void applySubmitted();
-  // Evaluates the frame the sources give and tells the observers. A frame read from the input
-  // (not one handed over) is not produced when the input ended or failed.
-  FrameReport evaluate(std::optional<double> time, bool fromInput);
+  // Evaluates the frame the sources give and tells the observers.
+  FrameReport evaluate(std::optional<double> time);
   // Finds the published values and the frame sources again after the composition changed.
   void collectOutputs();
 
@@ -136,11 +177,16 @@ class Engine {
   std::vector<FrameProvider*> sources_;
   std::atomic<bool> stopRequested_ = false;
 
-  std::mutex pendingMutex_;
-  std::vector<PendingEdits> pending_;
+  std::uint64_t revision_ = 0;
+  std::deque<AppliedBatch> applied_;
+
+  std::mutex workMutex_;
+  std::condition_variable workPosted_;
+  std::vector<Work> work_;
 
   std::mutex observersMutex_;
   std::vector<std::pair<int, std::shared_ptr<Observer>>> observers_;
+  std::vector<std::pair<int, std::shared_ptr<EditObserver>>> editObservers_;
   int nextObserver_ = 0;
 };
 

@@ -36,6 +36,9 @@ class FrameProvider {
   virtual bool openFrames() = 0;
   // Takes frames from `location` (a file, a folder, camera:N, pattern:WxH) from the next frame.
   virtual void setFrameLocation(const std::string& location) = 0;
+  // Takes the next frame from the location ahead of the evaluation, which then gives it: false
+  // when there is none, the frames having ended (framesEnded) or failed (framesFailure).
+  virtual bool prepareFrame() = 0;
   // Set once there are no more frames.
   virtual bool framesEnded() const = 0;
   // Why the frames could not be opened or read, naming the file; empty while all is well.

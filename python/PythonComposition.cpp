@@ -8,6 +8,7 @@
 
 #include "host/CompositionFile.hpp"
 #include "host/JsonOutput.hpp"
+#include "host/JsonReading.hpp"
 #include "host/patches/FramePictures.hpp"
 
 namespace cvcomp::python {
@@ -135,8 +136,9 @@ bool PythonComposition::closed() {
 }
 
 void PythonComposition::set(const std::string& path, const py::handle& value) {
-  withEngine([path, text = toJson(value)](Engine& engine) {
-    engine.apply({CompositionEdit::set(path, text)});
+  // Read here, where the value's Python objects may be touched.
+  withEngine([edit = CompositionEdit::set(path, parseJsonText(toJson(value)))](Engine& engine) {
+    engine.apply({edit});
   });
 }
 

@@ -58,7 +58,7 @@ Studio::Studio(const StudioLaunch& launch, const QCNodeManager& manager) {
   if (launch.composition) file = std::filesystem::absolute(*launch.composition);
   const std::string name = launch.composition ? launch.composition->string() : "composition";
   session_ = std::make_unique<StudioSession>(
-      std::move(engine), manager, name, file,
+      std::move(engine),
       StudioSession::Observer{
           [this](const FrameResult& frame, Engine& running) { hub_.frame(frame, running); },
           [this](Engine* holding, const TransportState& state) {

@@ -2,7 +2,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "host/CompositionFile.hpp"
 #include "host/patches/FrameReader.hpp"
 
 namespace cvcomp {
@@ -15,14 +14,9 @@ nlohmann::json transportJson(const TransportState& state) {
   return json;
 }
 
-StudioSession::StudioSession(std::unique_ptr<Engine> engine, const QCNodeManager& manager,
-                             std::string name, std::optional<std::filesystem::path> file,
-                             Observer observer)
-    : manager_(manager),
-      name_(std::move(name)),
-      file_(std::move(file)),
-      observer_(std::move(observer)) {
-  install(std::move(engine));
+StudioSession::StudioSession(std::unique_ptr<Engine> engine, Observer observer)
+    : engine_(std::move(engine)), observer_(std::move(observer)) {
+  engine_->addObserver([this](const FrameResult& frame) { observer_.frame(frame, *engine_); });
   thread_ = std::thread([this] { loop(); });
 }
 
@@ -31,43 +25,23 @@ StudioSession::~StudioSession() {
     const std::lock_guard lock(mutex_);
     stopping_ = true;
   }
-  wake_.notify_all();
+  engine_->post([](Engine&) {});
   thread_.join();
 }
 
-void StudioSession::install(std::unique_ptr<Engine> engine) {
-  engineHoldsFrame_ = false;
-  engine_ = std::move(engine);
-  engine_->addObserver([this, engine = engine_.get()](const FrameResult& frame) {
-    observer_.frame(frame, *engine);
-  });
-}
-
-void StudioSession::enqueue(std::function<void()> work) {
-  {
-    const std::lock_guard lock(mutex_);
-    work_.push_back(std::move(work));
-  }
-  wake_.notify_all();
-}
-
 void StudioSession::loop() {
-  std::unique_lock lock(mutex_);
   while (true) {
-    if (!work_.empty()) {
-      std::function<void()> work = std::move(work_.front());
-      work_.pop_front();
-      lock.unlock();
-      work();
-      lock.lock();
-    } else if (stopping_) {
-      return;
-    } else if (state_.playing) {
-      lock.unlock();
+    engine_->runPosted();
+    bool playing = false;
+    {
+      const std::lock_guard lock(mutex_);
+      if (stopping_) return;
+      playing = state_.playing;
+    }
+    if (playing) {
       produce();
-      lock.lock();
     } else {
-      wake_.wait(lock);
+      engine_->waitForWork();
     }
   }
 }
@@ -79,13 +53,8 @@ void StudioSession::produce() {
     restart = state_.ended || !state_.failure.empty();
   }
   // After the end of the input, the composition starts afresh from its first frame.
-  if (restart) {
-    install(std::make_unique<Engine>(
-        loadCompositionText(compositionDocument(engine_->composition()), name_, file_, manager_),
-        manager_, name_, file_));
-  }
+  if (restart) engine_->restart();
   const FrameReport report = engine_->step();
-  engineHoldsFrame_ = report.produced();
   settled_ = false;
   bool playing = false;
   {
@@ -104,9 +73,9 @@ void StudioSession::produce() {
 }
 
 // Watchers that take frames at a lower rate than the engine makes them may have skipped the
-// last one: they are offered it now, so a stopped view always shows where the engine stands. Once
-// the input ended or failed, the engine's ports hold an evaluation without a frame, which is not
-// shown.
+// last one: they are offered it now, so a stopped view always shows where the engine stands. The
+// end or failure of the input is known before an evaluation, so the ports hold the last frame
+// produced, if any.
 void StudioSession::settle() {
   TransportState state;
   {
@@ -114,7 +83,7 @@ void StudioSession::settle() {
     state = state_;
   }
   settled_ = true;
-  observer_.settled(engineHoldsFrame_ ? engine_.get() : nullptr, state);
+  observer_.settled(engine_->framesProduced() > 0 ? engine_.get() : nullptr, state);
 }
 
 void StudioSession::play() {
@@ -122,7 +91,7 @@ void StudioSession::play() {
     const std::lock_guard lock(mutex_);
     state_.playing = true;
   }
-  wake_.notify_all();
+  engine_->post([](Engine&) {});
 }
 
 void StudioSession::stopPlaying() {
@@ -149,7 +118,7 @@ void StudioSession::settleAgainIfStopped() {
     const std::lock_guard lock(mutex_);
     if (state_.playing) return;
   }
-  enqueue([this] { settle(); });
+  engine_->post([this](Engine&) { settle(); });
 }
 
 TransportState StudioSession::state() const {
@@ -159,9 +128,8 @@ TransportState StudioSession::state() const {
 
 void StudioSession::replace(std::unique_ptr<Composition> composition,
                             const std::optional<std::filesystem::path>& file) {
-  call([&](Engine&) {
-    file_ = file;
-    install(std::make_unique<Engine>(std::move(composition), manager_, name_, file_));
+  call([&](Engine& engine) {
+    engine.replace(std::move(composition), file);
     const std::lock_guard lock(mutex_);
     state_.frame.reset();
     state_.ended = false;
@@ -175,7 +143,7 @@ std::optional<std::string> StudioSession::switchInput(const std::string& locatio
     if (std::none_of(patches.begin(), patches.end(), [](const Composition::Patch& entry) {
           return entry.instance->frameProvider() != nullptr;
         })) {
-      return name_ + ": the composition has no frame source";
+      return engine.name() + ": the composition has no frame source";
     }
     std::error_code noFolder;
     // The new input's first frame is read before the old input is let go: a source that opens

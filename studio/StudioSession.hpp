@@ -1,8 +1,6 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -30,8 +28,8 @@ struct TransportState {
 nlohmann::json transportJson(const TransportState& state);
 
 // Runs an engine on a thread of its own, frame after frame while playing. Every other access to
-// the composition happens on that thread too, between two frames, through call(): requests from
-// any thread never race the frame in progress.
+// the composition happens on that thread too, between two frames, as work handed to the engine
+// (call()): requests from any thread never race the frame in progress.
 class StudioSession {
  public:
   // Called on the engine's thread: `frame` for every produced frame, of this engine and of every
@@ -43,9 +41,7 @@ class StudioSession {
     std::function<void(Engine*, const TransportState&)> settled;
   };
 
-  // `name` names the composition in messages; `file` is where relative paths resolve.
-  StudioSession(std::unique_ptr<Engine> engine, const QCNodeManager& manager, std::string name,
-                std::optional<std::filesystem::path> file, Observer observer);
+  StudioSession(std::unique_ptr<Engine> engine, Observer observer);
   StudioSession(const StudioSession&) = delete;
   StudioSession& operator=(const StudioSession&) = delete;
   // Ends the frame in progress and the thread.
@@ -54,11 +50,7 @@ class StudioSession {
   // Runs `work` on the engine's thread between two frames and gives its result or exception.
   template <class Work>
   auto call(Work work) -> decltype(work(std::declval<Engine&>())) {
-    using Result = decltype(work(std::declval<Engine&>()));
-    std::packaged_task<Result()> task([this, &work] { return work(*engine_); });
-    std::future<Result> done = task.get_future();
-    enqueue([&task] { task(); });
-    return done.get();
+    return engine_->call(std::move(work)).get();
   }
 
   // Plays from where it stands; after the input ended, from its first frame again.
@@ -80,25 +72,17 @@ class StudioSession {
   std::optional<std::string> switchInput(const std::string& location);
 
  private:
-  void enqueue(std::function<void()> work);
   void loop();
   void stopPlaying();
   void produce();
   void settle();
-  void install(std::unique_ptr<Engine> engine);
 
-  const QCNodeManager& manager_;
-  const std::string name_;
-  std::optional<std::filesystem::path> file_;  // of the running composition
-  std::unique_ptr<Engine> engine_;
+  const std::unique_ptr<Engine> engine_;
   Observer observer_;
 
   mutable std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<std::function<void()>> work_;
   TransportState state_;
-  bool engineHoldsFrame_ = false;  // the engine's ports hold the last frame; its thread only
-  bool settled_ = false;           // the observer was told of the stop since the last frame
+  bool settled_ = false;  // the observer was told of the stop since the last frame
   bool stopping_ = false;
   std::thread thread_;
 };

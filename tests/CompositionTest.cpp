@@ -1,6 +1,9 @@
 // Compositions run by the engine: dependency order, connection rules, edits between frames from
 // any thread, observers; and composition files with every kind of mistake they can hold.
 
+#include <random>
+
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 
 #include "TestSupport.hpp"
@@ -64,7 +67,7 @@ using Edit = CompositionEdit;
 
 TEST_F(EngineTest, RunsInDependencyOrderOnlyWhatChangedAndStopsInOrder) {
   engine->apply({Edit::add("c", "Step"), Edit::add("b", "Step"), Edit::add("a", "Step"),
-                 Edit::set("c.inputValue", "7.5"), Edit::connect("a.outputValue", "b.inputValue"),
+                 Edit::set("c.inputValue", 7.5), Edit::connect("a.outputValue", "b.inputValue"),
                  Edit::connect("b.outputValue", "c.inputValue")});
   ASSERT_TRUE(engine->step().produced());
   EXPECT_EQ(executionLog,
@@ -78,7 +81,7 @@ TEST_F(EngineTest, RunsInDependencyOrderOnlyWhatChangedAndStopsInOrder) {
   EXPECT_EQ(composition().executions("a"), 1u);
 
   // A new value upstream runs what depends on it, and only that.
-  engine->apply({Edit::set("b.inputIndex", "4")});
+  engine->apply({Edit::set("b.inputIndex", 4)});
   engine->step();
   EXPECT_EQ(executionLog, (std::vector<std::string>{"b", "c"}));
 
@@ -97,11 +100,11 @@ TEST_F(EngineTest, RunsInDependencyOrderOnlyWhatChangedAndStopsInOrder) {
 }
 
 TEST_F(EngineTest, APatchThatReportsFailureRunsAgainOnTheNextFrame) {
-  engine->apply({Edit::add("a", "Step"), Edit::set("a.inputValue", "-1")});
+  engine->apply({Edit::add("a", "Step"), Edit::set("a.inputValue", -1)});
   EXPECT_EQ(engine->run(3).frames, 3u);
   EXPECT_EQ(composition().executions("a"), 3u);
   EXPECT_TRUE(composition().patches()[0].failedLastFrame);
-  engine->apply({Edit::set("a.inputValue", "1")});
+  engine->apply({Edit::set("a.inputValue", 1)});
   EXPECT_EQ(engine->run(3).frames, 3u);
   EXPECT_EQ(composition().executions("a"), 4u);
   EXPECT_FALSE(composition().patches()[0].failedLastFrame);
@@ -114,7 +117,7 @@ TEST_F(EngineTest, ARefusedEditOrBatchLeavesTheCompositionAsItWas) {
   engine->apply({Edit::add("a", "Step"), Edit::add("b", "Step"), Edit::add("p", "Pulse"),
                  Edit::add("toCV", "QCImageToOpenCVImage"),
                  Edit::connect("a.outputValue", "b.inputIndex"), Edit::publish("b.outputValue"),
-                 Edit::set("a.inputValue", "2")});
+                 Edit::set("a.inputValue", 2)});
   engine->step();
   const std::string before = compositionDocument(composition());
   const auto connect = [](const std::string& from, const std::string& to) {
@@ -138,7 +141,7 @@ TEST_F(EngineTest, ARefusedEditOrBatchLeavesTheCompositionAsItWas) {
       {{Edit::remove("b"), Edit::add("c", "Nope")}, "patch \"c\": unknown class \"Nope\""},
       {{Edit::unpublish("b.outputValue"), Edit::unpublish("b.outputValue")},
        "\"b.outputValue\" is not published"},
-      {{Edit::set("a.inputValue", "5"), Edit::set("a.inputIndex", "-3")},
+      {{Edit::set("a.inputValue", 5), Edit::set("a.inputIndex", -3)},
        "a.inputIndex: an index port takes a whole number from 0 up, not -3"},
       {{Edit::disconnect("b.inputIndex"), Edit::disconnect("b.inputIndex")},
        "\"b.inputIndex\" has no connection"},
@@ -208,9 +211,17 @@ TEST_F(EngineTest, EditsFromAnotherThreadTakeEffectBetweenFramesInOrder) {
   engine->addObserver([&](const FrameResult&) { seen.push_back(number("a.outputValue")); });
   std::vector<std::string> answers;
   std::thread editor([&] {
-    for (int value = 1; value <= 50; ++value)
-      answers.push_back(engine->submit({Edit::set("a.inputValue", std::to_string(value))}).get());
-    answers.push_back(engine->submit({Edit::set("a.inputValue", "\"text\"")}).get());
+    const auto setting = [&](nlohmann::ordered_json value) {
+      try {
+        engine->call([&](Engine& running) { running.apply({Edit::set("a.inputValue", value)}); })
+            .get();
+        answers.emplace_back();
+      } catch (const CompositionError& error) {
+        answers.emplace_back(error.what());
+      }
+    };
+    for (int value = 1; value <= 50; ++value) setting(value);
+    setting("text");
     engine->requestStop();
   });
   engine->run();
@@ -221,6 +232,130 @@ TEST_F(EngineTest, EditsFromAnotherThreadTakeEffectBetweenFramesInOrder) {
   // The values arrive in the order sent, each whole, and the last one stays.
   EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
   EXPECT_EQ(seen.back(), 51.0);
+}
+
+// `prefix` and a number, appended (GCC 12 warns falsely about operator+ on a literal and a
+// temporary string).
+std::string numbered(std::string prefix, std::size_t number) {
+  prefix += std::to_string(number);
+  return prefix;
+}
+
+// A random-ish edit of what the composition holds now: each kind, often refused.
+std::vector<Edit> randomBatch(const Composition& composition, std::mt19937& random,
+                              std::size_t& added) {
+  const auto pick = [&](std::size_t count) {
+    return std::uniform_int_distribution<std::size_t>(0, count - 1)(random);
+  };
+  const auto& patches = composition.patches();
+  const auto anyPatch = [&] { return patches.empty() ? "none" : patches[pick(patches.size())].id; };
+  const auto anyPort = [&](const char* name) { return anyPatch() + "." + name; };
+  std::vector<Edit> batch;
+  for (std::size_t edits = 1 + pick(3); edits-- > 0;) {
+    switch (pick(9)) {
+      case 0:
+        batch.push_back(Edit::add(numbered("n", added++), pick(3) ? "Step" : "Pulse",
+                                  pick(2) ? anyPatch() : ""));
+        break;
+      case 1:
+        batch.push_back(Edit::remove(anyPatch()));
+        break;
+      case 2:
+      case 3: {
+        const bool before = pick(2) && !composition.connections().empty();
+        const auto& connections = composition.connections();
+        batch.push_back(Edit::connect(
+            anyPort("outputValue"), anyPort(pick(2) ? "inputValue" : "inputIndex"),
+            before ? composition.pathOf(*connections[pick(connections.size())].to) : ""));
+        break;
+      }
+      case 4:
+        if (!composition.connections().empty()) {
+          const auto& connections = composition.connections();
+          batch.push_back(
+              Edit::disconnect(composition.pathOf(*connections[pick(connections.size())].to)));
+        }
+        break;
+      case 5:
+        batch.push_back(pick(2)
+                            ? Edit::set(anyPort("inputValue"), 0.25 * static_cast<double>(pick(9)))
+                            : Edit::set(anyPort("inputFrames"), numbered("1,", pick(9))));
+        break;
+      case 6: {
+        const auto& published = composition.published();
+        batch.push_back(Edit::publish(
+            anyPort(pick(2) ? "outputValue" : "outputSignal"),
+            published.empty() || pick(2) ? ""
+                                         : composition.pathOf(*published[pick(published.size())])));
+        break;
+      }
+      case 7:
+        if (!composition.published().empty()) {
+          const auto& published = composition.published();
+          batch.push_back(Edit::unpublish(composition.pathOf(*published[pick(published.size())])));
+        }
+        break;
+      default:
+        batch.push_back(pick(3) ? Edit::move(anyPatch(), static_cast<double>(pick(99)), -1.5)
+                                : Edit::move(anyPatch(), std::nullopt));
+    }
+  }
+  return batch;
+}
+
+// Every applied batch makes a revision and can be read back with its inverse, which, sent as JSON
+// and applied last batch first, gives back each earlier composition byte for byte: its patches in
+// their order with their values, its connections, published ports and positions.
+TEST_F(EngineTest, InverseBatchesAppliedLastFirstGiveBackEveryRevisionByteForByte) {
+  engine->apply({Edit::add("a", "Step"), Edit::add("b", "Step"), Edit::add("p", "Pulse"),
+                 Edit::connect("a.outputValue", "b.inputValue"), Edit::publish("b.outputValue"),
+                 Edit::move("b", 3, 4), Edit::set("a.inputIndex", 2)});
+  std::vector<std::uint64_t> told;
+  engine->addEditObserver([&](const AppliedBatch& batch) { told.push_back(batch.revision); });
+  std::map<std::uint64_t, std::string> documents{
+      {engine->revision(), compositionDocument(composition())}};
+  std::mt19937 random(26);
+  std::size_t added = 0;
+  for (int attempt = 0; attempt < 400; ++attempt) {
+    try {
+      engine->apply(randomBatch(composition(), random, added));
+      documents[engine->revision()] = compositionDocument(composition());
+      if (attempt % 50 == 0) engine->step();
+    } catch (const CompositionError&) {
+      ASSERT_EQ(compositionDocument(composition()), documents.rbegin()->second);
+    }
+  }
+  const std::uint64_t last = engine->revision();
+  ASSERT_GT(last, 150u);
+  EXPECT_EQ(told.size(), last - 1);
+  for (std::uint64_t revision = last; revision > 1; --revision) {
+    const AppliedBatch* batch = engine->appliedBatch(revision);
+    ASSERT_NE(batch, nullptr);
+    engine->apply(editsFromJson(editsJson(batch->inverse).dump()));
+    ASSERT_EQ(compositionDocument(composition()), documents.at(revision - 1)) << revision;
+  }
+  EXPECT_EQ(engine->revision(), 2 * last - 1);
+}
+
+// A batch costs its own size: one of 100,000 removes (and its inverse, as many adds and connects)
+// would take hours at the square of it.
+TEST_F(EngineTest, ABatchOfAHundredThousandRemovesAndItsInverseCostTheirSize) {
+  constexpr std::size_t kPatches = 100'000;
+  std::vector<Edit> build, removes;
+  for (std::size_t i = 0; i < kPatches; ++i) {
+    const std::string id = numbered("s", i);
+    build.push_back(Edit::add(id, "Step"));
+    if (i > 0)
+      build.push_back(Edit::connect(numbered("s", i - 1) + ".outputValue", id + ".inputValue"));
+    if (i % 100 == 0) build.push_back(Edit::publish(id + ".outputValue"));
+    removes.push_back(Edit::remove(id));
+  }
+  engine->apply(build);
+  const std::string before = compositionDocument(composition());
+  const AppliedBatch& removed = engine->apply(removes);
+  EXPECT_TRUE(composition().patches().empty() && composition().published().empty());
+  engine->apply(std::vector<Edit>(removed.inverse));
+  EXPECT_EQ(compositionDocument(composition()), before);
 }
 
 TEST_F(EngineTest, ObserversShareOneJsonLineAndSeeEveryPatchExecutedOrSkipped) {
@@ -258,6 +393,26 @@ TEST_F(EngineTest, AFrameInMemoryComesBackUprightFromHostAndOpenCVImagePorts) {
     const auto picture = portPicture(composition().port(port));
     EXPECT_TRUE(picture && test::sameBytes(*picture, bgra)) << port;
   }
+}
+
+// The end of the input is known before an evaluation: the composition is not evaluated on nil, and
+// its ports keep the last frame; an edit between frames leaves the input where it is.
+TEST_F(EngineTest, TheEndOfTheInputIsKnownBeforeAnEvaluation) {
+  const test::TempFolder folder;
+  for (const std::string name : {"a.png", "b.png"}) {
+    cv::imwrite((folder / name).string(), cv::Mat(8, 8, CV_8UC3, cv::Scalar(1, 2, 3)));
+  }
+  engine->apply({Edit::add("src", "ImageSource"), Edit::add("a", "Step")});
+  engine->setInput(folder.path().string());
+  engine->step();
+  engine->apply({Edit::set("a.inputValue", 4)});
+  const RunReport run = engine->run();
+  EXPECT_EQ(run.frames, 1u);
+  EXPECT_TRUE(run.failure.empty());
+  EXPECT_EQ(composition().executions("src"), 2u);
+  EXPECT_NE(static_cast<QCImagePort&>(composition().port("src.outputImage")).imageValue(), nullptr);
+  EXPECT_TRUE(engine->step().ended);
+  EXPECT_EQ(composition().executions("src"), 2u);
 }
 
 class CompositionFileTest : public EngineTest {};

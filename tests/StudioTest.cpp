@@ -584,21 +584,26 @@ TEST(StudioLive, ValuesEqualTheRunsJsonLinesAStalledClientSlowsNothingAndASignal
   Watcher reading(studio, R"({"type": "watch", "maxSide": 200, "fps": 0,
     "ports": ["faces.outputRects", "overlay.outputImage", "nope.x", "overlay.outputImage"]})");
   reading.picturesPerFrame = 1;
-  // The transport, sent once the watch is taken while stopped at the end, says it ended.
+  // The transport, sent once the watch is taken while stopped at the end, says it ended, and the
+  // end, known before an evaluation, leaves the last picture's frame to be sent.
   EXPECT_EQ(reading.transports(1).at(0)["ended"], true);
-  // After the end, a step starts again from the first picture.
+  const std::size_t last = names.size() - 1;
+  EXPECT_EQ(reading.frame(last).first["values"]["faces.outputRects"],
+            lines[last]["faces.outputRects"]);
+  // After the end, a step starts again from the first picture; the last comes a second time.
   for (std::size_t frame = 0; frame < names.size(); ++frame) {
     studio.transport("step");
+    reading.picturesPerFrame = frame == last ? 2 : 1;
     const auto [text, pictures] = reading.frame(frame);
     EXPECT_EQ(text["values"], Json({{"faces.outputRects", lines[frame]["faces.outputRects"]}}));
     EXPECT_EQ(text["time"], lines[frame]["time"]);
     EXPECT_EQ(text["patches"]["cascade"]["executed"], frame == 0);
-    ASSERT_EQ(pictures.size(), 1u);
+    ASSERT_EQ(pictures.size(), reading.picturesPerFrame);
     const cv::Size source = cv::imread(test::sample(names[frame])).size();
-    EXPECT_EQ(std::max(pictures[0].cols, pictures[0].rows), 200);
-    EXPECT_NEAR(static_cast<double>(pictures[0].cols) / pictures[0].rows,
+    EXPECT_EQ(std::max(pictures.back().cols, pictures.back().rows), 200);
+    EXPECT_NEAR(static_cast<double>(pictures.back().cols) / pictures.back().rows,
                 static_cast<double>(source.width) / source.height, 0.02);
-    EXPECT_EQ(pictures[0].channels(), 3);
+    EXPECT_EQ(pictures.back().channels(), 3);
   }
 
   // The clip plays on while a client of its whole pictures stops reading.

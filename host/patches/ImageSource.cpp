@@ -20,6 +20,7 @@ void ImageSource::setFrameLocation(const std::string& location) {
 bool ImageSource::openFrames() {
   if (reader_ && openedPath_ == inputPath.stringValue()) return true;
   reader_.reset();
+  prepared_.reset();
   openedPath_ = inputPath.stringValue();
   finished_ = false;
   failure_.clear();
@@ -37,6 +38,20 @@ bool ImageSource::openFrames() {
   return failure_.empty();
 }
 
+bool ImageSource::prepareFrame() {
+  if (supplied_) return true;
+  // Opening another location drops the frame taken from the last.
+  if (!openFrames() || finished_ || !failure_.empty()) return false;
+  if (prepared_) return true;
+  try {
+    prepared_ = reader_->next();
+    finished_ = !prepared_;
+  } catch (const FrameSourceError& error) {
+    failure_ = error.what();
+  }
+  return prepared_.has_value();
+}
+
 bool ImageSource::execute(QCContext& /*context*/, double /*time*/,
                           const QCStructure& /*arguments*/) {
   if (supplied_) {
@@ -44,26 +59,18 @@ bool ImageSource::execute(QCContext& /*context*/, double /*time*/,
     supplied_.reset();
     return true;
   }
-  if (!openFrames() || finished_) {
+  if (prepareFrame()) {
+    outputImage.setImageValue(std::make_shared<QCImage>(std::move(*prepared_)));
+    prepared_.reset();
+  } else {
     outputImage.setImageValue(nullptr);
-    return true;
   }
-  try {
-    std::optional<Bitmap> frame = reader_->next();
-    if (frame) {
-      outputImage.setImageValue(std::make_shared<QCImage>(std::move(*frame)));
-      return true;
-    }
-    finished_ = true;
-  } catch (const FrameSourceError& error) {
-    failure_ = error.what();
-  }
-  outputImage.setImageValue(nullptr);
   return true;
 }
 
 void ImageSource::disable(QCContext& /*context*/) {
   reader_.reset();
+  prepared_.reset();
   openedPath_.clear();
 }
 

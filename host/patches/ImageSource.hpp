@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "FrameReader.hpp"
@@ -30,6 +31,7 @@ class ImageSource final : public QCPatch, public FrameProvider {
   bool openFrames() override;
   // Paths relative to the working folder are taken as such, not next to the composition file.
   void setFrameLocation(const std::string& location) override;
+  bool prepareFrame() override;
   // Once the source has no more frames, outputImage carries nil.
   bool framesEnded() const override { return finished_; }
   const std::string& framesFailure() const override { return failure_; }
@@ -43,6 +45,7 @@ class ImageSource final : public QCPatch, public FrameProvider {
  private:
   std::unique_ptr<FrameReader> reader_;
   std::shared_ptr<QCImage> supplied_;
+  std::optional<Bitmap> prepared_;
   std::string openedPath_;
   bool finished_ = false;
   std::string failure_;
