@@ -43,8 +43,8 @@ std::vector<CompositionEdit> settingEdits(const Composition& composition,
     if (!setting) {
       throw CompositionError("set: \"" + std::string(entry) + "\": expected ID.PORT=VALUE");
     }
-    edits.push_back(CompositionEdit::set(
-        setting->path, settingValue(composition, setting->path, setting->value)));
+    edits.push_back(CompositionEdit::set(setting->path,
+                                         settingValue(composition, setting->path, setting->value)));
   }
   return edits;
 }

@@ -12,7 +12,6 @@ namespace cvcomp {
 // Reading the JSON documents a host accepts (composition files, edits): each refusal throws
 // CompositionError with a message that names where the problem is.
 
-
 // Parses JSON and refuses text that is not UTF-8 (the message says at which byte),  an object that
 // has the same key twice (such as two patches with one id) and values nested too deeply; a syntax
 // error gives the parser's message.

@@ -59,7 +59,9 @@ std::optional<std::size_t> invalidUtf8At(std::string_view text) {
   return std::nullopt;
 }
 
-bool isUtf8(std::string_view text) { return !invalidUtf8At(text); }
+bool isUtf8(std::string_view text) {
+  return !invalidUtf8At(text);
+}
 
 std::filesystem::path resolvedPath(const std::string& text, const std::filesystem::path& base) {
   const std::filesystem::path path(text);

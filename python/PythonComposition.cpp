@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <future>
-#include <type_traits>
 #include <utility>
 #include <variant>
 
@@ -41,57 +40,6 @@ std::unique_ptr<Engine> loadEngine(const py::handle& source, const QCNodeManager
 
 }  // namespace
 
-EngineThread::EngineThread() : thread_([this] { serve(); }) {}
-
-EngineThread::~EngineThread() {
-  {
-    const std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  changed_.notify_all();
-  const py::gil_scoped_release unlocked;
-  thread_.join();
-}
-
-void EngineThread::serve() {
-  for (;;) {
-    std::function<void()> work;
-    {
-      std::unique_lock lock(mutex_);
-      changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-      if (queue_.empty()) return;
-      work = std::move(queue_.front());
-      queue_.pop_front();
-    }
-    work();
-  }
-}
-
-void EngineThread::run(std::function<void()> work) {
-  auto done = std::make_shared<std::promise<void>>();
-  std::future<void> finished = done->get_future();
-  {
-    const std::lock_guard lock(mutex_);
-    queue_.push_back([work = std::move(work), done] {
-      try {
-        work();
-        done->set_value();
-      } catch (...) {
-        done->set_exception(std::current_exception());
-      }
-    });
-  }
-  changed_.notify_all();
-  for (;;) {
-    {
-      const py::gil_scoped_release unlocked;
-      if (finished.wait_for(std::chrono::milliseconds(50)) == std::future_status::ready) break;
-    }
-    if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-  }
-  finished.get();
-}
-
 PythonComposition::PythonComposition(const py::handle& source, const QCNodeManager& manager)
     : engine_(loadEngine(source, manager)) {
   engine_->addObserver([this](const FrameResult& result) {
@@ -103,22 +51,32 @@ PythonComposition::PythonComposition(const py::handle& source, const QCNodeManag
     }
     produced_ = std::move(produced);
   });
+  thread_ = std::thread([this] { serve(); });
+}
+
+PythonComposition::~PythonComposition() {
+  close();
+}
+
+void PythonComposition::serve() {
+  while (!served_) {
+    engine_->waitForWork();
+    engine_->runPosted();
+  }
 }
 
 template <typename Work>
 auto PythonComposition::withEngine(Work work) {
-  using Result = std::invoke_result_t<Work&, Engine&>;
-  auto result =
-      std::make_shared<std::conditional_t<std::is_void_v<Result>, bool, std::optional<Result>>>();
-  thread_.run([this, work = std::move(work), result]() mutable {
-    if (!engine_) throw py::value_error("the composition is closed");
-    if constexpr (std::is_void_v<Result>) {
-      work(*engine_);
-    } else {
-      result->emplace(work(*engine_));
+  if (closing_) throw py::value_error("the composition is closed");
+  auto done = engine_->call(std::move(work));
+  for (;;) {
+    {
+      const py::gil_scoped_release unlocked;
+      if (done.wait_for(std::chrono::milliseconds(50)) == std::future_status::ready) break;
     }
-  });
-  if constexpr (!std::is_void_v<Result>) return std::move(**result);
+    if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+  }
+  return done.get();
 }
 
 std::optional<PythonComposition::Produced> PythonComposition::takeProduced() {
@@ -126,13 +84,17 @@ std::optional<PythonComposition::Produced> PythonComposition::takeProduced() {
 }
 
 void PythonComposition::close() {
-  thread_.run([this] { engine_.reset(); });
+  if (closing_) return;
+  // No Python thread hands work over from now on: the end posted here is the last work taken.
+  closing_ = true;
+  engine_->post([this](Engine&) { served_ = true; });
+  const py::gil_scoped_release unlocked;
+  thread_.join();
+  engine_.reset();
 }
 
-bool PythonComposition::closed() {
-  const auto closed = std::make_shared<bool>();
-  thread_.run([this, closed] { *closed = !engine_; });
-  return *closed;
+bool PythonComposition::closed() const {
+  return closing_;
 }
 
 void PythonComposition::set(const std::string& path, const py::handle& value) {

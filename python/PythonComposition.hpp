@@ -1,11 +1,7 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -18,34 +14,12 @@
 
 namespace cvcomp::python {
 
-// The thread a composition's engine works on. The Python thread that hands it work waits with the
-// interpreter's lock released and takes the lock back every 50 ms, so that Ctrl-C raises
-// KeyboardInterrupt at once, even while a patch is busy for minutes; the work then goes on to
-// its end here, and work handed over later waits for it.
-class EngineThread {
- public:
-  EngineThread();
-  EngineThread(const EngineThread&) = delete;
-  EngineThread& operator=(const EngineThread&) = delete;
-  // Waits for the work handed over to end.
-  ~EngineThread();
-
-  // Runs `work`, which must own what it uses, and rethrows what it throws; throws
-  // py::error_already_set when a signal handler raises while it runs.
-  void run(std::function<void()> work);
-
- private:
-  void serve();
-
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<std::function<void()>> queue_;
-  bool stopping_ = false;
-  std::thread thread_;
-};
-
-// A composition as the module's Composition class gives it: an engine that Python threads use
-// one at a time, on a thread of its own (EngineThread).
+// A composition as the module's Composition class gives it: an engine on a thread of its own,
+// which serves the work Python threads hand it (Engine::call) one at a time. The Python thread
+// that hands it work waits with the interpreter's lock released and takes the lock back every
+// 50 ms, so that Ctrl-C raises KeyboardInterrupt at once, even while a patch is busy for minutes;
+// the work then goes on to its end on the engine's thread, and work handed over later waits for
+// it.
 class PythonComposition {
  public:
   // `source` is a path (str or os.PathLike) or a dict in the file format. Throws
@@ -53,10 +27,12 @@ class PythonComposition {
   PythonComposition(const py::handle& source, const QCNodeManager& manager);
   PythonComposition(const PythonComposition&) = delete;
   PythonComposition& operator=(const PythonComposition&) = delete;
+  // Waits for the work handed over to end.
+  ~PythonComposition();
 
   // Stops the engine and releases the composition; later calls raise ValueError.
   void close();
-  bool closed();
+  bool closed() const;
   void set(const std::string& path, const py::handle& value);
   py::object get(const std::string& path);
   std::vector<std::string> published();
@@ -90,10 +66,14 @@ class PythonComposition {
   std::optional<Produced> takeProduced();
   static py::dict outputsDict(const Produced& produced, bool withFrame);
 
-  // Used on the engine's thread only, which ends first.
-  std::unique_ptr<Engine> engine_;
-  std::optional<Produced> produced_;
-  EngineThread thread_;
+  // Serves the engine's work until close() posts its end.
+  void serve();
+
+  std::unique_ptr<Engine> engine_;    // gone once closed
+  bool closing_ = false;              // set with the interpreter's lock held
+  std::optional<Produced> produced_;  // the engine's thread only
+  bool served_ = false;               // the engine's thread only: no more work is taken
+  std::thread thread_;
 };
 
 // The generator that Composition.run returns: frames until the input ends, `frames` were
