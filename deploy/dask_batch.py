@@ -71,15 +71,21 @@ def run_all(composition, inputs_list, out, client, options=(), show_progress=Fal
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser = argparse.ArgumentParser(
+        description=__doc__.split("\n\n")[0],
+        usage="%(prog)s COMPOSITION LIST OUT [--scheduler ADDRESS] [--workers N] "
+              "[-- cvcomp run options...]")
     parser.add_argument("composition")
     parser.add_argument("list")
     parser.add_argument("out")
     parser.add_argument("--scheduler", help="a dask scheduler's address (tcp://HOST:PORT)")
     parser.add_argument("--workers", type=int, default=os.cpu_count(),
                         help="LocalCluster workers, when no scheduler is given")
-    parser.add_argument("options", nargs="*", help="after --: options for cvcomp run")
-    args = parser.parse_args()
+    argv = sys.argv[1:]
+    # What follows -- goes to cvcomp run as it is.
+    split = argv.index("--") if "--" in argv else len(argv)
+    args = parser.parse_args(argv[:split])
+    args.options = argv[split + 1:]
     if args.scheduler:
         client = Client(args.scheduler)
     else:

@@ -113,7 +113,10 @@ if [ "$(sinfo -h -n "$host" -o %t 2>/dev/null)" != idle ]; then
 fi
 
 if [ -n "${KEEP_CLUSTER:-}" ]; then
-  bash -c "$KEEP_CLUSTER"
+  # In the background, so that a stop signal reaches the traps at once; stopped with the daemons.
+  bash -c "$KEEP_CLUSTER" &
+  daemons+=($!)
+  wait $!
   exit
 fi
 
