@@ -25,10 +25,12 @@ packages+=(libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-too
            gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav parallel)
 # The Python module and its tests, and OpenCV's own bindings for the README's example.
 packages+=(pybind11-dev python3-dev python3-numpy python3-pytest python3-opencv python3-yaml)
-# The deploy recipes' tests and the package: a single-node Slurm, Dask's distributed scheduler,
-# the Debian package's checker and the image's builder. Installed without their recommendations
-# (with them, these came to 260 packages on Debian 12 with the build's packages in place).
-lean_packages=(munge slurmctld slurmd slurm-client python3-distributed mmdebstrap lintian dpkg-dev)
+# The image's builder (with the tools it recommends: mount, gpg), and for the deploy recipes'
+# tests and the package a single-node Slurm, Dask's distributed scheduler and the Debian
+# package's tools, these without their recommendations (with them, they came to 260 packages on
+# Debian 12 with the build's packages in place).
+packages+=(mmdebstrap)
+lean_packages=(munge slurmctld slurmd slurm-client python3-distributed lintian dpkg-dev)
 
 missing_of() {
   local package

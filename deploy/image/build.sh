@@ -8,9 +8,10 @@
 # system), for `docker load`, `podman load`, `kind load image-archive` and
 # `k3s ctr images import`.
 # Debian and the package's dependencies come from this machine's apt sources
-# (/etc/apt/sources.list.d/debian.sources, or $IMAGE_SOURCES) and are kept, as a tarball, in
-# $IMAGE_CACHE (/var/cache/cvcomp-image), under the package's Depends line and this script: only a
-# change of either downloads them again; otherwise the build is the package's install on top.
+# (/etc/apt/sources.list.d/debian.sources, or $IMAGE_SOURCES; deb.debian.org without either) and
+# are kept, as a tarball, in $IMAGE_CACHE (/var/cache/cvcomp-image) under the package's Depends
+# line, the sources and mmdebstrap's options: only a change of one of them downloads them again;
+# otherwise the build is the package's install on top.
 # Needs root (chroot).
 set -euo pipefail
 if [ $# -ne 2 ]; then
@@ -27,16 +28,22 @@ mkdir -p "$out" "$cache"
 # The dependencies' names: the first of each set of alternatives, without its version.
 depends=$(dpkg-deb --field "$deb" Depends)
 include=$(tr ',' '\n' <<<"$depends" | sed 's/|.*//; s/(.*)//; s/:any//; s/ //g' | paste -sd, -)
-key=$( (echo "$include"; cat "$sources" "$0") | sha256sum | cut -c1-16)
+# Without the sources file, Debian's own mirror.
+mirror=()
+[ -f "$sources" ] && mirror=("$sources")
+options=(--mode=root --variant=apt --aptopt='APT::Install-Recommends "false"'
+         --include="$include" --dpkgopt='path-exclude=/usr/share/doc/*'
+         --dpkgopt='path-exclude=/usr/share/man/*' --dpkgopt='path-exclude=/usr/share/locale/*'
+         --customize-hook='rm -rf "$1"/var/lib/apt/lists/* "$1"/var/cache/apt/*.bin'
+         --format=tar bookworm)
+key=$( (printf '%s\n' "${options[@]}"; cat "${mirror[@]}") | sha256sum | cut -c1-16)
 base=$cache/base-$key.tar
 if [ ! -f "$base" ]; then
   echo "Building the base image: Debian 12 with $include"
-  mmdebstrap --mode=root --variant=apt --aptopt='APT::Install-Recommends "false"' \
-    --include="$include" --dpkgopt='path-exclude=/usr/share/doc/*' \
-    --dpkgopt='path-exclude=/usr/share/man/*' --dpkgopt='path-exclude=/usr/share/locale/*' \
-    --customize-hook='rm -rf "$1"/var/lib/apt/lists/* "$1"/var/cache/apt/*.bin' \
-    --format=tar bookworm "$base.partial" "$sources"
+  mmdebstrap "${options[@]}" "$base.partial" "${mirror[@]}"
   mv "$base.partial" "$base"
+  # Bases of earlier dependencies are not used again.
+  find "$cache" -name 'base-*.tar' ! -name "${base##*/}" -delete
 fi
 
 root=$(mktemp -d "$out/root.XXXXXX")
