@@ -4,6 +4,9 @@
 #   scripts/build.sh test      install what is missing, build, run the whole test suite
 #   scripts/build.sh sanitize  the test suite under AddressSanitizer and UndefinedBehaviorSanitizer
 #   scripts/build.sh bench     build in Release and run the benchmarks (arguments go to cvcomp_bench)
+#   scripts/build.sh package   build, make build/package/cvcomp_VERSION_ARCH.deb, check it with lintian
+#   scripts/build.sh image     the package, then the container image in build/image
+#                              (deploy/image/build.sh)
 #   scripts/build.sh fuzz      build the libFuzzer targets with clang and run each of
 #                              $FUZZ_TARGETS (default: all four) from a fixed seed for a fixed
 #                              number of inputs, so that a run can be repeated exactly; fails on a
@@ -22,19 +25,34 @@ packages+=(libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-too
            gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav parallel)
 # The Python module and its tests, and OpenCV's own bindings for the README's example.
 packages+=(pybind11-dev python3-dev python3-numpy python3-pytest python3-opencv python3-yaml)
+# The image's builder (with the tools it recommends: mount, gpg), and for the deploy recipes'
+# tests and the package a single-node Slurm, Dask's distributed scheduler and the Debian
+# package's tools, these without their recommendations (with them, they came to 260 packages on
+# Debian 12 with the build's packages in place).
+packages+=(mmdebstrap)
+lean_packages=(munge slurmctld slurmd slurm-client python3-distributed lintian dpkg-dev)
+
+missing_of() {
+  local package
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+      echo "$package"
+  done
+}
 
 install_missing() {
-  local missing=()
-  for package in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-      missing+=("$package")
-  done
-  [ ${#missing[@]} -eq 0 ] && return
+  local missing lean
+  mapfile -t missing < <(missing_of "${packages[@]}")
+  mapfile -t lean < <(missing_of "${lean_packages[@]}")
+  [ ${#missing[@]} -eq 0 ] && [ ${#lean[@]} -eq 0 ] && return
   local sudo=()
   [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-  echo "Installing: ${missing[*]}"
+  echo "Installing: ${missing[*]} ${lean[*]}"
   "${sudo[@]}" apt-get update -q
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "${missing[@]}"
+  [ ${#missing[@]} -eq 0 ] ||
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "${missing[@]}"
+  [ ${#lean[@]} -eq 0 ] || DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q \
+    --no-install-recommends "${lean[@]}"
 }
 
 # The studio page's packages, from its lock file, when missing or older than the lock.
@@ -102,6 +120,15 @@ case "${1:-}" in
       grep -E '^stat::number_of_executed_units' "build-fuzz/$target.log" || true
     done
     ;;
+  package | image)
+    install_missing
+    build build
+    rm -f build/package/cvcomp_*.deb
+    cpack -G DEB --config build/CPackConfig.cmake -B build/package
+    deb=$(echo build/package/cvcomp_*.deb)
+    lintian --fail-on error "$deb"
+    [ "$1" == package ] || deploy/image/build.sh "$deb" build/image
+    ;;
   bench)
     # Only the micro-benchmarks need Google Benchmark.
     packages+=(libbenchmark-dev)
@@ -113,7 +140,7 @@ case "${1:-}" in
     build/bin/cvcomp_bench "${@:2}"
     ;;
   *)
-    echo "usage: scripts/build.sh run|test|sanitize|fuzz|bench" >&2
+    echo "usage: scripts/build.sh run|test|sanitize|fuzz|bench|package|image" >&2
     exit 2
     ;;
 esac
