@@ -94,7 +94,7 @@ int onWebsocketConnect(const mg_connection* connection, void* server) {
 }
 
 void onWebsocketReady(mg_connection* connection, void* server) {
-  static_cast<StudioServer*>(server)->hub().connected(connection);
+  static_cast<StudioServer*>(server)->websocketReady(connection);
 }
 
 int onWebsocketData(mg_connection* connection, int bits, char* data, std::size_t size,
@@ -187,6 +187,22 @@ StudioServer::~StudioServer() {
   mg_stop(context_);
 }
 
+bool StudioServer::admitted(const mg_connection* connection) {
+  const std::lock_guard lock(admittedMutex_);
+  const auto now = std::chrono::steady_clock::now();
+  std::erase_if(handshaking_,
+                [now](const auto& entry) { return now - entry.second > kRequestTime; });
+  if (hub_.clientCount() + handshaking_.size() >= kMaxLiveClients) return false;
+  handshaking_.emplace(connection, now);
+  return true;
+}
+
+void StudioServer::websocketReady(mg_connection* connection) {
+  const std::lock_guard lock(admittedMutex_);
+  hub_.connected(connection);
+  handshaking_.erase(connection);
+}
+
 int StudioServer::websocketRefused(const mg_connection* connection) {
   const mg_request_info* request = mg_get_request_info(connection);
   Reply refusal;
@@ -195,7 +211,7 @@ int StudioServer::websocketRefused(const mg_connection* connection) {
     refusal = Reply::error(403, "not from the studio's own page");
   } else if (!rules_->tokenAllowed(header(connection, "Authorization"), queryToken(request))) {
     refusal = Reply::error(401, "the access token is missing or wrong");
-  } else if (hub_.clientCount() >= kMaxLiveClients) {
+  } else if (!admitted(connection)) {
     refusal = Reply::error(503, "the studio serves at most " + std::to_string(kMaxLiveClients) +
                                     " live connections at once");
   } else {

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "AccessRules.hpp"
 #include "LiveHub.hpp"
@@ -41,12 +44,15 @@ class StudioServer {
   // civetweb's callbacks.
   int handle(mg_connection* connection);
   int websocketRefused(const mg_connection* connection);
+  void websocketReady(mg_connection* connection);
   LiveHub& hub() { return hub_; }
 
  private:
   struct Reply;
   struct Route;
   static const std::array<Route, 9> kRoutes;
+  // Whether a live connection may open now; if so it counts against the cap from now on.
+  bool admitted(const mg_connection* connection);
   Reply api(const std::string& method, const std::string& path, const std::string& body);
   Reply patches(const std::string& body);
   Reply getComposition(const std::string& body);
@@ -65,6 +71,10 @@ class StudioServer {
   mg_context* context_ = nullptr;
   int port_ = 0;
   std::optional<AccessRules> rules_;
+  // Live connections admitted whose handshake has not ended yet, with when they were admitted:
+  // they count against the cap until they are ready, or for the request time if they never are.
+  std::mutex admittedMutex_;
+  std::unordered_map<const mg_connection*, std::chrono::steady_clock::time_point> handshaking_;
 };
 
 }  // namespace cvcomp
