@@ -6,6 +6,7 @@
 #include <chrono>
 #include <stdexcept>
 #include <variant>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -69,7 +70,8 @@ std::variant<std::string, std::pair<int, std::string>> body(mg_connection* conne
   if (announced > kMaxBody) return tooLarge;
   const auto end = std::chrono::steady_clock::now() + kRequestTime;
   std::string text;
-  std::array<char, 65536> chunk{};
+  // On the heap: civetweb's threads have small stacks.
+  std::vector<char> chunk(65536);
   int read = 0;
   while ((read = mg_read(connection, chunk.data(), chunk.size())) > 0) {
     text.append(chunk.data(), static_cast<std::size_t>(read));
