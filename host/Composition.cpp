@@ -284,10 +284,10 @@ std::size_t Composition::connectionInto(std::string_view to) const {
 }
 
 void Composition::connect(std::string_view from, std::string_view to, std::string_view before) {
-  const auto [output, input] = connectable(from, to);
+  const std::pair<QCPort*, QCPort*> ports = connectable(from, to);
   const std::size_t next = before.empty() ? kEnd : connectionInto(before);
   changeAll([&] {
-    const std::size_t slot = addConnection(*output, *input, next);
+    const std::size_t slot = addConnection(*ports.first, *ports.second, next);
     if (unchecked_ == kEnd) unchecked_ = slot;
   });
 }
