@@ -84,8 +84,9 @@ sys.exit(not plugin or not gst.gst_element_factory_make(b"cvcomp", None))' \
   "$(dpkg-deb --contents "$deb" | grep -o '/usr/lib/.*/gstreamer-1.0/libgstcvcomp.so')" ||
   fail "GStreamer in the image cannot make the cvcomp element"
 
-# The studio in the image serves the package's page.
-inside cvcomp studio --port 0 --no-open >"$work/studio.out" 2>&1 &
+# The studio in the image serves the package's page. chroot itself, not a subshell running
+# inside(), so that $! is the studio's own process, which chroot becomes.
+chroot "$root" cvcomp studio --port 0 --no-open >"$work/studio.out" 2>&1 &
 studio=$!
 for _ in $(seq 100); do grep -q 'http://127' "$work/studio.out" && break; sleep 0.1; done
 address=$(grep -o 'http://127[0-9.]*:[0-9]*' "$work/studio.out" | head -n1)
