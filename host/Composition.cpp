@@ -269,10 +269,10 @@ std::pair<QCPort*, QCPort*> Composition::connectable(std::string_view from,
                            inQuotes(pathOf(*existing)));
   }
   if (!output.canConnectToPort(input) || !input.canConnectToPort(output)) {
+    // Kinds as the catalogue and the studio's legend name them.
     throw CompositionError("cannot connect " + inQuotes(from) + " (" +
-                           std::string(portKindName(output.kind())) + ") to " + inQuotes(to) +
-                           " (" + std::string(portKindName(input.kind())) +
-                           "): incompatible ports");
+                           std::string(output.kindName()) + ") to " + inQuotes(to) + " (" +
+                           std::string(input.kindName()) + "): incompatible ports");
   }
   return {&output, &input};
 }

@@ -131,8 +131,8 @@ TEST_F(EngineTest, ARefusedEditOrBatchLeavesTheCompositionAsItWas) {
       {connect("a.outputValue", "a.inputValue"),
        "connecting \"a.outputValue\" to \"a.inputValue\" would make a cycle"},
       {connect("a.outputValue", "toCV.inputImage"),
-       "cannot connect \"a.outputValue\" (number) to \"toCV.inputImage\" (image): incompatible "
-       "ports"},
+       "cannot connect \"a.outputValue\" (number) to \"toCV.inputImage\" (host picture): "
+       "incompatible ports"},
       {connect("a.inputValue", "b.inputValue"), "\"a.inputValue\" is an input, not an output"},
       {connect("a.outputValue", "b.outputValue"), "\"b.outputValue\" is an output, not an input"},
       {connect("a.outputNothing", "b.inputValue"),
