@@ -30,6 +30,7 @@ struct StudioCommandOptions {
   std::optional<std::string> input;
   std::string host = "127.0.0.1";
   int port = 8765;
+  std::optional<std::string> token;
   bool noOpen = false;
 };
 

@@ -40,8 +40,9 @@ int studioCommand(const StudioCommandOptions& options, const QCNodeManager& mana
   StopSignals signals;
   std::optional<Studio> studio;
   try {
-    studio.emplace(StudioLaunch{options.composition, options.input, options.host, options.port},
-                   manager);
+    studio.emplace(
+        StudioLaunch{options.composition, options.input, options.host, options.port, options.token},
+        manager);
   } catch (const StudioStartError& error) {
     return fail(error.usage ? kExitUsageError : kExitInputError, error.what());
   }

@@ -1,5 +1,7 @@
 // cvcomp: runs vision compositions over video, camera or picture frames.
 
+#include <algorithm>
+#include <cctype>
 #include <csignal>
 #include <iostream>
 #include <optional>
@@ -74,6 +76,23 @@ int main(int argc, char** argv) {
   studioApp->add_option("--port", studio.port, "Port to listen on, 0 for any free one")
       ->check(CLI::Range(0, 65535));
   studioApp->add_option("--host", studio.host, "Address to listen on (127.0.0.1)");
+  // Kept across restarts, an open page reconnects by itself; in the environment it stays out
+  // of the process list.
+  studioApp
+      ->add_option("--token", studio.token,
+                   "Access token to keep across restarts, 16 to 128 letters, digits, - or _ "
+                   "(default: a fresh random one; better given as CVCOMP_STUDIO_TOKEN)")
+      ->envname("CVCOMP_STUDIO_TOKEN")
+      ->check(CLI::Validator(
+          [](const std::string& token) {
+            const bool fits = token.size() >= 16 && token.size() <= 128 &&
+                              std::all_of(token.begin(), token.end(), [](unsigned char c) {
+                                return std::isalnum(c) || c == '-' || c == '_';
+                              });
+            return fits ? std::string()
+                        : std::string("16 to 128 letters, digits, - or _ are needed");
+          },
+          "TOKEN"));
   studioApp->add_flag("--no-open", studio.noOpen, "Do not open a browser");
   studioApp->add_flag("--verbose,-v", verbose, verboseHelp);
 

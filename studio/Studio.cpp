@@ -65,7 +65,7 @@ Studio::Studio(const StudioLaunch& launch, const QCNodeManager& manager) {
             hub_.settled(holding, jsonText(transportJson(state)));
           }});
   hub_.whenWatchChanges([this] { session_->settleAgainIfStopped(); });
-  StudioOptions serving{launch.host, launch.port, AccessRules::randomToken(),
+  StudioOptions serving{launch.host, launch.port, launch.token.value_or(AccessRules::randomToken()),
                         webFolder,   name,        file};
   // Playing before the server answers: a pause that comes at once is never overtaken by the start.
   session_->play();

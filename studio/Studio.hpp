@@ -17,7 +17,8 @@ struct StudioLaunch {
   std::optional<std::filesystem::path> composition;  // none: an empty composition
   std::optional<std::string> input;                  // in place of the composition's own
   std::string host = "127.0.0.1";
-  int port = 0;  // 0 takes a free port
+  int port = 0;                      // 0 takes a free port
+  std::optional<std::string> token;  // none: a fresh random one
 };
 
 // Why the studio did not start, in one line. `usage` for a refused composition or input
@@ -30,7 +31,7 @@ class StudioStartError : public std::runtime_error {
 };
 
 // The studio: the composition running on the engine's thread, playing from the start, its live
-// clients and the server of the page and the API, with a fresh access token.
+// clients and the server of the page and the API, with its access token.
 class Studio {
  public:
   // Throws StudioStartError.
