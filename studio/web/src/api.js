@@ -40,3 +40,14 @@ export const api = {
   examples: () => call('GET', '/api/examples'),
   openExample: (name) => call('POST', '/api/open', {example: name}),
 };
+
+// Whether the studio answers with this page's token: 'connected', 'new token' (it answers, but
+// to another token: it was started again) or 'unreachable'.
+export async function reachability() {
+  try {
+    const response = await fetch('/api/transport', {headers: {Authorization: `Bearer ${token}`}});
+    return response.status === 401 ? 'new token' : 'connected';
+  } catch {
+    return 'unreachable';
+  }
+}

@@ -6,7 +6,7 @@ import {LGraph, LGraphCanvas, LiteGraph} from '../node_modules/@comfyorg/litegra
 import {api} from './api.js';
 import {autoLayout} from './layout.js';
 import {showNotice} from './notice.js';
-import {isSignal, kindColours} from './kinds.js';
+import {isSignal, kindColours, shortName} from './kinds.js';
 import {createPatchNode} from './patchNode.js';
 import {ValueSender} from './valueSender.js';
 
@@ -22,6 +22,8 @@ export class Editor {
     this.graph = new LGraph();
     this.canvas = new LGraphCanvas(canvasElement, this.graph);
     this.canvas.show_info = false;
+    // Small enough for the face example in a 900 px window, text still drawn.
+    this.canvas.low_quality_zoom_threshold = 0.3;
     this.canvasElement = canvasElement;
     this.nodes = new Map();
     this.quiet = 0;
@@ -34,16 +36,25 @@ export class Editor {
     this.canvas.onNodeSelected = (node) => onNodeFocus(node);
     this.canvas.onNodeMoved = () => this.sendMoves();
     this.canvas.showLinkMenu = (segment) => this.selectLink(segment);
-    document.addEventListener('keydown', (e) => this.deleteSelectedLink(e));
   }
 
+  // The canvas fills its place, the composition fitted in it.
   resize() {
     const {clientWidth, clientHeight} = this.canvasElement.parentElement;
     this.canvas.resize(clientWidth, clientHeight);
+    this.showAll();
   }
 
-  // Shows a composition in the file format, placed by its "layout" or laid out anew.
-  load(composition) {
+  // Shows a composition in the file format, placed by its "layout" or laid out anew, and fitted
+  // in view; or, with `keepView`, where the view and the selection were.
+  load(composition, {keepView = false} = {}) {
+    const {ds} = this.canvas;
+    const view = {
+      offset: [...ds.offset],
+      scale: ds.scale,
+      selected: Object.values(this.canvas.selected_nodes ?? {}).map((node) => node.patchId),
+      places: Object.fromEntries([...this.nodes].map(([id, node]) => [id, {x: node.pos[0], y: node.pos[1]}])),
+    };
     this.silently(() => {
       this.graph.clear();
       this.nodes.clear();
@@ -52,17 +63,31 @@ export class Editor {
       }
       for (const {from, to} of composition.connections ?? []) this.link(from, to);
     });
-    const layout = composition.layout ?? {};
+    // Kept in view, a patch the file does not place stays where the page had it.
+    const layout = {...(keepView ? view.places : {}), ...composition.layout};
     const ids = [...this.nodes.keys()];
     const placed = ids.every((id) => layout[id])
       ? layout
       : autoLayout(ids, composition.connections ?? [], (id) => this.nodes.get(id).size);
     for (const id of ids) this.nodes.get(id).pos = [placed[id].x, placed[id].y];
-    this.showAll();
+    if (!keepView) return this.showAll();
+    ds.offset = view.offset;
+    ds.scale = view.scale;
+    this.selectIds(view.selected);
   }
 
-  // Fits the whole composition in view, never enlarged, nor shrunk past legible: a larger one
-  // shows its left end.
+  selectIds(ids) {
+    this.canvas.selectItems(ids.map((id) => this.nodes.get(id)).filter(Boolean));
+  }
+
+  // A point of the page in the graph's coordinates.
+  graphPoint({x, y}) {
+    const rect = this.canvasElement.getBoundingClientRect();
+    return this.canvas.convertCanvasToOffset([x - rect.left, y - rect.top]);
+  }
+
+  // Fits the whole composition in view, never enlarged, nor shrunk past the smallest scale at
+  // which titles and labels are still drawn: a larger one shows its left end.
   showAll() {
     const nodes = [...this.nodes.values()];
     if (nodes.length) {
@@ -75,7 +100,7 @@ export class Editor {
       const bounds = [left, top, right - left, bottom - top];
       this.canvas.ds.fitToBounds(bounds, {zoom: 1});
       const {ds} = this.canvas;
-      const legible = this.canvas.low_quality_zoom_threshold;
+      const legible = this.canvas.low_quality_zoom_threshold + 0.05;
       if (ds.scale > 1 || ds.scale < legible) {
         ds.scale = Math.min(Math.max(ds.scale, legible), 1);
         ds.fitToBounds(bounds, {zoom: 0});
@@ -85,8 +110,9 @@ export class Editor {
     this.canvas.setDirty(true, true);
   }
 
+  // The server's composition again, the view kept.
   async reload() {
-    this.load(await api.composition());
+    this.load(await api.composition(), {keepView: true});
   }
 
   createNode(id, className, inputs) {
@@ -189,12 +215,12 @@ export class Editor {
     return false;
   }
 
-  deleteSelectedLink(event) {
-    if (!this.selectedLink || !['Delete', 'Backspace'].includes(event.key)) return;
-    if (['INPUT', 'TEXTAREA'].includes(event.target.tagName)) return;
-    this.graph.removeLink(this.selectedLink.id);
-    this.selectedLink = null;
-    this.canvas.highlighted_links = {};
+  // The server names ports by their paths, "id.inputName"; the page by the node and the label it
+  // shows.
+  labelled(message) {
+    return message.replace(/"([^".\s]+)\.((?:input|output)\w+)"/g, (path, id, name) =>
+      this.nodes.get(id)?.patchClass.ports.some((p) => p.name === name) ? `${id}'s "${shortName(name)}"` : path,
+    );
   }
 
   // Each patch's part in the last frame.
@@ -228,7 +254,7 @@ export class Editor {
       await api.edits(edits);
       return true;
     } catch (error) {
-      showNotice(error.message, at);
+      showNotice(this.labelled(error.message), at);
       await this.reload().catch((e) => showNotice(e.message, at));
       return false;
     }

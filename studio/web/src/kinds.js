@@ -32,3 +32,13 @@ export const groupOrder = ['bridges', 'filters', 'features', 'detection', 'host 
 
 // Port names without their direction prefix, for labels: inputThreshold1 → Threshold1.
 export const shortName = (name) => name.replace(/^(input|output)/, '') || name;
+
+// Whether an output can feed an input, by the server's rule: a virtual port takes anything, the
+// numeric kinds (number, index, boolean) convert into one another, an OpenCV port takes only its
+// own type, any other kind only itself. The server's answer to the connect is the final word.
+const scalarKinds = new Set(['number', 'index', 'boolean']);
+export const canConnect = (output, input) =>
+  output.kind === 'virtual' ||
+  input.kind === 'virtual' ||
+  (scalarKinds.has(output.kind) && scalarKinds.has(input.kind)) ||
+  (output.kind === input.kind && output.type === input.type);

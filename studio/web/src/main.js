@@ -1,9 +1,12 @@
 // The studio page: palette, graph editor, side panel and transport, joined to the server.
 import {api} from './api.js';
+import {watchConnection} from './connection.js';
+import {EditingActions} from './editing.js';
 import {Editor} from './editor.js';
 import {buildFiles} from './files.js';
 import {showInspector} from './inspector.js';
 import {Live} from './live.js';
+import {helpOnHover} from './nodeHelp.js';
 import {showNotice} from './notice.js';
 import {acceptDrops, buildPalette} from './palette.js';
 import {buildTransport} from './transport.js';
@@ -24,6 +27,10 @@ const classes = await api.patches();
 const inspector = $('#inspector');
 const transport = buildTransport($('#transport'));
 let watch = null;
+const connection = watchConnection($('#banner'), async () => {
+  await editor.reload();
+  transport.showState(await api.transportState());
+});
 const live = new Live({
   onFrame(message) {
     editor.showStatus(message.patches);
@@ -34,7 +41,10 @@ const live = new Live({
   },
   onPicture: (port, frame, jpeg) => watch.showPicture(port, frame, jpeg),
   onTransport: (state) => transport.showState(state),
-  onState: (state) => ($('#connection').textContent = state),
+  onState(state) {
+    $('#connection').textContent = state;
+    connection(state);
+  },
 });
 const editor = new Editor($('#graph canvas'), classes, {
   onWatch: (ports) => watch.focus(ports),
@@ -43,6 +53,8 @@ const editor = new Editor($('#graph canvas'), classes, {
     watch.focus(node.outputs.map((output) => `${node.patchId}.${output.name}`));
   },
 });
+new EditingActions(editor, classes);
+helpOnHover(editor);
 const kindOf = (port) => {
   const [id, name] = port.split('.');
   return editor.nodes.get(id)?.outputs.find((output) => output.name === name)?.type;
