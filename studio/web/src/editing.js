@@ -120,12 +120,20 @@ export class EditingActions {
     }
     if (!fragment?.patches || typeof fragment.patches !== 'object') return;
     event.preventDefault();
-    this.place(fragment, this.editor.pointer);
+    this.place(fragment, this.pointOnGraph());
   }
 
   duplicate() {
     const nodes = this.selectedNodes();
-    if (nodes.length) this.place(compositionOf(nodes), this.editor.pointer);
+    if (nodes.length) this.place(compositionOf(nodes), this.pointOnGraph());
+  }
+
+  // The pointer, or the graph's middle when the pointer is elsewhere.
+  pointOnGraph() {
+    const {pointer, canvasElement} = this.editor;
+    const rect = canvasElement.getBoundingClientRect();
+    const inside = pointer.x >= rect.left && pointer.x < rect.right && pointer.y >= rect.top && pointer.y < rect.bottom;
+    return inside ? pointer : {x: rect.left + rect.width / 2, y: rect.top + rect.height / 2};
   }
 
   // Adds a composition's patches under new ids with their values and the links among them, its

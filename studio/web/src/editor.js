@@ -22,6 +22,7 @@ export class Editor {
     this.graph = new LGraph();
     this.canvas = new LGraphCanvas(canvasElement, this.graph);
     this.canvas.show_info = false;
+    this.canvas.render_canvas_border = false;
     // Small enough for the face example in a 900 px window, text still drawn.
     this.canvas.low_quality_zoom_threshold = 0.3;
     this.canvasElement = canvasElement;
