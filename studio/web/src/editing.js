@@ -43,9 +43,10 @@ function freeIdLike(stem, taken) {
   return `${base}${n}`;
 }
 
+// `onRemoved(ids)` is told of the patches deleted.
 export class EditingActions {
-  constructor(editor, classes) {
-    Object.assign(this, {editor, classes});
+  constructor(editor, classes, onRemoved) {
+    Object.assign(this, {editor, classes, onRemoved});
     const {canvas} = editor;
     canvas.showSearchBox = (event) => this.searchAt({x: event.clientX, y: event.clientY});
     canvas.linkConnector.events.addEventListener('dropped-on-canvas', (event) => this.linkDropped(event));
@@ -100,6 +101,7 @@ export class EditingActions {
     });
     editor.canvas.deselectAll();
     editor.canvas.setDirty(true, true);
+    if (nodes.length) this.onRemoved(nodes.map((node) => node.patchId));
   }
 
   copy(event) {

@@ -53,7 +53,10 @@ const editor = new Editor($('#graph canvas'), classes, {
     watch.focus(node.outputs.map((output) => `${node.patchId}.${output.name}`));
   },
 });
-new EditingActions(editor, classes);
+new EditingActions(editor, classes, () => {
+  showInspector(inspector, null);
+  watch.focus([]);
+});
 helpOnHover(editor);
 const kindOf = (port) => {
   const [id, name] = port.split('.');
