@@ -54,12 +54,18 @@ export class EditingActions {
       {content: 'Add a patch…', callback: () => this.searchAt(editor.pointer)},
       {content: 'Select all', callback: () => canvas.selectItems()},
     ];
-    canvas.getNodeMenuOptions = (node) => [
-      {content: 'Help', callback: () => showNodeHelp(node.patchClass, editor.pointer)},
-      null,
-      {content: 'Duplicate', callback: () => this.duplicate()},
-      {content: 'Delete', callback: () => this.deleteSelection()},
-    ];
+    // In place of litegraph's own, whose entries change the graph behind the server's back; a
+    // node's getExtraMenuOptions come first, as with litegraph's.
+    canvas.getNodeMenuOptions = (node) => {
+      const options = [
+        {content: 'Help', callback: () => showNodeHelp(node.patchClass, editor.pointer)},
+        null,
+        {content: 'Duplicate', callback: () => this.duplicate()},
+        {content: 'Delete', callback: () => this.deleteSelection()},
+      ];
+      const extra = node.getExtraMenuOptions?.(canvas, options);
+      return extra?.length ? [...extra, null, ...options] : options;
+    };
     document.addEventListener('keydown', (event) => this.key(event));
     document.addEventListener('copy', (event) => this.copy(event));
     document.addEventListener('paste', (event) => this.paste(event));
