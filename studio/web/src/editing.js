@@ -4,7 +4,7 @@
 // before the page shows it.
 import {canConnect} from './kinds.js';
 import {openSearch} from './search.js';
-import {showNodeHelp} from './nodeHelp.js';
+import {hideNodeHelp, showNodeHelp} from './nodeHelp.js';
 
 const typing = (target) => ['INPUT', 'TEXTAREA', 'SELECT'].includes(target?.tagName) || target?.isContentEditable;
 const withCommand = (event) => event.ctrlKey || event.metaKey;
@@ -73,7 +73,9 @@ export class EditingActions {
 
   key(event) {
     if (typing(event.target) || document.querySelector('.search-box')) return;
-    if (event.key === 'Delete' || event.key === 'Backspace') {
+    if (event.key === 'Escape') {
+      hideNodeHelp();
+    } else if (event.key === 'Delete' || event.key === 'Backspace') {
       this.deleteSelection();
     } else if (withCommand(event) && event.key.toLowerCase() === 'a') {
       this.editor.canvas.selectItems();

@@ -1,6 +1,8 @@
-// The palette: every patch class in its group, filtered by the search box. Dragging a class onto
+// The palette: every patch class in its group, filtered by the search box as the canvas's search
+// matches. Dragging a class onto
 // the graph, or double-clicking it, adds a patch with the class's defaults.
 import {groupOf, groupOrder} from './kinds.js';
+import {matchingClasses} from './search.js';
 
 const dragType = 'application/x-cvcomp-class';
 
@@ -26,13 +28,13 @@ export function buildPalette(root, classes, addPatch) {
       item.addEventListener('dragstart', (e) => e.dataTransfer.setData(dragType, patchClass.class));
       item.addEventListener('dblclick', () => addPatch(patchClass.class));
       section.append(item);
-      items.push({item, section, name: patchClass.class.toLowerCase()});
+      items.push({item, patchClass});
     }
     list.append(section);
   }
   search.addEventListener('input', () => {
-    const wanted = search.value.trim().toLowerCase();
-    for (const {item, name} of items) item.hidden = !name.includes(wanted);
+    const wanted = new Set(matchingClasses(classes, search.value));
+    for (const {item, patchClass} of items) item.hidden = !wanted.has(patchClass);
     for (const section of list.children) {
       section.hidden = [...section.querySelectorAll('.palette-item')].every((i) => i.hidden);
     }
