@@ -29,7 +29,7 @@ export class Editor {
     this.selectedLink = null;
     this.onWatch = onWatch;
     this.onNodeCreated = onNodeCreated;
-    // Set by the page: draws the server's batches (sync.js).
+    // Set by the page: draws the server's batches (sync.js), the user's own included.
     this.sync = null;
     // The values a slider drag sends, one undo step.
     this.dragStep = null;
@@ -94,9 +94,9 @@ export class Editor {
     this.canvas.setDirty(true, true);
   }
 
-  async reload() {
-    if (this.sync) return this.sync.reload();
-    this.load(await api.composition());
+  // The server's composition, keeping the view.
+  reload() {
+    return this.sync.reload();
   }
 
   createNode(id, className, inputs) {
@@ -133,8 +133,7 @@ export class Editor {
     const answer = await this.send(edits, {x: clientX, y: clientY});
     if (!answer) return null;
     // The server's message of the batch draws the node.
-    if (this.sync) await this.sync.reached(answer.revision);
-    else this.createNode(id, className, {}).pos = [Math.round(x), Math.round(y)];
+    await this.sync.reached(answer.revision);
     return id;
   }
 
@@ -154,9 +153,7 @@ export class Editor {
     const to = `${target.patchId}.${target.inputs[inputIndex].name}`;
     const edits = target.inputs[inputIndex].link == null ? [] : [{op: 'disconnect', to}];
     edits.push({op: 'connect', from, to});
-    this.send(edits).then((accepted) => {
-      if (accepted && !this.sync) this.silently(() => this.link(from, to));
-    });
+    this.send(edits);
     return false;
   }
 
