@@ -67,6 +67,7 @@ const editor = new Editor($('#graph canvas'), classes, {
   },
 });
 const sync = new Sync(editor, {
+  onReplaced: () => showComposition(),
   onPublished(published) {
     markPublished(editor.nodes.values(), published);
     watch.watchPublished(published);

@@ -11,8 +11,9 @@ import {api, clientId, ownBatches} from './api.js';
 const INPUT_KIND = {boolean: Boolean, string: String};
 
 export class Sync {
-  constructor(editor, {onPublished, onChanged}) {
-    Object.assign(this, {editor, onPublished, onChanged});
+  // `onReplaced()` shows a composition that replaced the one shown, as the page opens one.
+  constructor(editor, {onPublished, onChanged, onReplaced}) {
+    Object.assign(this, {editor, onPublished, onChanged, onReplaced});
     this.revision = null;
     this.loads = 0;
     this.waiting = [];
@@ -65,7 +66,11 @@ export class Sync {
       return;
     }
     if (message.revision <= this.revision) return;
-    if (message.type === 'composition' || message.revision !== this.revision + 1) {
+    if (message.type === 'composition') {
+      this.onReplaced();
+      return;
+    }
+    if (message.revision !== this.revision + 1) {
       this.reload();
       return;
     }

@@ -103,6 +103,13 @@ const undoSteps = async (count) => {
   return inStep();
 };
 
+// Clicks Save and waits for its own "saved" (notices of earlier saves are taken away first).
+async function save(onPage = page) {
+  await onPage.evaluate(() => document.querySelectorAll('.notice').forEach((notice) => notice.remove()));
+  await onPage.click('[data-file=save]');
+  await onPage.waitForSelector('.notice:text-is("saved")', wait);
+}
+
 const menuItem = async (onPage, at, text) => {
   await onPage.mouse.click(at.x, at.y, {button: 'right'});
   await onPage.locator('.litemenu-entry', {hasText: text}).first().click();
@@ -166,7 +173,7 @@ test('two pages show every edit of the other at once and the same composition af
   await page.press('#inspector input[name=inputMinNeighbors]', 'Enter');
   await other.waitForFunction(() => window.studio.editor.nodes.get('faces').widgetsByPort.get('inputMinNeighbors').value === 7, null, wait);
   await other.dblclick('.palette-item:text-is("OpenCVCanny")');
-  await page.waitForFunction(() => window.studio.editor.nodes.has('canny'), null, wait);
+  for (const onPage of [page, other]) await onPage.waitForFunction(() => window.studio.editor.nodes.has('canny'), null, wait);
   // Both pages change the same value and place at once, as a slider and a dragged node do: the
   // page shows the change, then sends it.
   const edit = (onPage, seed) =>
@@ -185,6 +192,12 @@ test('two pages show every edit of the other at once and the same composition af
   await Promise.all([edit(page, 1), edit(other, 2)]);
   const text = await inStep(page);
   assert.equal(await inStep(other), text);
+  // A composition opened in one page replaces the other's.
+  for (const example of ['gray.json', 'face-detect.json']) {
+    await other.selectOption('[data-file=example]', example);
+    await page.waitForFunction((example) => window.studio.editor.nodes.size === (example === 'gray.json' ? 4 : 5), example, wait);
+    await inStep(page);
+  }
   await other.close();
 });
 
@@ -193,15 +206,12 @@ test('an output published from the node is watched, marked and saved, and unpubl
   await menuItem(page, await pointOf(page, 'src', {}), 'Publish Image');
   await page.waitForFunction(() => window.studio.watch.published.includes('src.outputImage'), null, wait);
   assert.deepEqual(await watchedAndMarked(), [true, '● Image']);
-  await page.click('[data-file=save]');
-  await page.waitForSelector('.notice:text-is("saved")', wait);
+  await save();
   assert.ok(JSON.parse(readFileSync(composition, 'utf8')).publish.includes('src.outputImage'));
   await menuItem(page, await pointOf(page, 'src', {output: 'outputImage'}), 'Unpublish Image');
   await page.waitForFunction(() => !window.studio.watch.published.includes('src.outputImage'), null, wait);
   assert.deepEqual(await watchedAndMarked(), [false, 'Image']);
-  await page.click('[data-file=save]');
-  await page.waitForFunction(() => document.querySelectorAll('.notice').length > 1, null, wait);
-  await inStep();
+  await save();
   assert.ok(!JSON.parse(readFileSync(composition, 'utf8')).publish.includes('src.outputImage'));
 });
 
@@ -218,8 +228,7 @@ test('Save As writes the named file in the studio folder and Save writes there a
   assert.equal(readFileSync(copy, 'utf8'), `${await serverDocument()}\n`);
   const original = readFileSync(composition, 'utf8');
   await page.evaluate(() => window.studio.editor.send([{op: 'set', port: 'faces.inputMinSize', value: 33}]));
-  await page.click('[data-file=save]');
-  await page.waitForFunction(() => [...document.querySelectorAll('.notice')].some((n) => n.textContent === 'saved'), null, wait);
+  await save();
   assert.equal(JSON.parse(readFileSync(copy, 'utf8')).patches.faces.inputs.inputMinSize, 33);
   assert.equal(readFileSync(composition, 'utf8'), original);
   assert.ok(!existsSync(join(folder, '..', 'out.json')));
