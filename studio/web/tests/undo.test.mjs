@@ -115,7 +115,7 @@ const menuItem = async (onPage, at, text) => {
   await onPage.locator('.litemenu-entry', {hasText: text}).first().click();
 };
 
-test('Ctrl+Z after page edits gives back each composition byte for byte, and Ctrl+Shift+Z and Ctrl+Y redo', async () => {
+test('Ctrl+Z after page edits, also after a reload, gives back each composition byte for byte, and Ctrl+Shift+Z and Ctrl+Y redo', async () => {
   const documents = [await inStep()];
   // A slider dragged is one step however many values it sends.
   await drag(page, await pointOf(page, 'faces', {widget: 'inputScaleFactor', fraction: 0.05}), await pointOf(page, 'faces', {widget: 'inputScaleFactor', fraction: 0.5}));
@@ -132,6 +132,10 @@ test('Ctrl+Z after page edits gives back each composition byte for byte, and Ctr
   documents.push(await undoSteps(5));
   assert.ok(!documents[4].includes('"overlay"') && documents[5].includes('"toCV.outputImage"'));
 
+  // The history is the server's: a page loaded again undoes what it did before.
+  await page.reload();
+  await page.waitForSelector('body[data-ready]', wait);
+  await page.waitForFunction(() => !document.querySelector('[data-history=undo]').disabled, null, wait);
   await page.mouse.click(300, 120);
   for (let step = 5; step > 0; step -= 1) {
     await page.keyboard.press('Control+z');
