@@ -92,6 +92,15 @@ void LiveClient::offerText(std::string text) {
   wake_.notify_all();
 }
 
+void LiveClient::queueText(std::string text) {
+  {
+    const std::lock_guard lock(mutex_);
+    queuedTexts_.push_back(std::move(text));
+    if (queuedTexts_.size() > kQueuedTexts) queuedTexts_.pop_front();
+  }
+  wake_.notify_all();
+}
+
 void LiveClient::sendText(const std::string& text) {
   write(MG_WEBSOCKET_OPCODE_TEXT, text.data(), text.size());
 }
@@ -108,17 +117,23 @@ void LiveClient::sendLoop() {
   while (true) {
     std::optional<LiveFrame> frame;
     std::optional<std::string> text;
+    std::deque<std::string> queued;
     int maxSide = 0;
     {
       std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return closing_ || pending_ || pendingText_; });
+      wake_.wait(lock,
+                 [this] { return closing_ || pending_ || pendingText_ || !queuedTexts_.empty(); });
       if (closing_) return;
+      queued.swap(queuedTexts_);
       frame.swap(pending_);
       text.swap(pendingText_);
       maxSide = watch_.maxSide;
     }
     bool sent = true;
-    if (frame) {
+    for (const std::string& message : queued) {
+      if (sent) sent = write(MG_WEBSOCKET_OPCODE_TEXT, message.data(), message.size());
+    }
+    if (frame && sent) {
       sent = write(MG_WEBSOCKET_OPCODE_TEXT, frame->text.data(), frame->text.size());
       for (const auto& [port, picture] : frame->pictures) {
         if (!sent) break;

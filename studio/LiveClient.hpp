@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -43,6 +44,11 @@ class LiveClient {
   // Hands over a text message to send after the frame waiting, replacing one not sent yet; a
   // frame offered later drops it.
   void offerText(std::string text);
+  // Queues a text message that is never replaced nor dropped by a frame: they go in order, before
+  // the frame waiting. A client that lets more than kQueuedTexts pile up loses the oldest (a page
+  // sees the gap in the revisions and loads the composition again).
+  void queueText(std::string text);
+  static constexpr std::size_t kQueuedTexts = 256;
   // Sends a text message at once (an answer to the client's request).
   void sendText(const std::string& text);
 
@@ -57,6 +63,7 @@ class LiveClient {
   std::chrono::steady_clock::time_point lastTaken_;
   std::optional<LiveFrame> pending_;
   std::optional<std::string> pendingText_;
+  std::deque<std::string> queuedTexts_;
   bool closing_ = false;
   std::mutex writeMutex_;
   std::thread sender_;

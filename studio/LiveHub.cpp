@@ -3,6 +3,7 @@
 #include "JsonText.hpp"
 #include "LiveClient.hpp"
 #include "WatchRequest.hpp"
+#include "host/EditJson.hpp"
 #include "host/JsonOutput.hpp"
 #include "host/patches/FramePictures.hpp"
 
@@ -156,6 +157,24 @@ void LiveHub::settled(Engine* holding, const std::string& transport) {
     }
     watcher.client->offerText(message);
   }
+}
+
+void LiveHub::edits(const AppliedBatch& batch, const std::string& origin) {
+  nlohmann::ordered_json message{{"type", "edits"},
+                                 {"revision", batch.revision},
+                                 {"edits", editsJson(batch.edits)},
+                                 {"origin", nullptr}};
+  if (!origin.empty()) message["origin"] = origin;
+  queueForAll(jsonText(message));
+}
+
+void LiveHub::replaced(std::uint64_t revision) {
+  queueForAll(jsonText({{"type", "composition"}, {"revision", revision}}));
+}
+
+void LiveHub::queueForAll(const std::string& message) {
+  const std::lock_guard lock(mutex_);
+  for (auto& [connection, watcher] : clients_) watcher.client->queueText(message);
 }
 
 void LiveHub::offer(Watcher& watcher, Engine& engine, Clock::time_point now) {

@@ -28,7 +28,8 @@ class LiveClient;
 // it gets {"type": "transport", "transport": {..}}. A client that changes what it watches while
 // the frames are stopped is sent the last frame again, as it now watches it. A client holds at
 // most one frame waiting to be sent: a newer frame replaces it, so a slow client never slows the
-// engine nor grows the memory.
+// engine nor grows the memory. Every applied batch of edits and every replaced composition is
+// told to every client (edits(), replaced()), none ever dropped for a frame.
 class LiveHub {
  public:
   LiveHub();
@@ -49,6 +50,12 @@ class LiveHub {
 
   // From the engine's thread, for every produced frame.
   void frame(const FrameResult& frame, Engine& engine);
+  // From the engine's thread, for every applied batch: every client is sent
+  // {"type":"edits","revision":N,"edits":[..],"origin":"client id"|null}, in order (see
+  // LiveClient::queueText). `origin` is the id a client sent its batch with, empty for none.
+  void edits(const AppliedBatch& batch, const std::string& origin);
+  // After the composition was replaced whole: {"type":"composition","revision":N}.
+  void replaced(std::uint64_t revision);
   // From the engine's thread when the frames stop: when `holding` (an engine whose ports hold the
   // last frame produced), clients that skipped that frame for their rate are sent it; then every
   // client is sent {"transport": `transport`}.
@@ -61,6 +68,7 @@ class LiveHub {
     std::uint64_t offered = 0;  // the count of the last frame offered to it
   };
   void offer(Watcher& watcher, Engine& engine, Clock::time_point now);
+  void queueForAll(const std::string& message);
 
   std::function<void()> watchChanged_;
   std::mutex mutex_;

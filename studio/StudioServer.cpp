@@ -12,6 +12,7 @@
 
 #include "Examples.hpp"
 #include "JsonText.hpp"
+#include "SaveAs.hpp"
 #include "SaveFile.hpp"
 #include "StaticFiles.hpp"
 #include "host/CompositionFile.hpp"
@@ -37,6 +38,10 @@ constexpr std::size_t kMaxLiveClients = 16;
 // idle connection is dropped after it.
 constexpr std::chrono::milliseconds kRequestTime{5000};
 
+// The request being answered on this thread (civetweb answers each on a thread of its own), for
+// the answers that read its query or headers.
+thread_local const mg_connection* answering = nullptr;
+
 std::optional<std::string_view> header(const mg_connection* connection, const char* name) {
   const char* value = mg_get_header(connection, name);
   return value ? std::optional<std::string_view>(value) : std::nullopt;
@@ -52,13 +57,24 @@ std::optional<std::string> queryToken(const mg_request_info* request) {
   return std::string(token.data());
 }
 
+// A variable of the request's query ("?step=KEY"), empty without it.
+std::string queryValue(const mg_connection* connection, const char* name) {
+  const mg_request_info* request = mg_get_request_info(connection);
+  if (!request->query_string) return {};
+  std::array<char, 256> value{};
+  const std::string_view query = request->query_string;
+  if (mg_get_var(query.data(), query.size(), name, value.data(), value.size()) < 0) return {};
+  return value.data();
+}
+
 void respond(mg_connection* connection, int status, const std::string& type,
-             const std::string& body) {
+             const std::string& body, const std::string& headers = {}) {
   mg_printf(connection,
             "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %zu\r\n"
-            "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n"
+            "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n%s"
             "Connection: close\r\n\r\n",
-            status, mg_get_response_code_text(connection, status), type.c_str(), body.size());
+            status, mg_get_response_code_text(connection, status), type.c_str(), body.size(),
+            headers.c_str());
   mg_write(connection, body.data(), body.size());
 }
 
@@ -118,6 +134,7 @@ void onWebsocketClose(const mg_connection* connection, void* server) {
 struct StudioServer::Reply {
   int status = 200;
   std::string body;
+  std::string headers{};  // each line with its CRLF
   static Reply error(int status, const std::string& message) {
     return {status, jsonText({{"error", message}})};
   }
@@ -132,7 +149,7 @@ struct StudioServer::Route {
   Reply (StudioServer::*answer)(const std::string& body);
 };
 
-const std::array<StudioServer::Route, 9> StudioServer::kRoutes{{
+const std::array<StudioServer::Route, 12> StudioServer::kRoutes{{
     {"/api/patches", "GET", &StudioServer::patches},
     {"/api/composition", "GET", &StudioServer::getComposition},
     {"/api/composition", "PUT", &StudioServer::putComposition},
@@ -142,11 +159,16 @@ const std::array<StudioServer::Route, 9> StudioServer::kRoutes{{
     {"/api/save", "POST", &StudioServer::save},
     {"/api/examples", "GET", &StudioServer::examples},
     {"/api/open", "POST", &StudioServer::openExample},
+    {"/api/undo", "POST", &StudioServer::undo},
+    {"/api/redo", "POST", &StudioServer::redo},
+    {"/api/history", "GET", &StudioServer::history},
 }};
 
 StudioServer::StudioServer(StudioOptions options, StudioSession& session, LiveHub& hub,
                            const QCNodeManager& manager)
-    : options_(std::move(options)), session_(session), hub_(hub), manager_(manager) {
+    : options_(std::move(options)), session_(session), hub_(hub), manager_(manager), history_(hub) {
+  // The relay keeps no reference to the server: it may outlive it with the engine.
+  session_.call([this](Engine& engine) { engine.addEditObserver(history_.relay()); });
   const bool ipv6 = options_.host.find(':') != std::string::npos;
   const std::string listen =
       (ipv6 ? "[" + options_.host + "]" : options_.host) + ":" + std::to_string(options_.port);
@@ -258,6 +280,7 @@ int StudioServer::handle(mg_connection* connection) {
       reply = Reply::error(refused->first, refused->second);
     } else {
       try {
+        answering = connection;
         reply = api(method, path, std::get<std::string>(text));
       } catch (const CompositionError& error) {
         reply = Reply::error(400, error.what());
@@ -266,7 +289,7 @@ int StudioServer::handle(mg_connection* connection) {
       }
     }
   }
-  respond(connection, reply.status, "application/json", reply.body);
+  respond(connection, reply.status, "application/json", reply.body, reply.headers);
   return reply.status;
 }
 
@@ -286,15 +309,28 @@ StudioServer::Reply StudioServer::patches(const std::string&) {
   return {200, patchCatalogJson(manager_)};
 }
 
+// The document with the revision it is, for a page that follows the edits from there.
 StudioServer::Reply StudioServer::getComposition(const std::string&) {
-  return {200,
-          session_.call([](Engine& engine) { return compositionDocument(engine.composition()); })};
+  auto [document, revision] = session_.call([](Engine& engine) {
+    return std::pair{compositionDocument(engine.composition()), engine.revision()};
+  });
+  return {200, std::move(document), "X-Studio-Revision: " + std::to_string(revision) + "\r\n"};
 }
 
 StudioServer::Reply StudioServer::putComposition(const std::string& text) {
-  session_.replace(loadCompositionText(text, options_.name, options_.file, manager_),
-                   options_.file);
+  const std::optional<std::filesystem::path> saved = file();
+  session_.replace(loadCompositionText(text, options_.name, saved, manager_), saved);
+  replaced();
   return getComposition({});
+}
+
+void StudioServer::replaced() {
+  session_.call([this](Engine& engine) { hub_.replaced(engine.revision()); });
+}
+
+std::optional<std::filesystem::path> StudioServer::file() {
+  const std::lock_guard lock(fileMutex_);
+  return options_.file;
 }
 
 StudioServer::Reply StudioServer::edits(const std::string& text) {
@@ -304,8 +340,31 @@ StudioServer::Reply StudioServer::edits(const std::string& text) {
     return Reply::error(400, "the edits must be a JSON array of edits");
   }
   std::vector<CompositionEdit> batch = editsFromJson(text);
-  session_.call([&](Engine& engine) { engine.apply(batch); });
-  return Reply::json({{"ok", true}});
+  // The page's own id, so that it knows its own batches among those every page is sent; consecutive
+  // batches of one step key are one undo step.
+  const std::string origin(header(answering, "X-Studio-Client").value_or(""));
+  const std::string step = queryValue(answering, "step");
+  const std::uint64_t revision = session_.call(
+      [&](Engine& engine) { return history_.apply(engine, batch, origin, step).revision; });
+  return Reply::json({{"ok", true}, {"revision", revision}});
+}
+
+StudioServer::Reply StudioServer::undo(const std::string&) {
+  const auto revision = session_.call([this](Engine& engine) { return history_.undo(engine); });
+  if (!revision) return Reply::error(409, "nothing to undo");
+  return Reply::json({{"revision", *revision}});
+}
+
+StudioServer::Reply StudioServer::redo(const std::string&) {
+  const auto revision = session_.call([this](Engine& engine) { return history_.redo(engine); });
+  if (!revision) return Reply::error(409, "nothing to redo");
+  return Reply::json({{"revision", *revision}});
+}
+
+StudioServer::Reply StudioServer::history(const std::string&) {
+  const HistoryState state =
+      session_.call([this](Engine& engine) { return history_.state(engine); });
+  return Reply::json({{"revision", state.revision}, {"undo", state.undo}, {"redo", state.redo}});
 }
 
 StudioServer::Reply StudioServer::getTransport(const std::string&) {
@@ -349,6 +408,7 @@ StudioServer::Reply StudioServer::openExample(const std::string& text) {
   const std::optional<std::filesystem::path> file = exampleFile(examplesFolder(), name);
   if (!file) return Reply::error(404, "no example named \"" + name + "\"");
   session_.replace(loadCompositionFile(*file, manager_), *file);
+  replaced();
   return getComposition({});
 }
 
@@ -360,8 +420,12 @@ namespace {
 std::string documentFor(const Composition& composition, const std::filesystem::path& folder) {
   Json document = parseJsonText(compositionDocument(composition));
   for (const Composition::Patch& entry : composition.patches()) {
-    const std::optional<std::filesystem::path>& from = entry.instance->options().compositionURL;
-    if (!from || from->parent_path() == folder) continue;
+    const std::optional<std::filesystem::path>& url = entry.instance->options().compositionURL;
+    // A patch of no file resolves its paths in the studio's working folder.
+    std::error_code noFolder;
+    const std::filesystem::path from =
+        url ? *url : std::filesystem::current_path(noFolder) / "composition.json";
+    if (from.parent_path() == folder) continue;
     const auto inputs = document["patches"][entry.id].find("inputs");
     if (inputs == document["patches"][entry.id].end()) continue;
     for (auto& [name, value] : inputs->items()) {
@@ -370,10 +434,10 @@ std::string documentFor(const Composition& composition, const std::filesystem::p
       std::error_code missing;
       // Named sources (camera:N, pattern:WxH) and text that names no file stay as they are.
       if (path.empty() || path.is_absolute() || path.string().find(':') != std::string::npos ||
-          !std::filesystem::exists(from->parent_path() / path, missing)) {
+          !std::filesystem::exists(from.parent_path() / path, missing)) {
         continue;
       }
-      value = (from->parent_path() / path).lexically_normal().string();
+      value = (from.parent_path() / path).lexically_normal().string();
     }
   }
   return document.dump(2, ' ', false, Json::error_handler_t::replace);
@@ -381,17 +445,41 @@ std::string documentFor(const Composition& composition, const std::filesystem::p
 
 }  // namespace
 
-StudioServer::Reply StudioServer::save(const std::string&) {
-  if (!options_.file) return Reply::error(409, "the studio was started without a composition file");
-  const std::filesystem::path folder = options_.file->parent_path();
-  const std::string document =
-      session_.call([&](Engine& engine) { return documentFor(engine.composition(), folder); });
+// Save writes the studio's file; Save As, {"file": "name.json"}, a file in the working folder or
+// below it, which is the studio's file from then on.
+StudioServer::Reply StudioServer::save(const std::string& text) {
+  std::optional<std::string> requested;
+  if (text.find_first_not_of(" \t\r\n") != std::string::npos) {
+    const Json request = parseJsonText(text);
+    if (!request.is_object()) throw CompositionError("save takes an object with \"file\"");
+    expectOnly(request, {"file"}, "save");
+    requested = stringAt(request, "file", "save");
+  }
+  std::optional<std::filesystem::path> target = file();
+  if (!requested && !target) {
+    return {409, jsonText({{"error",
+                            "the studio was started without a composition file; "
+                            "save it as a file: {\"file\": \"name.json\"}"},
+                           {"needsFile", true}})};
+  }
   try {
-    saveWhole(*options_.file, document + '\n');
+    const std::string document = session_.call([&](Engine& engine) {
+      std::error_code noFolder;
+      if (requested) {
+        target =
+            saveAsTarget(*requested, std::filesystem::current_path(noFolder), engine.composition());
+      }
+      return documentFor(engine.composition(), target->parent_path());
+    });
+    saveWhole(*target, document + '\n');
   } catch (const SaveError& error) {
     return Reply::error(error.refused ? 409 : 500, error.what());
   }
-  return Reply::json({{"saved", options_.file->string()}});
+  if (requested) {
+    const std::lock_guard lock(fileMutex_);
+    options_.file = target;
+  }
+  return Reply::json({{"saved", target->string()}});
 }
 
 }  // namespace cvcomp

@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "AccessRules.hpp"
+#include "EditHistory.hpp"
 #include "LiveHub.hpp"
 #include "StudioSession.hpp"
 
@@ -50,7 +51,7 @@ class StudioServer {
  private:
   struct Reply;
   struct Route;
-  static const std::array<Route, 9> kRoutes;
+  static const std::array<Route, 12> kRoutes;
   // Whether a live connection may open now; if so it counts against the cap from now on.
   bool admitted(const mg_connection* connection);
   Reply api(const std::string& method, const std::string& path, const std::string& body);
@@ -63,6 +64,13 @@ class StudioServer {
   Reply save(const std::string& body);
   Reply examples(const std::string& body);
   Reply openExample(const std::string& body);
+  Reply undo(const std::string& body);
+  Reply redo(const std::string& body);
+  Reply history(const std::string& body);
+  // Tells the live clients of a replaced composition; undo starts afresh.
+  void replaced();
+  // Where Save writes: the file the studio started with, or the last one Save As wrote.
+  std::optional<std::filesystem::path> file();
 
   StudioOptions options_;
   StudioSession& session_;
@@ -71,6 +79,8 @@ class StudioServer {
   mg_context* context_ = nullptr;
   int port_ = 0;
   std::optional<AccessRules> rules_;
+  EditHistory history_;
+  std::mutex fileMutex_;
   // Live connections admitted whose handshake has not ended yet, with when they were admitted:
   // they count against the cap until they are ready, or for the request time if they never are.
   std::mutex admittedMutex_;

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <future>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -186,6 +187,12 @@ class Watcher {
     changed_.wait_for(lock, std::chrono::seconds(30), [&] { return transports_.size() >= count; });
     return transports_;
   }
+  // The {"type": "edits"} and {"type": "composition"} messages, once `count` of them have come.
+  std::vector<Json> changes(std::size_t count) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(30), [&] { return changes_.size() >= count; });
+    return changes_;
+  }
   // The {"type": "error"} answers, once `count` of them have come.
   std::vector<Json> errors(std::size_t count) {
     std::unique_lock lock(mutex_);
@@ -220,6 +227,8 @@ class Watcher {
         watcher.transports_.push_back(text["transport"]);
       } else if (text["type"] == "error") {
         watcher.errors_.push_back(text["error"]);
+      } else if (text["type"] == "edits" || text["type"] == "composition") {
+        watcher.changes_.push_back(text);
       } else {
         EXPECT_EQ(text["type"], "frame");
         watcher.texts_[text["frame"]] = text;
@@ -243,6 +252,7 @@ class Watcher {
   std::map<std::uint64_t, Json> texts_;  // the frames' messages, by frame
   std::vector<Json> transports_;
   std::vector<Json> errors_;
+  std::vector<Json> changes_;
   std::map<std::uint64_t, std::vector<cv::Mat>> pictures_;
 };
 
@@ -635,6 +645,184 @@ TEST(StudioLive, ValuesEqualTheRunsJsonLinesAStalledClientSlowsNothingAndASignal
   EXPECT_LT(Clock::now() - signalled, std::chrono::milliseconds(2500));
   EXPECT_EQ(*status, 143);
   stalled.stall(false);
+}
+
+// Batches a page makes (add with values and a place, remove several, connect, disconnect, a
+// replaced link, set, move, publish, unpublish), drawn at random: each one refused for the
+// composition it meets changes nothing and is no step.
+constexpr const char* kPageBatches[] = {
+    R"([{"op":"add","id":"c","class":"Pulse","inputs":{"inputPeriod":3}},{"op":"move","id":"c","x":10,"y":20}])",
+    R"([{"op":"add","id":"d","class":"Pulse","before":"a"}])",
+    R"([{"op":"remove","id":"a"},{"op":"remove","id":"b"}])",
+    R"([{"op":"remove","id":"toCV"}])",
+    R"([{"op":"remove","id":"c"},{"op":"remove","id":"d"}])",
+    R"([{"op":"add","id":"a","class":"Pulse"},{"op":"add","id":"b","class":"Pulse"},{"op":"connect","from":"a.outputSignal","to":"b.inputPeriod"}])",
+    R"([{"op":"connect","from":"c.outputSignal","to":"b.inputPeriod"}])",
+    R"([{"op":"disconnect","to":"b.inputPeriod"},{"op":"connect","from":"d.outputSignal","to":"b.inputPeriod"}])",
+    R"([{"op":"disconnect","to":"b.inputPeriod"}])",
+    R"([{"op":"set","port":"a.inputPeriod","value":9}])",
+    R"([{"op":"set","port":"b.inputFrames","value":"1,3"}])",
+    R"([{"op":"move","id":"b","x":-5,"y":7.25}])",
+    R"([{"op":"move","id":"b"}])",
+    R"([{"op":"publish","port":"a.outputSignal","before":"b.outputSignal"}])",
+    R"([{"op":"unpublish","port":"b.outputSignal"}])",
+    R"([{"op":"publish","port":"c.outputSignal"}])",
+};
+
+// Undo brings back each document as it was before the step, byte for byte, and redo each one
+// after it; a new composition leaves nothing to undo or redo.
+TEST_F(StudioApi, UndoAndRedoGiveBackEachDocumentByteForByte) {
+  const Studio& s = *studio;
+  for (const unsigned seed : {1u, 2u, 3u}) {
+    ASSERT_EQ(s.request("PUT", "/api/composition", kSteps).status, 200);
+    EXPECT_EQ(s.request("POST", "/api/undo").json(), Json({{"error", "nothing to undo"}}));
+    std::mt19937 random(seed);
+    std::vector<std::string> documents{s.document()};
+    for (int tries = 0; tries < 60; ++tries) {
+      const std::string batch = kPageBatches[random() % std::size(kPageBatches)];
+      // A batch of values and places already so is no step.
+      if (s.request("POST", "/api/edits", batch).status == 200 &&
+          s.document() != documents.back()) {
+        documents.push_back(s.document());
+      }
+    }
+    const std::size_t steps = documents.size() - 1;
+    ASSERT_GE(steps, 15u);
+    EXPECT_EQ(s.request("GET", "/api/history").json()["undo"], steps);
+    for (std::size_t step = steps; step > 0; --step) {
+      const Json undone = s.post("/api/undo", "");
+      ASSERT_EQ(s.document(), documents[step - 1]) << "seed " << seed << ", step " << step;
+      EXPECT_EQ(
+          s.request("GET", "/api/history").json(),
+          Json({{"revision", undone["revision"]}, {"undo", step - 1}, {"redo", steps - step + 1}}));
+    }
+    const Response refused = s.request("POST", "/api/undo");
+    EXPECT_EQ(refused.status, 409);
+    for (std::size_t step = 1; step <= steps; ++step) {
+      s.post("/api/redo", "");
+      ASSERT_EQ(s.document(), documents[step]) << "seed " << seed << ", step " << step;
+    }
+    EXPECT_EQ(s.request("POST", "/api/redo").json(), Json({{"error", "nothing to redo"}}));
+  }
+  ASSERT_EQ(s.request("PUT", "/api/composition", kSteps).status, 200);
+  EXPECT_EQ(s.request("GET", "/api/history").json()["undo"], 0);
+}
+
+// Consecutive batches of one step key are one step (a slider dragged); a new step clears redo;
+// a batch that changes nothing (positions stored before a save) is no step. Every applied batch
+// reaches the live clients with the client it came from, undo and redo from none, and a replace
+// as the new composition's revision.
+TEST_F(StudioApi, MergesAStepsBatchesAndTellsEveryClientOfEveryBatch) {
+  const Studio& s = *studio;
+  ASSERT_EQ(s.request("PUT", "/api/composition", kSteps).status, 200);
+  Watcher watcher(s, kWatchNothing);
+  ASSERT_TRUE(watcher.connected());
+  // A message that arrives proves that the connection is registered.
+  watcher.send(R"({"type":"nope"})");
+  watcher.errors(1);
+  const std::string original = s.document();
+  const auto set = [&](int value, const std::string& step) {
+    return s
+        .request("POST", "/api/edits" + (step.empty() ? "" : "?step=" + step),
+                 R"([{"op":"set","port":"a.inputPeriod","value":)" + std::to_string(value) + "}]",
+                 "X-Studio-Client: page-1\r\n")
+        .json()["revision"];
+  };
+  const Json first = set(3, "drag1");
+  for (int value = 4; value <= 6; ++value) set(value, "drag1");
+  const std::string dragged = s.document();
+  set(7, "drag2");
+  s.post("/api/edits", R"([{"op":"move","id":"a"}])");
+  EXPECT_EQ(s.request("GET", "/api/history").json()["undo"], 2);
+  s.post("/api/undo", "");
+  EXPECT_EQ(s.document(), dragged);
+  const Json undone = s.post("/api/undo", "");
+  EXPECT_EQ(s.document(), original);
+  s.post("/api/redo", "");
+  set(8, "");
+  EXPECT_EQ(s.request("GET", "/api/history").json(),
+            Json({{"revision", undone["revision"].get<int>() + 2}, {"undo", 2}, {"redo", 0}}));
+  EXPECT_EQ(s.request("POST", "/api/redo").status, 409);
+
+  ASSERT_EQ(s.request("PUT", "/api/composition", kSteps).status, 200);
+  const std::vector<Json> told = watcher.changes(11);
+  ASSERT_EQ(told.size(), 11u);
+  EXPECT_EQ(told[0],
+            Json({{"type", "edits"},
+                  {"revision", first},
+                  {"edits", Json::parse(R"([{"op":"set","port":"a.inputPeriod","value":3}])")},
+                  {"origin", "page-1"}}));
+  EXPECT_EQ(told[5]["origin"], nullptr);
+  EXPECT_EQ(told[6]["edits"], Json::parse(R"([{"op":"set","port":"a.inputPeriod","value":6}])"));
+  EXPECT_EQ(told[6]["origin"], nullptr);
+  for (std::size_t i = 1; i < 10; ++i) {
+    EXPECT_EQ(told[i]["revision"], told[i - 1]["revision"].get<int>() + 1);
+  }
+  EXPECT_EQ(told[10],
+            Json({{"type", "composition"}, {"revision", told[9]["revision"].get<int>() + 1}}));
+}
+
+// Runs the studio in `folder` (its working folder) as long as it lives.
+class StudioIn {
+ public:
+  StudioIn(const std::filesystem::path& folder, std::vector<std::string> arguments)
+      : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(folder);
+    studio.emplace(std::move(arguments));
+    std::filesystem::current_path(previous_);
+  }
+  std::optional<Studio> studio;
+
+ private:
+  std::filesystem::path previous_;
+};
+
+// Save As writes a .json file in the studio's folder or below it, and Save writes there after;
+// anything else is refused with its reason and nothing written.
+TEST(StudioSave, SavesAsAFileInItsFolderAndRefusesAnyOther) {
+  const test::TempFolder outside;
+  const test::TempFolder folder;
+  const std::filesystem::path input = folder.write("frames/clip.json", "{}");
+  const std::filesystem::path kept = outside.write("kept.json", "kept");
+  std::filesystem::create_symlink(outside.path(), folder / "out");
+  StudioIn running(folder.path(), {});
+  const Studio& s = *running.studio;
+  EXPECT_EQ(s.request("POST", "/api/save").json(),
+            Json({{"error",
+                   "the studio was started without a composition file; save it as a "
+                   "file: {\"file\": \"name.json\"}"},
+                  {"needsFile", true}}));
+  s.post(
+      "/api/edits",
+      R"([{"op":"add","id":"src","class":"ImageSource","inputs":{"inputPath":"frames/clip.json"}}])");
+  const std::string root = folder.path().string();
+  for (const auto& [file, error] : std::initializer_list<std::pair<std::string, std::string>>{
+           {"../kept.json", "\"..\" may not appear; name a file in " + root + " or below it"},
+           {"sub/../../kept.json",
+            "\"..\" may not appear; name a file in " + root + " or below it"},
+           {kept.string(), "outside the studio's folder " + root},
+           {"out/kept.json", "a symbolic link leads out of the studio's folder " + root},
+           {"notes.txt", "a composition file's name ends in .json"},
+           {".json", "a composition file's name ends in .json"},
+           {"frames/clip.json", "the composition reads this file (src.inputPath)"},
+           {input.string(), "the composition reads this file (src.inputPath)"}}) {
+    const Response refused = s.request("POST", "/api/save", Json{{"file", file}}.dump());
+    EXPECT_EQ(refused.status, 409) << file;
+    EXPECT_EQ(refused.json(), Json({{"error", "\"" + file + "\": " + error + "; not saved"}}));
+  }
+  EXPECT_EQ(test::contents(kept), "kept");
+  EXPECT_EQ(test::contents(input), "{}");
+  EXPECT_EQ(s.request("POST", "/api/save", R"({"file": "sub/new.json"})").status, 500);
+  EXPECT_EQ(s.post("/api/save", R"({"file": "frames/new.json"})"),
+            Json({{"saved", (folder / "frames/new.json").string()}}));
+  s.post("/api/edits", R"([{"op":"move","id":"src","x":1,"y":2}])");
+  s.post("/api/save", "");
+  EXPECT_EQ(Json::parse(test::contents(folder / "frames/new.json"))["layout"]["src"]["y"], 2);
+  // The relative input is written as the path it names, which the new file finds.
+  EXPECT_EQ(Json::parse(s.document())["patches"]["src"]["inputs"]["inputPath"], "frames/clip.json");
+  EXPECT_EQ(Json::parse(test::contents(folder /
+                                       "frames/new.json"))["patches"]["src"]["inputs"]["inputPath"],
+            input.string());
 }
 
 }  // namespace

@@ -1,18 +1,25 @@
 // The studio server's HTTP API. The token comes from the address the server printed and goes with
 // every call; a refusal becomes an Error carrying the server's own message.
 const token = new URLSearchParams(location.search).get('token') ?? '';
+// This page's id among the studio's pages: its batches of edits come back to every page with it.
+export const clientId = [...crypto.getRandomValues(new Uint8Array(8))].map((b) => b.toString(16).padStart(2, '0')).join('');
 
 export function liveUrl() {
   const scheme = location.protocol === 'https:' ? 'wss:' : 'ws:';
   return `${scheme}//${location.host}/api/live?token=${encodeURIComponent(token)}`;
 }
 
-async function call(method, path, body) {
+// Own batches sent whose live message has not come yet (a refused one is not counted).
+export const ownBatches = {underWay: 0};
+
+// The answer's data with the response itself.
+async function request(method, path, body, headers = {}) {
   const response = await fetch(path, {
     method,
     headers: {
       Authorization: `Bearer ${token}`,
       ...(body === undefined ? {} : {'Content-Type': 'application/json'}),
+      ...headers,
     },
     body: body === undefined ? undefined : typeof body === 'string' ? body : JSON.stringify(body),
   });
@@ -24,19 +31,42 @@ async function call(method, path, body) {
     data = null;
   }
   if (!response.ok) {
-    throw new Error(data?.error ?? `${method} ${path}: ${response.status} ${response.statusText}`);
+    const error = new Error(data?.error ?? `${method} ${path}: ${response.status} ${response.statusText}`);
+    throw Object.assign(error, {status: response.status, data});
   }
-  return data;
+  return {data, response};
+}
+
+const call = async (...args) => (await request(...args)).data;
+
+async function sendEdits(edits, step) {
+  const path = step ? `/api/edits?step=${encodeURIComponent(step)}` : '/api/edits';
+  ownBatches.underWay += 1;
+  try {
+    return await call('POST', path, edits, {'X-Studio-Client': clientId});
+  } catch (error) {
+    ownBatches.underWay -= 1;
+    throw error;
+  }
 }
 
 export const api = {
   patches: () => call('GET', '/api/patches'),
   composition: () => call('GET', '/api/composition'),
+  // The composition with the revision it is.
+  async compositionAt() {
+    const {data, response} = await request('GET', '/api/composition');
+    return {composition: data, revision: Number(response.headers.get('X-Studio-Revision'))};
+  },
   replace: (compositionText) => call('PUT', '/api/composition', compositionText),
-  edits: (edits) => call('POST', '/api/edits', edits),
+  // Batches of one step key are one undo step.
+  edits: sendEdits,
+  undo: () => call('POST', '/api/undo'),
+  redo: () => call('POST', '/api/redo'),
+  history: () => call('GET', '/api/history'),
   transportState: () => call('GET', '/api/transport'),
   transport: (request) => call('POST', '/api/transport', request),
-  save: () => call('POST', '/api/save'),
+  save: (file) => call('POST', '/api/save', file === undefined ? undefined : {file}),
   examples: () => call('GET', '/api/examples'),
   openExample: (name) => call('POST', '/api/open', {example: name}),
 };

@@ -3,7 +3,7 @@
 // them, and any other refused change puts the server's composition back on screen, with the
 // server's message where the user acted.
 import {LGraph, LGraphCanvas, LiteGraph} from '../node_modules/@comfyorg/litegraph/dist/litegraph.es.js';
-import {api} from './api.js';
+import {api, clientId} from './api.js';
 import {autoLayout} from './layout.js';
 import {showNotice} from './notice.js';
 import {isSignal, kindColours, shortName} from './kinds.js';
@@ -17,7 +17,7 @@ Object.assign(LGraphCanvas.link_type_colors, kindColours);
 const INPUT = 1;
 
 export class Editor {
-  constructor(canvasElement, classes, {onWatch, onNodeFocus}) {
+  constructor(canvasElement, classes, {onWatch, onNodeFocus, onNodeCreated}) {
     this.classes = new Map(classes.map((c) => [c.class, c]));
     this.graph = new LGraph();
     this.canvas = new LGraphCanvas(canvasElement, this.graph);
@@ -31,7 +31,15 @@ export class Editor {
     this.queued = [];
     this.selectedLink = null;
     this.onWatch = onWatch;
-    this.values = new ValueSender((edit) => this.send([edit]));
+    this.onNodeCreated = onNodeCreated;
+    // Set by the page: draws the server's batches (sync.js), the user's own included.
+    this.sync = null;
+    // The values a slider drag sends, one undo step.
+    this.dragStep = null;
+    this.drags = 0;
+    canvasElement.addEventListener('pointerdown', () => (this.dragStep = `${clientId}-${(this.drags += 1)}`), true);
+    document.addEventListener('pointerup', () => setTimeout(() => (this.dragStep = null)));
+    this.values = new ValueSender((edit, step) => this.send([edit], this.pointer, step));
     this.pointer = {x: 0, y: 0};
     document.addEventListener('pointermove', (e) => (this.pointer = {x: e.clientX, y: e.clientY}), true);
     this.canvas.onNodeSelected = (node) => onNodeFocus(node);
@@ -67,14 +75,16 @@ export class Editor {
     // Kept in view, a patch the file does not place stays where the page had it.
     const layout = {...(keepView ? view.places : {}), ...composition.layout};
     const ids = [...this.nodes.keys()];
+    // A patch the file places stays where it is, as every other page shows it.
     const placed = ids.every((id) => layout[id])
       ? layout
       : autoLayout(ids, composition.connections ?? [], (id) => this.nodes.get(id).size);
-    for (const id of ids) this.nodes.get(id).pos = [placed[id].x, placed[id].y];
+    for (const id of ids) this.nodes.get(id).pos = [(layout[id] ?? placed[id]).x, (layout[id] ?? placed[id]).y];
     if (!keepView) return this.showAll();
     ds.offset = view.offset;
     ds.scale = view.scale;
     this.selectIds(view.selected);
+    this.canvas.setDirty(true, true);
   }
 
   selectIds(ids) {
@@ -111,9 +121,9 @@ export class Editor {
     this.canvas.setDirty(true, true);
   }
 
-  // The server's composition again, the view kept.
-  async reload() {
-    this.load(await api.composition(), {keepView: true});
+  // The server's composition again, the view and the selection kept.
+  reload() {
+    return this.sync.reload();
   }
 
   createNode(id, className, inputs) {
@@ -134,6 +144,7 @@ export class Editor {
     node.onOutputClick = (index) => this.onWatch([`${id}.${node.outputs[index].name}`]);
     this.graph.add(node);
     this.nodes.set(id, node);
+    this.onNodeCreated?.(node);
     return node;
   }
 
@@ -146,10 +157,10 @@ export class Editor {
       {op: 'add', id, class: className},
       {op: 'move', id, x: Math.round(x), y: Math.round(y)},
     ];
-    if (!(await this.send(edits, {x: clientX, y: clientY}))) return null;
-    const node = this.createNode(id, className, {});
-    node.pos = [Math.round(x), Math.round(y)];
-    this.canvas.setDirty(true, true);
+    const answer = await this.send(edits, {x: clientX, y: clientY});
+    if (!answer) return null;
+    // The server's message of the batch draws the node.
+    await this.sync.reached(answer.revision);
     return id;
   }
 
@@ -162,16 +173,14 @@ export class Editor {
     return id;
   }
 
-  // A link the user drew: sent first, drawn when accepted. An input that is taken loses its old
-  // link in the same batch.
+  // A link the user drew: sent first, drawn when accepted (from the server's message of it). An
+  // input that is taken loses its old link in the same batch.
   requestLink(origin, outputIndex, target, inputIndex) {
     const from = `${origin.patchId}.${origin.outputs[outputIndex].name}`;
     const to = `${target.patchId}.${target.inputs[inputIndex].name}`;
     const edits = target.inputs[inputIndex].link == null ? [] : [{op: 'disconnect', to}];
     edits.push({op: 'connect', from, to});
-    this.send(edits).then((accepted) => {
-      if (accepted) this.silently(() => this.link(from, to));
-    });
+    this.send(edits);
     return false;
   }
 
@@ -185,8 +194,10 @@ export class Editor {
 
   setValue(node, port, value) {
     const name = `${node.patchId}.${port.name}`;
-    this.values.set(name, value);
-    if (isSignal(port)) this.values.pulse(name);
+    // A signal raised and let fall is one step too.
+    const step = this.dragStep ?? (isSignal(port) ? `${clientId}-${(this.drags += 1)}` : undefined);
+    this.values.set(name, value, step);
+    if (isSignal(port)) this.values.pulse(name, step);
   }
 
   sendMoves() {
@@ -248,12 +259,12 @@ export class Editor {
     this.queued.push(edit);
   }
 
-  // Sends a batch; a refusal is shown where the user acted and the server's composition is shown
-  // again. Resolves to whether it was accepted.
-  async send(edits, at = this.pointer) {
+  // Sends a batch (one undo step, or part of the step `step`); a refusal is shown where the user
+  // acted and the server's composition is shown again. Resolves to the server's answer
+  // ({revision}), or false when refused.
+  async send(edits, at = this.pointer, step = undefined) {
     try {
-      await api.edits(edits);
-      return true;
+      return await api.edits(edits, step);
     } catch (error) {
       showNotice(this.labelled(error.message), at);
       await this.reload().catch((e) => showNotice(e.message, at));

@@ -2,6 +2,7 @@
 // sending them to the server as moves first.
 import {api} from './api.js';
 import {showNoticeAt} from './notice.js';
+import {buildSaveAs} from './saveAs.js';
 
 export function buildFiles(root, editor, onOpened) {
   const control = (name) => root.querySelector(`[data-file=${name}]`);
@@ -15,6 +16,7 @@ export function buildFiles(root, editor, onOpened) {
     }
   };
   const storePositions = () => api.edits(editor.positionEdits());
+  const saveAs = buildSaveAs(root, storePositions);
 
   upload.addEventListener('change', () =>
     report(upload, async () => {
@@ -40,7 +42,13 @@ export function buildFiles(root, editor, onOpened) {
   control('save').addEventListener('click', (e) =>
     report(e.currentTarget, async () => {
       await storePositions();
-      await api.save();
+      try {
+        await api.save();
+      } catch (error) {
+        // Started without a file: the user names one.
+        if (error.data?.needsFile) return saveAs.show();
+        throw error;
+      }
       showNoticeAt('saved', control('save'));
     }),
   );

@@ -1,6 +1,7 @@
 // The live connection: tells the server which ports to watch and hands on each frame's values
-// and pictures, and the transport whenever the frames stop. Every message says what it is by its
-// "type": a text message is "frame", "transport" or "error"; a picture message is a 32-bit
+// and pictures, the transport whenever the frames stop, and every change of the composition. Every
+// message says what it is by its "type": a text message is "frame", "transport", "edits",
+// "composition" or "error"; a picture message is a 32-bit
 // little-endian header length, the header as JSON ({"type": "picture", "port": .., "frame": ..}),
 // then the JPEG.
 import {liveUrl} from './api.js';
@@ -25,8 +26,8 @@ const keepNumberText = (_key, value, context) =>
   typeof value === 'number' && context?.source ? new JsonNumber(value, context.source) : value;
 
 export class Live {
-  constructor({onFrame, onPicture, onTransport, onState}) {
-    Object.assign(this, {onFrame, onPicture, onTransport, onState});
+  constructor({onFrame, onPicture, onTransport, onState, onChange}) {
+    Object.assign(this, {onFrame, onPicture, onTransport, onState, onChange});
     this.request = {type: 'watch', ports: [], maxSide: 640, fps: 15};
     this.open();
   }
@@ -59,6 +60,8 @@ export class Live {
       } else if (message.type === 'frame') {
         message.values = JSON.parse(data, keepNumberText).values;
         this.onFrame(message);
+      } else if (message.type === 'edits' || message.type === 'composition') {
+        this.onChange(message);
       } else if (message.type === 'error') {
         console.warn(`live view: ${message.error}`);
       }

@@ -9,6 +9,9 @@ import {Live} from './live.js';
 import {helpOnHover} from './nodeHelp.js';
 import {showNotice} from './notice.js';
 import {acceptDrops, buildPalette} from './palette.js';
+import {markPublished, offerPublishing} from './publish.js';
+import {Sync} from './sync.js';
+import {buildUndoRedo} from './undoRedo.js';
 import {buildTransport} from './transport.js';
 import {WatchPanel} from './watch.js';
 
@@ -43,21 +46,53 @@ const live = new Live({
   onTransport: (state) => transport.showState(state),
   onState(state) {
     $('#connection').textContent = state;
+    // Batches applied while the page was not connected are fetched whole (connection's onBack).
     connection(state);
   },
+  onChange(message) {
+    sync.receive(message);
+    undoRedo.refresh();
+  },
 });
+let inspected = null;
+const inspect = (node) => {
+  inspected = node;
+  showInspector(inspector, node, (n, port, value) => editor.setValue(n, port, value));
+};
 const editor = new Editor($('#graph canvas'), classes, {
   onWatch: (ports) => watch.focus(ports),
   onNodeFocus(node) {
-    showInspector(inspector, node, (n, port, value) => editor.setValue(n, port, value));
+    inspect(node);
     watch.focus(node.outputs.map((output) => `${node.patchId}.${output.name}`));
+  },
+  onNodeCreated(node) {
+    offerPublishing(node, {
+      isPublished: (path) => sync.published.includes(path),
+      toggle: (path, published) => editor.send([{op: published ? 'unpublish' : 'publish', port: path}]),
+    });
+    markPublished([node], sync.published);
   },
 });
 new EditingActions(editor, classes, () => {
-  showInspector(inspector, null);
+  inspect(null);
   watch.focus([]);
 });
 helpOnHover(editor);
+const sync = new Sync(editor, {
+  onReplaced: () => showComposition(),
+  onPublished(published) {
+    markPublished(editor.nodes.values(), published);
+    watch.watchPublished(published);
+  },
+  // The inspector shows values another page set, unless the user is typing in it.
+  onChanged(edits) {
+    if (!inspected || inspector.contains(document.activeElement)) return;
+    if (!editor.nodes.has(inspected.patchId)) inspect(null);
+    else if (edits.some((edit) => edit.op === 'set' && edit.port.startsWith(`${inspected.patchId}.`))) inspect(inspected);
+  },
+});
+editor.sync = sync;
+const undoRedo = buildUndoRedo($('#history'));
 const kindOf = (port) => {
   const [id, name] = port.split('.');
   return editor.nodes.get(id)?.outputs.find((output) => output.name === name)?.type;
@@ -65,11 +100,12 @@ const kindOf = (port) => {
 watch = new WatchPanel($('#cards'), kindOf, (ports) => live.watch(ports));
 
 async function showComposition() {
-  const composition = await api.composition();
-  editor.load(composition);
-  showInspector(inspector, null);
-  watch.focused = [];
-  watch.watchPublished(composition.publish ?? []);
+  await sync.load((composition) => {
+    editor.load(composition);
+    inspect(null);
+    watch.focused = [];
+    watch.watchPublished(sync.published);
+  });
 }
 
 const addPatchAt = (className, x, y) => editor.addPatch(className, x, y);
@@ -88,5 +124,5 @@ try {
   showNotice(`examples: ${error.message}`, {x: 20, y: 60});
 }
 // A handle for scripts driving the page (the browser tests find nodes and ports through it).
-window.studio = {editor, watch};
+window.studio = {editor, watch, sync};
 document.body.dataset.ready = 'true';
