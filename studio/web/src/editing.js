@@ -57,11 +57,13 @@ export class EditingActions {
     // In place of litegraph's own, whose entries change the graph behind the server's back; a
     // node's getExtraMenuOptions come first, as with litegraph's.
     canvas.getNodeMenuOptions = (node) => {
+      // The selection when the node is part of it, else the node alone.
+      const chosen = () => (node.selected ? this.selectedNodes() : [node]);
       const options = [
         {content: 'Help', callback: () => showNodeHelp(node.patchClass, editor.pointer)},
         null,
-        {content: 'Duplicate', callback: () => this.duplicate()},
-        {content: 'Delete', callback: () => this.deleteSelection()},
+        {content: 'Duplicate', callback: () => this.duplicate(chosen())},
+        {content: 'Delete', callback: () => this.deleteSelection(chosen())},
       ];
       const extra = node.getExtraMenuOptions?.(canvas, options);
       return extra?.length ? [...extra, null, ...options] : options;
@@ -92,9 +94,8 @@ export class EditingActions {
   }
 
   // The selected patches with their links, and the selected link, in one batch.
-  async deleteSelection() {
+  async deleteSelection(nodes = this.selectedNodes()) {
     const {editor} = this;
-    const nodes = this.selectedNodes();
     const link = editor.selectedLink ? editor.graph.getLink(editor.selectedLink.id) : null;
     const edits = nodes.map((node) => ({op: 'remove', id: node.patchId}));
     const target = link ? editor.graph.getNodeById(link.target_id) : null;
@@ -102,11 +103,10 @@ export class EditingActions {
     if (!edits.length) return;
     editor.selectedLink = null;
     editor.canvas.highlighted_links = {};
-    if (!(await editor.send(edits))) return;
-    editor.silently(() => {
-      if (target && !nodes.includes(target)) target.disconnectInput(link.target_slot);
-      for (const node of nodes) editor.graph.remove(node);
-    });
+    const answer = await editor.send(edits);
+    if (!answer) return;
+    // The server's message of the batch takes the patches and the link away.
+    await editor.sync.reached(answer.revision);
     editor.canvas.deselectAll();
     editor.canvas.setDirty(true, true);
     if (nodes.length) this.onRemoved(nodes.map((node) => node.patchId));
@@ -133,8 +133,7 @@ export class EditingActions {
     this.place(fragment, this.pointOnGraph());
   }
 
-  duplicate() {
-    const nodes = this.selectedNodes();
+  duplicate(nodes = this.selectedNodes()) {
     if (nodes.length) this.place(compositionOf(nodes), this.pointOnGraph());
   }
 
@@ -175,8 +174,10 @@ export class EditingActions {
     for (const {from, to} of fragment.connections ?? []) {
       if (renamed(from) && renamed(to)) edits.push({op: 'connect', from: renamed(from), to: renamed(to)});
     }
-    if (!(await editor.send(edits, at))) return;
-    await editor.reload();
+    const answer = await editor.send(edits, at);
+    if (!answer) return;
+    // The server's message of the batch draws the new patches.
+    await editor.sync.reached(answer.revision);
     editor.selectIds([...ids.values()]);
   }
 
@@ -219,8 +220,10 @@ export class EditingActions {
       if (slot.link != null) edits.push({op: 'disconnect', to: ours});
       edits.push({op: 'connect', from: theirs, to: ours});
     }
-    if (!(await editor.send(edits, at))) return;
-    await editor.reload();
+    const answer = await editor.send(edits, at);
+    if (!answer) return;
+    // The server's message of the batch draws the new patches.
+    await editor.sync.reached(answer.revision);
     editor.selectIds([id]);
   }
 }

@@ -126,7 +126,7 @@ test('Ctrl+Z after page edits, also after a reload, gives back each composition 
   await drag(page, await pointOf(page, 'toCV', {output: 'outputImage'}), await pointOf(page, 'bgr2Gray', {input: 'inputImage'}));
   documents.push(await undoSteps(3));
   // A node removed with its links and its published output is one step.
-  await menuItem(page, await pointOf(page, 'overlay', {}), /^Remove$/);
+  await menuItem(page, await pointOf(page, 'overlay', {}), /^Delete$/);
   documents.push(await undoSteps(4));
   await menuItem(page, await pointOf(page, 'toCV', {}), 'Publish Image');
   documents.push(await undoSteps(5));
