@@ -12,6 +12,7 @@
 
 #include "Examples.hpp"
 #include "JsonText.hpp"
+#include "PictureRequest.hpp"
 #include "SaveFile.hpp"
 #include "StaticFiles.hpp"
 #include "host/CompositionFile.hpp"
@@ -53,12 +54,13 @@ std::optional<std::string> queryToken(const mg_request_info* request) {
 }
 
 void respond(mg_connection* connection, int status, const std::string& type,
-             const std::string& body) {
+             const std::string& body, const std::string& headers = {}) {
   mg_printf(connection,
             "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %zu\r\n"
             "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n"
-            "Connection: close\r\n\r\n",
-            status, mg_get_response_code_text(connection, status), type.c_str(), body.size());
+            "%sConnection: close\r\n\r\n",
+            status, mg_get_response_code_text(connection, status), type.c_str(), body.size(),
+            headers.c_str());
   mg_write(connection, body.data(), body.size());
 }
 
@@ -252,6 +254,15 @@ int StudioServer::handle(mg_connection* connection) {
     reply = Reply::error(403, "not from the studio's own page");
   } else if (!rules_->tokenAllowed(header(connection, "Authorization"), queryToken(request))) {
     reply = Reply::error(401, "the access token is missing or wrong");
+  } else if (path == "/api/picture") {
+    // Bodiless, and answered in binary.
+    const PictureAnswer answer =
+        method == "GET"
+            ? pictureAnswer(session_, request->query_string ? request->query_string : "")
+            : PictureAnswer{405, "application/json", "",
+                            Reply::error(405, method + " is not allowed on " + path).body};
+    respond(connection, answer.status, answer.type, answer.body, answer.headers);
+    return answer.status;
   } else {
     auto text = body(connection);
     if (const auto* refused = std::get_if<std::pair<int, std::string>>(&text)) {
