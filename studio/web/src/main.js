@@ -6,6 +6,7 @@ import {showInspector} from './inspector.js';
 import {Live} from './live.js';
 import {showNotice} from './notice.js';
 import {acceptDrops, buildPalette} from './palette.js';
+import {ProfileView} from './profile.js';
 import {buildTransport} from './transport.js';
 import {WatchPanel} from './watch.js';
 
@@ -23,6 +24,7 @@ addEventListener('unhandledrejection', (event) => {
 const classes = await api.patches();
 const inspector = $('#inspector');
 const transport = buildTransport($('#transport'));
+const profile = new ProfileView($('#watch'));
 let watch = null;
 const live = new Live({
   onFrame(message) {
@@ -30,6 +32,7 @@ const live = new Live({
     editor.values.frameShown(message.frame);
     watch.showFrame(message.frame, message.values);
     transport.showFrame(message);
+    profile.add(message.frame, message.patches);
     inspector.refresh?.();
   },
   onPicture: (port, frame, jpeg) => watch.showPicture(port, frame, jpeg),
@@ -73,5 +76,5 @@ try {
   showNotice(`examples: ${error.message}`, {x: 20, y: 60});
 }
 // A handle for scripts driving the page (the browser tests find nodes and ports through it).
-window.studio = {editor, watch};
+window.studio = {editor, watch, profile};
 document.body.dataset.ready = 'true';
