@@ -4,7 +4,7 @@
 import assert from 'node:assert/strict';
 import {mkdtempSync, readFileSync, rmSync, writeFileSync} from 'node:fs';
 import {tmpdir} from 'node:os';
-import {join} from 'node:path';
+import {join, resolve} from 'node:path';
 import {after, before, test} from 'node:test';
 import {openPage, repository, startStudio, wait} from './studioHarness.mjs';
 
@@ -193,7 +193,7 @@ test('strip charts of a count of members and of an index follow the frames, the 
 });
 
 // Pictures of the page with a readout, charts and the profile, when asked for
-// (CVCOMP_LOOK_SCREENSHOTS=folder).
+// (CVCOMP_LOOK_SCREENSHOTS=folder, relative to the repository).
 test('screenshots', {skip: !process.env.CVCOMP_LOOK_SCREENSHOTS}, async () => {
   for (const viewport of [{width: 1500, height: 850}, {width: 900, height: 720}]) {
     await page.setViewportSize(viewport);
@@ -208,6 +208,6 @@ test('screenshots', {skip: !process.env.CVCOMP_LOOK_SCREENSHOTS}, async () => {
       port,
       wait,
     );
-    await page.screenshot({path: join(process.env.CVCOMP_LOOK_SCREENSHOTS, `look-${viewport.width}x${viewport.height}.png`)});
+    await page.screenshot({path: resolve(repository, process.env.CVCOMP_LOOK_SCREENSHOTS, `look-${viewport.width}x${viewport.height}.png`)});
   }
 });
