@@ -270,7 +270,7 @@ export class PixelView {
     const {x0, y0, x1, y1} = this.region;
     element.dataset.statistics = JSON.stringify({region: this.region, frame, ...statistics});
     const table = document.createElement('table');
-    table.createCaption().textContent = `x ${x0}–${x1} y ${y0}–${y1} · ${x1 - x0 + 1} × ${y1 - y0 + 1} · frame ${frame}`;
+    table.createCaption().textContent = `x ${x0}–${x1} y ${y0}–${y1} · ${x1 - x0 + 1}\u00a0×\u00a0${y1 - y0 + 1} · frame\u00a0${frame}`;
     const head = table.insertRow();
     for (const name of ['', ...channelNames(channels)]) head.insertCell().textContent = name;
     for (const [name, row] of [['min', statistics.min], ['max', statistics.max], ['mean', statistics.mean]]) {

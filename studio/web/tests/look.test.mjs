@@ -199,6 +199,7 @@ test('screenshots', {skip: !process.env.CVCOMP_LOOK_SCREENSHOTS}, async () => {
     await page.setViewportSize(viewport);
     await transport({action: 'pause'});
     await page.evaluate(() => window.studio.watch.focus([]));
+    await page.check(`${card} input[type=checkbox]`);
     await page.$eval(card, (element) => element.scrollIntoView());
     const picture = await wholePicture();
     const at = await screenPoint(Math.round(picture.width * 0.45), Math.round(picture.height * 0.35), picture);
