@@ -266,6 +266,7 @@ class StudioApi : public testing::Test {
     folder->write("web/index.html", "<p>page</p>");
     folder->write("web/js/app.mjs", "export {};");
     folder->write("web/node_modules/@comfyorg/litegraph/package.json", "{}");
+    folder->write("web/node_modules/uplot/package.json", "{}");
     setenv("CVCOMP_STUDIO_WEB", (*folder / "web").c_str(), 1);
     studio = new Studio({file.string()});
     unsetenv("CVCOMP_STUDIO_WEB");
