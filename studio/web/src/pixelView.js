@@ -73,9 +73,10 @@ export class PixelView {
     new ResizeObserver(() => this.draw()).observe(frame);
   }
 
-  // The preview of a new frame is drawn: the view follows, and the whole picture of that frame
-  // is wanted while the pointer is over it.
+  // A new preview is drawn (a new frame, or the same frame evaluated again): the view follows,
+  // and the whole picture of what it shows is wanted while the pointer is over it.
   shown() {
+    this.previews = (this.previews ?? 0) + 1;
     this.draw();
     this.want();
   }
@@ -122,9 +123,9 @@ export class PixelView {
     });
   }
 
-  // Whether the whole picture is of the frame shown.
+  // Whether the whole picture is of the frame shown, fetched after its preview came.
   current() {
-    return this.whole !== null && this.whole.frame === this.card.frame;
+    return this.whole !== null && this.whole.frame === this.card.frame && this.whole.preview === this.previews;
   }
 
   // The picture that the view shows now: the whole one when it is of the frame shown.
@@ -210,7 +211,7 @@ export class PixelView {
 
   want() {
     const frame = this.card.frame;
-    if (!this.hovered || this.fetching || frame === undefined || this.whole?.frame === frame) return;
+    if (!this.hovered || this.fetching || frame === undefined || this.current()) return;
     const wait = refetchAfter - (performance.now() - (this.fetched ?? -Infinity));
     if (wait > 0) {
       clearTimeout(this.later);
@@ -223,6 +224,7 @@ export class PixelView {
   async fetchWhole() {
     this.fetching = true;
     this.fetched = performance.now();
+    const preview = this.previews;
     try {
       const {frame, channels, blob} = await api.picture(this.port);
       const bitmap = await createImageBitmap(blob, {colorSpaceConversion: 'none', premultiplyAlpha: 'none'});
@@ -231,7 +233,7 @@ export class PixelView {
       ctx.drawImage(bitmap, 0, 0);
       const pixels = ctx.getImageData(0, 0, bitmap.width, bitmap.height);
       this.whole?.bitmap.close();
-      this.whole = {frame, channels, bitmap, pixels};
+      this.whole = {frame, channels, bitmap, pixels, preview};
       this.problem = null;
     } catch (error) {
       this.problem = error.message;

@@ -109,6 +109,7 @@ export class WatchPanel {
       card.image.dataset.frame = frame;
       card.frame = frame;
       this.drawOverlay(card);
+      card.look.shown();
     }
     bitmap.close();
   }
@@ -122,7 +123,7 @@ export class WatchPanel {
     card.canvas.height = card.image.height;
     card.toggle.checked = this.overlay;
     drawOverlay(card.canvas, this.overlay ? (this.structuresByFrame.get(card.frame) ?? []) : []);
-    card.look.shown();
+    card.look.draw();
   }
 }
 
