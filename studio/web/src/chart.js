@@ -27,7 +27,12 @@ export class StripChart {
     this.label = label;
     this.element.append(this.caption);
     parent.append(this.element);
-    const axis = {stroke: '#999', grid: {stroke: '#333', width: 1}, ticks: {stroke: '#444', width: 1}, font: '10px sans-serif'};
+    const axis = {
+      stroke: '#999',
+      grid: {stroke: '#333', width: 1},
+      ticks: {stroke: '#444', width: 1},
+      font: '10px sans-serif',
+    };
     this.plot = new uPlot(
       {
         width: Math.max(100, parent.clientWidth),

@@ -97,7 +97,10 @@ export class PixelView {
       if (event.button !== 0) return;
       view.setPointerCapture(event.pointerId);
       const at = this.fractionAt(event);
-      this.drag = event.shiftKey && this.whole ? {from: this.pixelAt(at)} : {x: event.clientX, y: event.clientY, left: this.left, top: this.top};
+      this.drag =
+        event.shiftKey && this.whole
+          ? {from: this.pixelAt(at)}
+          : {x: event.clientX, y: event.clientY, left: this.left, top: this.top};
       if (this.drag.from) this.mark(this.drag.from, this.drag.from);
     });
     view.addEventListener('pointermove', (event) => {
@@ -272,7 +275,8 @@ export class PixelView {
     const {x0, y0, x1, y1} = this.region;
     element.dataset.statistics = JSON.stringify({region: this.region, frame, ...statistics});
     const table = document.createElement('table');
-    table.createCaption().textContent = `x ${x0}–${x1} y ${y0}–${y1} · ${x1 - x0 + 1}\u00a0×\u00a0${y1 - y0 + 1} · frame\u00a0${frame}`;
+    const size = `${x1 - x0 + 1}\u00a0×\u00a0${y1 - y0 + 1}`;
+    table.createCaption().textContent = `x ${x0}–${x1} y ${y0}–${y1} · ${size} · frame\u00a0${frame}`;
     const head = table.insertRow();
     for (const name of ['', ...channelNames(channels)]) head.insertCell().textContent = name;
     for (const [name, row] of [['min', statistics.min], ['max', statistics.max], ['mean', statistics.mean]]) {

@@ -3,7 +3,7 @@
 // button of a row charts that patch's milliseconds frame by frame.
 import {StripChart, keptFrames} from './chart.js';
 
-export const profiledFrames = 100;
+const profiledFrames = 100;
 const redrawAfter = 250;
 
 export class ProfileView {
@@ -21,7 +21,10 @@ export class ProfileView {
 
   // A frame's message: its number and each patch's part in it ({"id": {"ms": ..}, ..}).
   add(frame, patches) {
-    if (frame < (this.history.at(-1)?.frame ?? -1)) this.history = [];
+    // The input started again, or the same frame came again (while paused).
+    const last = this.history.at(-1)?.frame ?? -1;
+    if (frame < last) this.history = [];
+    else if (frame === last) this.history.pop();
     this.history.push({frame, patches});
     if (this.history.length > keptFrames) this.history.shift();
     for (const [id, chart] of this.charts) chart.add(frame, Number(patches[id]?.ms ?? 0));
@@ -54,12 +57,20 @@ export class ProfileView {
 
   render() {
     const head = document.createElement('tr');
-    for (const name of ['patch', 'mean ms', 'max ms', 'share', '']) head.append(Object.assign(document.createElement('th'), {textContent: name}));
+    for (const name of ['patch', 'mean ms', 'max ms', 'share', '']) {
+      head.append(Object.assign(document.createElement('th'), {textContent: name}));
+    }
     const rows = this.rows().map(({id, mean, max, share}) => {
       const row = document.createElement('tr');
       row.dataset.patch = id;
-      for (const text of [id, mean.toFixed(3), max.toFixed(3), `${(100 * share).toFixed(1)} %`]) row.insertCell().textContent = text;
-      const button = Object.assign(document.createElement('button'), {className: 'chart-ms', textContent: 'chart', title: `Chart ${id}'s ms`});
+      for (const text of [id, mean.toFixed(3), max.toFixed(3), `${(100 * share).toFixed(1)} %`]) {
+        row.insertCell().textContent = text;
+      }
+      const button = Object.assign(document.createElement('button'), {
+        className: 'chart-ms',
+        textContent: 'chart',
+        title: `Chart ${id}'s ms`,
+      });
       button.setAttribute('aria-pressed', this.charts.has(id));
       button.addEventListener('click', () => this.toggleChart(id));
       row.insertCell().append(button);
