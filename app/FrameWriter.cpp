@@ -15,6 +15,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "host/patches/FramePictures.hpp"
+
 namespace cvcomp {
 
 namespace {
@@ -167,12 +169,7 @@ FrameWriter::FrameWriter(std::string name, double fps)
 }
 
 void FrameWriter::write(const cv::Mat& picture, std::uint64_t frame) {
-  if (picture.channels() == 3) {
-    picture.copyTo(bgr_);
-  } else {
-    cv::cvtColor(picture, bgr_, picture.channels() == 1 ? cv::COLOR_GRAY2BGR : cv::COLOR_BGRA2BGR);
-  }
-
+  bgrPicture(picture, bgr_);
   if (!picture_) {
     writeVideoFrame();
   } else if (numbered_) {

@@ -34,12 +34,13 @@ std::unique_ptr<Engine> launchedEngine(const StudioLaunch& launch, const QCNodeM
   return engine;
 }
 
-// The page needs its editor library, which npm installs next to it; without it the page would
-// load with an empty palette and no word of why.
+// The page needs its editor and chart libraries, which npm installs next to it; without them the
+// page would load with an empty palette and no word of why.
 void checkPagePackages(const std::filesystem::path& webFolder) {
   std::error_code error;
   if (!std::filesystem::is_directory(webFolder / "node_modules" / "@comfyorg" / "litegraph",
-                                     error)) {
+                                     error) ||
+      !std::filesystem::is_directory(webFolder / "node_modules" / "uplot", error)) {
     throw StudioStartError(webFolder.string() +
                                ": the page's packages are not installed; install them with "
                                "`npm ci --prefix " +

@@ -12,6 +12,7 @@
 
 #include "Examples.hpp"
 #include "JsonText.hpp"
+#include "PictureRequest.hpp"
 #include "SaveAs.hpp"
 #include "SaveFile.hpp"
 #include "StaticFiles.hpp"
@@ -274,6 +275,15 @@ int StudioServer::handle(mg_connection* connection) {
     reply = Reply::error(403, "not from the studio's own page");
   } else if (!rules_->tokenAllowed(header(connection, "Authorization"), queryToken(request))) {
     reply = Reply::error(401, "the access token is missing or wrong");
+  } else if (path == "/api/picture") {
+    // Bodiless, and answered in binary.
+    const PictureAnswer answer =
+        method == "GET"
+            ? pictureAnswer(session_, request->query_string ? request->query_string : "")
+            : PictureAnswer{405, "application/json", "",
+                            Reply::error(405, method + " is not allowed on " + path).body};
+    respond(connection, answer.status, answer.type, answer.body, answer.headers);
+    return answer.status;
   } else {
     auto text = body(connection);
     if (const auto* refused = std::get_if<std::pair<int, std::string>>(&text)) {

@@ -276,6 +276,7 @@ class StudioApi : public testing::Test {
     folder->write("web/index.html", "<p>page</p>");
     folder->write("web/js/app.mjs", "export {};");
     folder->write("web/node_modules/@comfyorg/litegraph/package.json", "{}");
+    folder->write("web/node_modules/uplot/package.json", "{}");
     setenv("CVCOMP_STUDIO_WEB", (*folder / "web").c_str(), 1);
     studio = new Studio({file.string()});
     unsetenv("CVCOMP_STUDIO_WEB");
@@ -516,6 +517,92 @@ TEST_F(StudioApi, PausesStepsOneFrameAndKeepsItsInputWhenANewOneCannotBeRead) {
     EXPECT_EQ(state["ended"], false);
   }
 }
+
+TEST_F(StudioApi, RefusesPicturesOfNoPortOrOfOneThatHoldsNone) {
+  const Studio& s = *studio;
+  s.transport("pause");
+  ASSERT_EQ(s.request("PUT", "/api/composition", kSteps).status, 200);
+  s.transport("step");
+  for (const auto& [query, status, error] :
+       std::initializer_list<std::tuple<std::string, int, std::string>>{
+           {"", 400, "/api/picture takes the port as ?port=ID.PORT"},
+           {"?port=", 400, "/api/picture takes the port as ?port=ID.PORT"},
+           {"?port=b.outputSignal", 400,
+            R"("b.outputSignal" carries boolean values, not pictures)"},
+           {"?port=toCV", 400, R"("toCV" does not name a port as "patch.port")"},
+           {"?port=nope.x", 404, R"(unknown patch "nope" in "nope.x")"},
+           {"?port=toCV.outputImage", 404, R"("toCV.outputImage" holds no picture now)"}}) {
+    const Response refused = s.request("GET", "/api/picture" + query);
+    EXPECT_EQ(refused.status, status) << query;
+    EXPECT_EQ(refused.json(), Json({{"error", error}})) << query;
+  }
+  EXPECT_EQ(
+      s.request("POST", "/api/picture?port=toCV.outputImage", {}, "Origin: " + s.origin() + "\r\n")
+          .status,
+      405);
+  EXPECT_EQ(
+      s.raw("GET", "/api/picture?port=toCV.outputImage", {}, "Host: " + s.host() + "\r\n").status,
+      401);
+}
+
+// A port's picture from /api/picture is, once decoded, the very picture that `cvcomp run --video`
+// writes for the same frame: a host picture, an OpenCV image (first row at the bottom) and a gray
+// one.
+struct PicturePort {
+  const char* name;
+  const char* port;
+  int channels;
+};
+class StudioPicture : public testing::TestWithParam<PicturePort> {};
+
+TEST_P(StudioPicture, EqualsWhatTheRunWritesForTheSameFrame) {
+  const auto& [caseName, port, channels] = GetParam();
+  const test::TempFolder folder;
+  const std::vector<std::string> names{"HappyFish.jpg", "baboon.jpg", "fruits.jpg"};
+  for (const std::string& name : names)
+    folder.write("shots/" + name, test::contents(test::sample(name)));
+  Json composition = Json::parse(test::contents(test::example("face-detect.json")));
+  composition["patches"]["gray"] = {{"class", "OpenCVBGR2Gray"}};
+  composition["connections"].push_back({{"from", "toCV.outputImage"}, {"to", "gray.inputImage"}});
+  composition["publish"] = {port};
+  const std::string file = folder.write("picture.json", composition.dump()).string();
+  const std::string shots = (folder / "shots").string();
+  const std::string written = (folder / "frame%d.png").string();
+  const test::Outcome run =
+      test::cvcomp("run " + file + " -q --input " + shots + " --video " + written);
+  ASSERT_EQ(run.status, 0) << run.err;
+
+  Studio studio({file, "--input", shots});
+  studio.await([](const Json& state) { return state["ended"] == true; });
+  for (std::size_t frame = 0; frame < names.size(); ++frame) {
+    studio.transport("step");
+    RawConnection connection(studio.port);
+    connection.send("GET /api/picture?port=" + std::string(port) + " HTTP/1.1\r\nHost: " +
+                    studio.host() + "\r\nAuthorization: Bearer " + studio.token + "\r\n\r\n");
+    const std::string answer = connection.answer();
+    ASSERT_EQ(answer.substr(0, 12), "HTTP/1.1 200") << answer.substr(0, 400);
+    EXPECT_EQ(headerLines(answer, "Content-Type"),
+              std::vector<std::string>{"Content-Type: image/png"});
+    EXPECT_EQ(headerLines(answer, "X-"),
+              std::vector<std::string>({"X-Content-Type-Options: nosniff",
+                                        "X-Frame: " + std::to_string(frame),
+                                        "X-Channels: " + std::to_string(channels)}));
+    const std::string body = answer.substr(answer.find("\r\n\r\n") + 4);
+    const cv::Mat served =
+        cv::imdecode(std::vector<unsigned char>(body.begin(), body.end()), cv::IMREAD_UNCHANGED);
+    const cv::Mat expected = cv::imread(
+        (folder / ("frame" + std::to_string(frame) + ".png")).string(), cv::IMREAD_UNCHANGED);
+    ASSERT_EQ(served.size(), expected.size());
+    ASSERT_EQ(served.type(), expected.type());
+    EXPECT_EQ(cv::norm(served, expected, cv::NORM_INF), 0.0) << "frame " << frame;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ports, StudioPicture,
+                         testing::Values(PicturePort{"HostPicture", "overlay.outputImage", 4},
+                                         PicturePort{"OpenCVImage", "toCV.outputImage", 4},
+                                         PicturePort{"OpenCVGray", "gray.outputImage", 1}),
+                         [](const auto& tested) { return std::string(tested.param.name); });
 
 // Saving replaces the file whole through a fresh file of its own: a link planted where a fixed
 // name would have been is left alone, a composition that is a link has the file it names

@@ -52,6 +52,14 @@ std::optional<cv::Mat> portPicture(const QCPort& port) {
   return upright;
 }
 
+void bgrPicture(const cv::Mat& picture, cv::Mat& bgr) {
+  if (picture.channels() == 3) {
+    picture.copyTo(bgr);
+  } else {
+    cv::cvtColor(picture, bgr, picture.channels() == 1 ? cv::COLOR_GRAY2BGR : cv::COLOR_BGRA2BGR);
+  }
+}
+
 const QCPort* publishedPicture(const Composition& composition) {
   for (const QCPort* port : composition.published()) {
     if (carriesPicture(*port)) return port;

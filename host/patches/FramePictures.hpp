@@ -23,6 +23,10 @@ bool carriesPicture(const QCPort& port);
 // result is a picture of its own, which the caller may keep.
 std::optional<cv::Mat> portPicture(const QCPort& port);
 
+// A picture of portPicture's as the files of a run's --video hold it: 8-bit BGR, gray and BGRA
+// converted, BGR copied, into `bgr` (whose memory is reused when it fits).
+void bgrPicture(const cv::Mat& picture, cv::Mat& bgr);
+
 // The composition's published picture, which every face shows as the composition's picture (a
 // run's video, the GStreamer element's composition output): the first published port, in
 // publishing order, that carries pictures. nullptr when none does.

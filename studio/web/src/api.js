@@ -50,7 +50,22 @@ async function sendEdits(edits, step) {
   }
 }
 
+// A port's current picture, whole and lossless (PNG), with the frame it belongs to and the
+// port's own channel count (1 gray, 3 BGR, 4 BGRA).
+async function picture(port) {
+  const response = await fetch(`/api/picture?port=${encodeURIComponent(port)}`, {
+    headers: {Authorization: `Bearer ${token}`},
+  });
+  if (!response.ok) {
+    const refusal = await response.json().catch(() => null);
+    throw new Error(refusal?.error ?? `GET /api/picture: ${response.status} ${response.statusText}`);
+  }
+  const header = (name) => Number(response.headers.get(name));
+  return {frame: header('X-Frame'), channels: header('X-Channels'), blob: await response.blob()};
+}
+
 export const api = {
+  picture,
   patches: () => call('GET', '/api/patches'),
   composition: () => call('GET', '/api/composition'),
   // The composition with the revision it is.

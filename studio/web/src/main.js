@@ -9,10 +9,11 @@ import {Live} from './live.js';
 import {helpOnHover} from './nodeHelp.js';
 import {showNotice} from './notice.js';
 import {acceptDrops, buildPalette} from './palette.js';
+import {ProfileView} from './profile.js';
 import {markPublished, offerPublishing} from './publish.js';
 import {Sync} from './sync.js';
-import {buildUndoRedo} from './undoRedo.js';
 import {buildTransport} from './transport.js';
+import {buildUndoRedo} from './undoRedo.js';
 import {WatchPanel} from './watch.js';
 
 const $ = (selector) => document.querySelector(selector);
@@ -29,6 +30,7 @@ addEventListener('unhandledrejection', (event) => {
 const classes = await api.patches();
 const inspector = $('#inspector');
 const transport = buildTransport($('#transport'));
+const profile = new ProfileView($('#watch'));
 let watch = null;
 const connection = watchConnection($('#banner'), async () => {
   await editor.reload();
@@ -40,6 +42,7 @@ const live = new Live({
     editor.values.frameShown(message.frame);
     watch.showFrame(message.frame, message.values);
     transport.showFrame(message);
+    profile.add(message.frame, message.patches);
     inspector.refresh?.();
   },
   onPicture: (port, frame, jpeg) => watch.showPicture(port, frame, jpeg),
@@ -124,5 +127,5 @@ try {
   showNotice(`examples: ${error.message}`, {x: 20, y: 60});
 }
 // A handle for scripts driving the page (the browser tests find nodes and ports through it).
-window.studio = {editor, watch, sync};
+window.studio = {editor, watch, sync, profile};
 document.body.dataset.ready = 'true';

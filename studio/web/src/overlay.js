@@ -7,7 +7,12 @@ export function drawOverlay(canvas, structures) {
   const ctx = canvas.getContext('2d');
   const {width: w, height: h} = canvas;
   ctx.clearRect(0, 0, w, h);
-  ctx.lineWidth = Math.max(1, w / 320);
+  drawStructures(ctx, structures, w, h, Math.max(1, w / 320));
+}
+
+// The same, in the coordinates of a w × h picture under the context's own transform.
+export function drawStructures(ctx, structures, w, h, lineWidth) {
+  ctx.lineWidth = lineWidth;
   const at = (x, y) => [((x + 1) * w) / 2, h - (y * w + h) / 2];
   for (const structure of structures) {
     for (const member of Object.values(structure ?? {})) {

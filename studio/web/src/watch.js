@@ -2,7 +2,10 @@
 // watched structures drawn over it when asked), a structure as a table, other values as text.
 // The composition's published ports are always watched; clicking an output or a node adds its
 // outputs in place of the ones clicked before.
+import {StripChart, charts} from './chart.js';
+import {kindColours} from './kinds.js';
 import {drawOverlay} from './overlay.js';
+import {PixelView} from './pixelView.js';
 
 const pictureKinds = new Set(['host picture', 'opencv image']);
 const keptFrames = 30;
@@ -69,10 +72,15 @@ export class WatchPanel {
       });
       toggle.append(card.toggle, ' overlay the watched structures');
       element.append(frame, toggle);
+      card.look = new PixelView(card, port, () => (this.overlay ? (this.structuresByFrame.get(card.frame) ?? []) : []));
     } else {
       card.body = document.createElement('div');
       card.body.className = 'value';
       element.append(card.body);
+      if (charts(card.kind)) {
+        const label = card.kind === 'structure' ? 'members' : card.kind;
+        card.chart = new StripChart(element, label, kindColours[card.kind]);
+      }
     }
     return card;
   }
@@ -84,6 +92,7 @@ export class WatchPanel {
       if (!card || card.image) continue;
       if (card.kind === 'structure') structures.push(value);
       card.body.replaceChildren(render(value));
+      card.chart?.addValue(frame, card.kind, value);
     }
     this.structuresByFrame.set(frame, structures);
     for (const old of this.structuresByFrame.keys()) if (old < frame - keptFrames) this.structuresByFrame.delete(old);
@@ -100,6 +109,7 @@ export class WatchPanel {
       card.image.dataset.frame = frame;
       card.frame = frame;
       this.drawOverlay(card);
+      card.look.shown();
     }
     bitmap.close();
   }
@@ -113,6 +123,7 @@ export class WatchPanel {
     card.canvas.height = card.image.height;
     card.toggle.checked = this.overlay;
     drawOverlay(card.canvas, this.overlay ? (this.structuresByFrame.get(card.frame) ?? []) : []);
+    card.look.draw();
   }
 }
 
