@@ -1,6 +1,6 @@
 #include "RunChecks.hpp"
 
-#include "FrameWriter.hpp"
+#include "host/output/FrameWriter.hpp"
 #include "host/QCValuePorts.hpp"
 #include "host/TextValues.hpp"
 

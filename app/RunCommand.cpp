@@ -8,7 +8,7 @@
 #include "LogPrinter.hpp"
 #include "PerInput.hpp"
 #include "RunChecks.hpp"
-#include "RunOutputs.hpp"
+#include "host/output/RunOutputs.hpp"
 #include "StopSignals.hpp"
 #include "host/CompositionFile.hpp"
 #include "host/Engine.hpp"
