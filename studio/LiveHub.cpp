@@ -158,6 +158,26 @@ void LiveHub::settled(Engine* holding, const std::string& transport) {
   }
 }
 
+void LiveHub::broadcast(const std::string& text) {
+  std::vector<std::shared_ptr<LiveClient>> clients;
+  {
+    const std::lock_guard lock(mutex_);
+    for (const auto& [connection, watcher] : clients_) clients.push_back(watcher.client);
+  }
+  for (const std::shared_ptr<LiveClient>& client : clients) client->sendText(text);
+}
+
+void LiveHub::tell(const mg_connection* connection, const std::string& text) {
+  std::shared_ptr<LiveClient> client;
+  {
+    const std::lock_guard lock(mutex_);
+    const auto found = clients_.find(connection);
+    if (found == clients_.end()) return;
+    client = found->second.client;
+  }
+  client->sendText(text);
+}
+
 void LiveHub::offer(Watcher& watcher, Engine& engine, Clock::time_point now) {
   watcher.client->offer(liveFrame(lastNumber_, lastTime_, engine, watcher.client->watch(), fps_),
                         now);

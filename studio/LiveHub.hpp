@@ -53,6 +53,10 @@ class LiveHub {
   // last frame produced), clients that skipped that frame for their rate are sent it; then every
   // client is sent {"transport": `transport`}.
   void settled(Engine* holding, const std::string& transport);
+  // From any thread: sends every client `text` at once (news that no frame may replace).
+  void broadcast(const std::string& text);
+  // From any thread: sends the client of `connection` `text` at once (an answer to its message).
+  void tell(const mg_connection* connection, const std::string& text);
 
  private:
   using Clock = std::chrono::steady_clock;

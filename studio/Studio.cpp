@@ -83,6 +83,7 @@ Studio::~Studio() {
 }
 
 void Studio::stopEngine() {
+  if (server_) server_->finishRecording();
   session_.reset();
 }
 

@@ -2,6 +2,9 @@
 // every call; a refusal becomes an Error carrying the server's own message.
 const token = new URLSearchParams(location.search).get('token') ?? '';
 
+// `path` with the token in its query, for a link the browser follows by itself (a download).
+export const withToken = (path) => `${path}${path.includes('?') ? '&' : '?'}token=${encodeURIComponent(token)}`;
+
 export function liveUrl() {
   const scheme = location.protocol === 'https:' ? 'wss:' : 'ws:';
   return `${scheme}//${location.host}/api/live?token=${encodeURIComponent(token)}`;
@@ -12,9 +15,9 @@ async function call(method, path, body) {
     method,
     headers: {
       Authorization: `Bearer ${token}`,
-      ...(body === undefined ? {} : {'Content-Type': 'application/json'}),
+      ...(body === undefined ? {} : {'Content-Type': body instanceof Blob ? 'application/octet-stream' : 'application/json'}),
     },
-    body: body === undefined ? undefined : typeof body === 'string' ? body : JSON.stringify(body),
+    body: body === undefined || typeof body === 'string' || body instanceof Blob ? body : JSON.stringify(body),
   });
   const text = await response.text();
   let data = null;
@@ -39,4 +42,6 @@ export const api = {
   save: () => call('POST', '/api/save'),
   examples: () => call('GET', '/api/examples'),
   openExample: (name) => call('POST', '/api/open', {example: name}),
+  upload: (file) => call('POST', `/api/upload?name=${encodeURIComponent(file.name)}`, file),
+  record: (request) => call('POST', '/api/record', request),
 };

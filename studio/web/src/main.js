@@ -2,10 +2,12 @@
 import {api} from './api.js';
 import {Editor} from './editor.js';
 import {buildFiles} from './files.js';
+import {buildInput} from './input.js';
 import {showInspector} from './inspector.js';
 import {Live} from './live.js';
 import {showNotice} from './notice.js';
 import {acceptDrops, buildPalette} from './palette.js';
+import {showRecording} from './record.js';
 import {buildTransport} from './transport.js';
 import {WatchPanel} from './watch.js';
 
@@ -35,6 +37,7 @@ const live = new Live({
   onPicture: (port, frame, jpeg) => watch.showPicture(port, frame, jpeg),
   onTransport: (state) => transport.showState(state),
   onState: (state) => ($('#connection').textContent = state),
+  onMessage: (message) => message.type === 'recording' && showRecording(message.recording),
 });
 const editor = new Editor($('#graph canvas'), classes, {
   onWatch: (ports) => watch.focus(ports),
@@ -61,6 +64,7 @@ const addPatchAt = (className, x, y) => editor.addPatch(className, x, y);
 buildPalette($('#palette'), classes, (className) => addPatchAt(className, ...centreOf($('#graph'))));
 acceptDrops($('#graph'), addPatchAt);
 const files = buildFiles($('#files'), editor, showComposition);
+const input = buildInput($('#transport'), {live, transport, openComposition: files.open, dropTargets: [$('#graph'), $('#watch')]});
 addEventListener('resize', () => editor.resize());
 editor.resize();
 await showComposition();
@@ -73,5 +77,5 @@ try {
   showNotice(`examples: ${error.message}`, {x: 20, y: 60});
 }
 // A handle for scripts driving the page (the browser tests find nodes and ports through it).
-window.studio = {editor, watch};
+window.studio = {editor, watch, live, camera: input.camera};
 document.body.dataset.ready = 'true';

@@ -3,6 +3,7 @@
 // The composition's published ports are always watched; clicking an output or a node adds its
 // outputs in place of the ones clicked before.
 import {drawOverlay} from './overlay.js';
+import {addRecordControl} from './record.js';
 
 const pictureKinds = new Set(['host picture', 'opencv image']);
 const keptFrames = 30;
@@ -69,6 +70,7 @@ export class WatchPanel {
       });
       toggle.append(card.toggle, ' overlay the watched structures');
       element.append(frame, toggle);
+      addRecordControl(element, port);
     } else {
       card.body = document.createElement('div');
       card.body.className = 'value';
