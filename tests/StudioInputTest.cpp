@@ -193,20 +193,23 @@ TEST_F(StudioInput, RecordsAVideoOfEveryFrameAndTheRunsJsonLines) {
             401);
 }
 
-// A WebSocket client of /api/live that sends binary messages and keeps the errors it is sent.
-class CameraClient {
+// A WebSocket client of /api/live that watches nothing but the frames' times, sends binary
+// messages and keeps the text messages it is sent.
+class LiveConnection {
  public:
-  explicit CameraClient(const Studio& studio) {
+  explicit LiveConnection(const Studio& studio) {
     char error[256] = "";
     const std::string path = "/api/live?token=" + studio.token;
     connection_ =
         mg_connect_websocket_client("127.0.0.1", studio.port, 0, error, sizeof error, path.c_str(),
                                     studio.origin().c_str(), onData, onClose, this);
     EXPECT_NE(connection_, nullptr) << error;
+    const std::string watch = R"({"type": "watch", "ports": [], "fps": 0})";
+    mg_websocket_client_write(connection_, MG_WEBSOCKET_OPCODE_TEXT, watch.data(), watch.size());
   }
-  CameraClient(const CameraClient&) = delete;
-  CameraClient& operator=(const CameraClient&) = delete;
-  ~CameraClient() { mg_close_connection(connection_); }
+  LiveConnection(const LiveConnection&) = delete;
+  LiveConnection& operator=(const LiveConnection&) = delete;
+  ~LiveConnection() { mg_close_connection(connection_); }
 
   void send(const std::string& header, const std::string& jpeg) {
     std::string message(4, '\0');
@@ -215,26 +218,34 @@ class CameraClient {
     mg_websocket_client_write(connection_, MG_WEBSOCKET_OPCODE_BINARY, message.data(),
                               message.size());
   }
-  // The error answered after those seen before, or "closed" when the server closed.
-  std::string next() {
+  // The next message of `type` after those taken before, waiting up to 30 s; {"type": "closed"}
+  // when the server closed the connection first.
+  Json next(const std::string& type) {
     std::unique_lock lock(mutex_);
+    std::size_t& seen = seen_[type];
+    const auto found = [&] {
+      return std::find_if(messages_.begin() + static_cast<std::ptrdiff_t>(seen), messages_.end(),
+                          [&](const Json& message) { return message["type"] == type; });
+    };
     changed_.wait_for(lock, std::chrono::seconds(30),
-                      [&] { return errors_.size() > seen_ || closed_; });
-    return errors_.size() > seen_ ? errors_[seen_++] : closed_ ? "closed" : "nothing";
+                      [&] { return found() != messages_.end() || closed_; });
+    const auto message = found();
+    if (message == messages_.end()) return {{"type", "closed"}};
+    seen = static_cast<std::size_t>(message - messages_.begin()) + 1;
+    return *message;
   }
 
  private:
   static int onData(mg_connection*, int bits, char* data, std::size_t size, void* self) {
-    auto& client = *static_cast<CameraClient*>(self);
+    auto& client = *static_cast<LiveConnection*>(self);
     if ((bits & 0x0f) != MG_WEBSOCKET_OPCODE_TEXT) return 1;
-    const Json text = Json::parse(std::string(data, size));
     const std::lock_guard lock(client.mutex_);
-    if (text["type"] == "error") client.errors_.push_back(text["error"]);
+    client.messages_.push_back(Json::parse(std::string(data, size)));
     client.changed_.notify_all();
     return 1;
   }
   static void onClose(const mg_connection*, void* self) {
-    auto& client = *static_cast<CameraClient*>(self);
+    auto& client = *static_cast<LiveConnection*>(self);
     const std::lock_guard lock(client.mutex_);
     client.closed_ = true;
     client.changed_.notify_all();
@@ -243,8 +254,8 @@ class CameraClient {
   mg_connection* connection_ = nullptr;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::vector<std::string> errors_;
-  std::size_t seen_ = 0;
+  std::vector<Json> messages_;
+  std::map<std::string, std::size_t> seen_;
   bool closed_ = false;
 };
 
@@ -254,18 +265,33 @@ std::string jpegOf(const cv::Mat& picture) {
   return {bytes.begin(), bytes.end()};
 }
 
-// Camera frames are evaluated in place of the input's, which pauses; what cannot be one is
-// answered with why, and a message larger than any frame closes the client.
-TEST_F(StudioInput, EvaluatesCameraFramesAndRefusesWhatIsNoFrame) {
+// Camera frames are evaluated in place of the input's, which pauses, the newest of those that
+// wait, and each frame once or replaced; what cannot be one is answered with why, and a message
+// larger than any frame closes the client.
+TEST_F(StudioInput, EvaluatesTheLatestCameraFrameAndRefusesWhatIsNoFrame) {
   const Studio& s = *studio;
   s.transport("play");
-  const Json before = s.request("GET", "/api/camera").json();
-  CameraClient camera(s);
-  camera.send(R"({"type":"camera","time":2.5})", jpegOf(cv::Mat(480, 640, CV_8UC3, cv::Scalar(9))));
+  const auto counts = [&] { return s.request("GET", "/api/camera").json(); };
+  const Json before = counts();
+  LiveConnection camera(s);
+  const std::string frame = jpegOf(cv::Mat(480, 640, CV_8UC3, cv::Scalar(9, 90, 200)));
+  constexpr int kSent = 40;
+  for (int i = 1; i <= kSent; ++i) {
+    camera.send(Json{{"type", "camera"}, {"time", i / 4.0}}.dump(), frame);
+  }
   s.await([&](const Json&) {
-    return s.request("GET", "/api/camera").json()["processed"] > before["processed"];
+    const Json now = counts();
+    return now["processed"].get<int>() + now["dropped"].get<int>() ==
+           before["processed"].get<int>() + before["dropped"].get<int>() + kSent;
   });
+  EXPECT_EQ(counts()["received"], before["received"].get<int>() + kSent);
   EXPECT_EQ(s.transport()["playing"], false);
+  // The last frame sent is always evaluated, and last.
+  Json last;
+  do {
+    last = camera.next("frame");
+  } while (last.contains("time") && last["time"] != kSent / 4.0);
+  EXPECT_EQ(last["time"], kSent / 4.0);
   for (const auto& [header, jpeg, error] :
        std::initializer_list<std::tuple<std::string, std::string, std::string>>{
            {R"({"type":"camera"})", pngOf(cv::Mat(4, 4, CV_8UC3)),
@@ -277,10 +303,30 @@ TEST_F(StudioInput, EvaluatesCameraFramesAndRefusesWhatIsNoFrame) {
            {R"({"type":"camera"})", jpegOf(cv::Mat(8, 8193, CV_8UC3, cv::Scalar::all(90))),
             "a camera frame: 8193 × 8 pixels, more than the 8192 × 8192 a frame may have"}}) {
     camera.send(header, jpeg);
-    EXPECT_EQ(camera.next(), error) << header;
+    EXPECT_EQ(camera.next("error")["error"], error) << header;
   }
   camera.send(R"({"type":"camera"})", std::string(16u << 20, 'x'));
-  EXPECT_EQ(camera.next(), "closed");
+  EXPECT_EQ(camera.next("error"), Json({{"type", "closed"}}));
+}
+
+// A recording whose port goes away with an edit ends with the failure told to every page, and
+// what it wrote before stays readable.
+TEST_F(StudioInput, EndsARecordingWhosePortIsGoneAndTellsThePages) {
+  const Studio& s = *studio;
+  s.transport("pause");
+  ASSERT_EQ(s.request("PUT", "/api/composition", kGray).status, 200);
+  LiveConnection page(s);
+  const Json started = s.post("/api/record", R"({"action":"start","port":"toHost.outputImage"})");
+  for (int i = 0; i < 3; ++i) s.transport("step");
+  s.post("/api/edits", R"([{"op":"remove","id":"toHost"}])");
+  s.transport("step");
+  const Json told = page.next("recording")["recording"];
+  EXPECT_EQ(told["recording"], false);
+  EXPECT_EQ(told["frames"], 3);
+  EXPECT_NE(told["failure"], nullptr);
+  EXPECT_EQ(playedFrames(*folder / "cvcomp-recordings" / started["video"].get<std::string>()),
+            std::size_t{3});
+  EXPECT_EQ(s.request("POST", "/api/record", R"({"action":"stop"})").status, 400);
 }
 
 }  // namespace
