@@ -18,7 +18,7 @@ namespace cvcomp {
 // outlives the feed.
 struct CameraFeed::Slot {
   std::mutex mutex;
-  std::shared_ptr<QCImage> waiting;
+  std::optional<std::string> waiting;  // a JPEG whose size was checked
   std::optional<double> time;
   bool posted = false;
   Counts counts;
@@ -27,8 +27,9 @@ struct CameraFeed::Slot {
 
 namespace {
 
-// The frame of a camera message, with its time; throws CompositionError naming what is wrong.
-std::pair<cv::Mat, std::optional<double>> decodeCameraFrame(std::string_view message) {
+// The JPEG of a camera message, whose header declares a size a frame may have, with its time;
+// throws CompositionError naming what is wrong. Nothing is decoded yet.
+std::pair<std::string_view, std::optional<double>> cameraFrame(std::string_view message) {
   const char* context = "a camera frame";
   if (message.size() < 4) throw CompositionError("a camera frame: shorter than its header");
   std::size_t length = 0;
@@ -54,10 +55,14 @@ std::pair<cv::Mat, std::optional<double>> decodeCameraFrame(std::string_view mes
                            std::to_string(most) + " × " + std::to_string(most) +
                            " a frame may have");
   }
+  return {jpeg, time};
+}
+
+std::shared_ptr<QCImage> decoded(const std::string& jpeg) {
   const cv::Mat bytes(1, static_cast<int>(jpeg.size()), CV_8U, const_cast<char*>(jpeg.data()));
-  cv::Mat frame = cv::imdecode(bytes, cv::IMREAD_COLOR);
+  const cv::Mat frame = cv::imdecode(bytes, cv::IMREAD_COLOR);
   if (frame.empty()) throw CompositionError("a camera frame: the JPEG cannot be decoded");
-  return {std::move(frame), time};
+  return std::make_shared<QCImage>(bitmapFromFrame(frame));
 }
 
 }  // namespace
@@ -68,11 +73,11 @@ CameraFeed::CameraFeed(StudioSession& session)
 CameraFeed::~CameraFeed() = default;
 
 std::optional<std::string> CameraFeed::received(std::string_view message) {
-  std::shared_ptr<QCImage> image;
+  std::string jpeg;
   std::optional<double> time;
   try {
-    auto [frame, at] = decodeCameraFrame(message);
-    image = std::make_shared<QCImage>(bitmapFromFrame(frame));
+    const auto [bytes, at] = cameraFrame(message);
+    jpeg = bytes;
     time = at;
   } catch (const std::exception& error) {
     return error.what();
@@ -83,24 +88,24 @@ std::optional<std::string> CameraFeed::received(std::string_view message) {
     const std::lock_guard lock(slot_->mutex);
     ++slot_->counts.received;
     if (slot_->waiting) ++slot_->counts.dropped;
-    slot_->waiting = std::move(image);
+    slot_->waiting = std::move(jpeg);
     slot_->time = time;
     post = !std::exchange(slot_->posted, true);
     failure = std::exchange(slot_->failure, std::nullopt);
   }
   if (post) {
     session_.post([session = &session_, slot = slot_](Engine&) {
-      std::shared_ptr<QCImage> frame;
+      std::optional<std::string> taken;
       std::optional<double> at;
       {
         const std::lock_guard lock(slot->mutex);
-        frame = std::move(slot->waiting);
+        taken = std::exchange(slot->waiting, std::nullopt);
         at = slot->time;
         slot->posted = false;
       }
       std::optional<std::string> refusal;
       try {
-        session->feed(std::move(frame), at);
+        session->feed(decoded(*taken), at);
       } catch (const std::exception& error) {
         refusal = error.what();
       }
