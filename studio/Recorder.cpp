@@ -1,5 +1,7 @@
 #include "Recorder.hpp"
 
+#include <stdexcept>
+
 #include <nlohmann/json.hpp>
 
 #include "JsonText.hpp"
@@ -67,7 +69,7 @@ nlohmann::ordered_json Recorder::start(const std::optional<std::string>& port) {
     const std::filesystem::path folder = recordingsFolder();
     std::error_code error;
     std::filesystem::create_directories(folder, error);
-    if (error) throw OutputError(folder.string(), error.message());
+    if (error) throw std::runtime_error(folder.string() + ": " + error.message());
     auto recording = std::make_shared<Recording>();
     recording->port = path;
     recording->video = freeName(*safeFileName(path) + ".avi", [&](const std::string& name) {
@@ -78,7 +80,7 @@ nlohmann::ordered_json Recorder::start(const std::optional<std::string>& port) {
     if (const auto failure = recording->outputs.open((folder / recording->json).string(),
                                                      (folder / recording->video).string(),
                                                      engine.framesPerSecond(), path)) {
-      throw OutputError(folder.string(), *failure);
+      throw std::runtime_error(*failure);
     }
     recording->observer = engine.addObserver([this, recording](const FrameResult& frame) {
       // The frame that ended it may not be the last this observer sees.
@@ -86,8 +88,8 @@ nlohmann::ordered_json Recorder::start(const std::optional<std::string>& port) {
       std::optional<std::string> failure;
       try {
         failure = recording->outputs.write(frame);
-      } catch (const std::exception& missing) {
-        failure = missing.what();
+      } catch (const std::exception& thrown) {
+        failure = thrown.what();
       }
       if (failure) {
         end(recording, failure);
@@ -105,12 +107,6 @@ nlohmann::ordered_json Recorder::stop() {
     if (!current_ || !current_->observer) throw CompositionError("no recording is in progress");
     end(current_, std::nullopt);
     return current_->state();
-  });
-}
-
-nlohmann::ordered_json Recorder::state() {
-  return session_.call([this](Engine&) {
-    return current_ ? current_->state() : nlohmann::ordered_json{{"recording", false}};
   });
 }
 

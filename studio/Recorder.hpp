@@ -29,15 +29,13 @@ class Recorder {
 
   // Starts recording `port` ("id.port"; the published picture when none). Throws
   // CompositionError when the port carries no pictures or a recording is in progress, and
-  // OutputError when its files cannot be made. The answer is that of state().
+  // std::runtime_error naming the file when its files cannot be made. Answers
+  // {"recording": true|false, "port": "id.port", "video": "NAME.avi", "json": "NAME.jsonl",
+  // "frames": N, "failure": null|".."}, as stop() does.
   nlohmann::ordered_json start(const std::optional<std::string>& port);
   // Ends the recording in progress, its video closed with its index. Throws CompositionError
   // when there is none; a failure to close ends it too and is in the answer.
   nlohmann::ordered_json stop();
-  // {"recording": true|false, "port": "id.port", "video": "NAME.avi", "json": "NAME.jsonl",
-  // "frames": N, "failure": null|".."} of the recording in progress or the last one; only
-  // "recording" before the first.
-  nlohmann::ordered_json state();
 
  private:
   struct Recording;

@@ -22,7 +22,6 @@
 #include "host/JsonReading.hpp"
 #include "host/PatchCatalog.hpp"
 #include "host/TextValues.hpp"
-#include "host/output/OutputFile.hpp"
 
 namespace cvcomp {
 
@@ -476,11 +475,7 @@ StudioServer::Reply StudioServer::record(const std::string& text) {
   }
   std::optional<std::string> port;
   if (request.contains("port")) port = stringAt(request, "port", "record");
-  try {
-    return Reply::json(recorder_.start(port));
-  } catch (const OutputError& error) {
-    return Reply::error(500, error.what());
-  }
+  return Reply::json(recorder_.start(port));
 }
 
 StudioServer::Reply StudioServer::camera(const std::string&) {

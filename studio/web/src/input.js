@@ -8,6 +8,10 @@ import {showNoticeAt} from './notice.js';
 const mediaName = /\.(avi|mp4|m4v|mov|mkv|webm|mpe?g|jpe?g|png|bmp|tiff?|webp|ppm|pgm|pbm|jp2)$/i;
 const isMedia = (file) => /^(video|image)\//.test(file.type) || mediaName.test(file.name);
 const isComposition = (file) => /\.json$/i.test(file.name) || file.type === 'application/json';
+// The studio's cap on an upload (studio/Upload.hpp): a larger file is refused here, before it is
+// sent, since a server that answers 413 at once and closes shows in the browser as a lost
+// connection.
+const maxUpload = 512 * 1024 * 1024;
 
 // A frame as the live connection takes it: the header's length (4 bytes, least significant
 // first), the header {"type": "camera", "time": T}, then the JPEG.
@@ -78,6 +82,7 @@ export function buildInput(root, {live, transport, openComposition, dropTargets}
   };
   const use = (file, element) =>
     report(element, async () => {
+      if (file.size > maxUpload) throw new Error(`${file.name}: larger than the 512 MiB the studio takes`);
       await stopCamera();
       root.dataset.uploading = file.name;
       try {
