@@ -8,9 +8,8 @@ import {showNoticeAt} from './notice.js';
 const mediaName = /\.(avi|mp4|m4v|mov|mkv|webm|mpe?g|jpe?g|png|bmp|tiff?|webp|ppm|pgm|pbm|jp2)$/i;
 const isMedia = (file) => /^(video|image)\//.test(file.type) || mediaName.test(file.name);
 const isComposition = (file) => /\.json$/i.test(file.name) || file.type === 'application/json';
-// The studio's cap on an upload (studio/Upload.hpp): a larger file is refused here, before it is
-// sent, since a server that answers 413 at once and closes shows in the browser as a lost
-// connection.
+// The studio's cap on an upload (studio/Upload.hpp): a larger file is refused here, before any
+// of it is sent, with the message the server's 413 gives.
 const maxUpload = 512 * 1024 * 1024;
 
 // A frame as the live connection takes it: the header's length (4 bytes, least significant
