@@ -269,8 +269,9 @@ int StudioServer::handle(mg_connection* connection) {
     reply = Reply::error(403, "not from the studio's own page");
   } else if (!rules_->tokenAllowed(header(connection, "Authorization"), queryToken(request))) {
     reply = Reply::error(401, "the access token is missing or wrong");
-  } else if (path == "/api/upload" && method == "POST") {
-    return upload(connection);
+  } else if (path == "/api/upload") {
+    if (method == "POST") return upload(connection);
+    reply = Reply::error(405, method + " is not allowed on " + path);
   } else if (path.starts_with(kRecordingsPath) && method == "GET") {
     return download(connection, path.substr(kRecordingsPath.size()));
   } else {

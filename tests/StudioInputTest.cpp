@@ -2,6 +2,7 @@
 // uploads (names made safe, clashes, the size cap, a refused file that keeps the old input),
 // camera frames over the live connection, and recordings equal to what `cvcomp run` writes.
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <opencv2/imgcodecs.hpp>
@@ -327,6 +328,25 @@ TEST_F(StudioInput, EndsARecordingWhosePortIsGoneAndTellsThePages) {
   EXPECT_EQ(playedFrames(*folder / "cvcomp-recordings" / started["video"].get<std::string>()),
             std::size_t{3});
   EXPECT_EQ(s.request("POST", "/api/record", R"({"action":"stop"})").status, 400);
+}
+
+// A studio stopped by a signal while it records ends the recording first: the video holds every
+// frame of the JSON lines.
+TEST(StudioRecording, EndsWholeWhenASignalStopsTheStudio) {
+  const TempFolder folder;
+  const std::filesystem::path file = folder.write("gray.json", kGray);
+  const std::filesystem::path here = std::filesystem::current_path();
+  std::filesystem::current_path(folder.path());
+  Studio studio({file.string()});
+  std::filesystem::current_path(here);
+  studio.post("/api/record", R"({"action":"start"})");
+  studio.await([](const Json& state) { return state["frame"] >= 40; });
+  studio.signal(SIGTERM);
+  EXPECT_TRUE(studio.wait(std::chrono::seconds(20)).has_value());
+  const std::filesystem::path recordings = folder / "cvcomp-recordings";
+  const std::size_t lines = lineCount(contents(recordings / "toHost.outputImage.jsonl"));
+  EXPECT_GT(lines, 0u);
+  EXPECT_EQ(playedFrames(recordings / "toHost.outputImage.avi"), lines);
 }
 
 }  // namespace
