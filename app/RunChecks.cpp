@@ -1,8 +1,8 @@
 #include "RunChecks.hpp"
 
-#include "FrameWriter.hpp"
 #include "host/QCValuePorts.hpp"
 #include "host/TextValues.hpp"
+#include "host/output/FrameWriter.hpp"
 
 namespace cvcomp {
 

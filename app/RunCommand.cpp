@@ -8,12 +8,12 @@
 #include "LogPrinter.hpp"
 #include "PerInput.hpp"
 #include "RunChecks.hpp"
-#include "RunOutputs.hpp"
 #include "StopSignals.hpp"
 #include "host/CompositionFile.hpp"
 #include "host/Engine.hpp"
 #include "host/QCValuePorts.hpp"
 #include "host/TextValues.hpp"
+#include "host/output/RunOutputs.hpp"
 #include "host/patches/FramePictures.hpp"
 
 namespace cvcomp {

@@ -165,16 +165,27 @@ void LiveHub::edits(const AppliedBatch& batch, const std::string& origin) {
                                  {"edits", editsJson(batch.edits)},
                                  {"origin", nullptr}};
   if (!origin.empty()) message["origin"] = origin;
-  queueForAll(jsonText(message));
+  broadcast(jsonText(message));
 }
 
 void LiveHub::replaced(std::uint64_t revision) {
-  queueForAll(jsonText({{"type", "composition"}, {"revision", revision}}));
+  broadcast(jsonText({{"type", "composition"}, {"revision", revision}}));
 }
 
-void LiveHub::queueForAll(const std::string& message) {
+void LiveHub::broadcast(const std::string& text) {
   const std::lock_guard lock(mutex_);
-  for (auto& [connection, watcher] : clients_) watcher.client->queueText(message);
+  for (auto& [connection, watcher] : clients_) watcher.client->queueText(text);
+}
+
+void LiveHub::tell(const mg_connection* connection, const std::string& text) {
+  std::shared_ptr<LiveClient> client;
+  {
+    const std::lock_guard lock(mutex_);
+    const auto found = clients_.find(connection);
+    if (found == clients_.end()) return;
+    client = found->second.client;
+  }
+  client->sendText(text);
 }
 
 void LiveHub::offer(Watcher& watcher, Engine& engine, Clock::time_point now) {

@@ -60,6 +60,10 @@ class LiveHub {
   // last frame produced), clients that skipped that frame for their rate are sent it; then every
   // client is sent {"transport": `transport`}.
   void settled(Engine* holding, const std::string& transport);
+  // From any thread: queues `text` for every client, in order (news that no frame may replace).
+  void broadcast(const std::string& text);
+  // From any thread: sends the client of `connection` `text` at once (an answer to its message).
+  void tell(const mg_connection* connection, const std::string& text);
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -68,7 +72,6 @@ class LiveHub {
     std::uint64_t offered = 0;  // the count of the last frame offered to it
   };
   void offer(Watcher& watcher, Engine& engine, Clock::time_point now);
-  void queueForAll(const std::string& message);
 
   std::function<void()> watchChanged_;
   std::mutex mutex_;

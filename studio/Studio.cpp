@@ -84,6 +84,7 @@ Studio::~Studio() {
 }
 
 void Studio::stopEngine() {
+  if (server_) server_->finishRecording();
   session_.reset();
 }
 

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstring>
 #include <stdexcept>
 #include <variant>
 #include <vector>
@@ -16,6 +17,8 @@
 #include "SaveAs.hpp"
 #include "SaveFile.hpp"
 #include "StaticFiles.hpp"
+#include "StudioFiles.hpp"
+#include "Upload.hpp"
 #include "host/CompositionFile.hpp"
 #include "host/EditJson.hpp"
 #include "host/JsonReading.hpp"
@@ -38,6 +41,8 @@ constexpr std::size_t kMaxLiveClients = 16;
 // A request, headers and body, must arrive within this time, however slowly it trickles in; an
 // idle connection is dropped after it.
 constexpr std::chrono::milliseconds kRequestTime{5000};
+// Where recordings are downloaded from, by name.
+constexpr std::string_view kRecordingsPath = "/api/recordings/";
 
 // The request being answered on this thread (civetweb answers each on a thread of its own), for
 // the answers that read its query or headers.
@@ -122,6 +127,11 @@ int onWebsocketData(mg_connection* connection, int bits, char* data, std::size_t
   if (opcode == MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE) return 0;
   if (opcode == MG_WEBSOCKET_OPCODE_TEXT) {
     static_cast<StudioServer*>(server)->hub().received(connection, std::string_view(data, size));
+  } else if (opcode == MG_WEBSOCKET_OPCODE_BINARY) {
+    // civetweb holds a message whole before it is seen here: a client that sends one larger than
+    // any camera frame is closed.
+    if (size > kMaxCameraMessage) return 0;
+    static_cast<StudioServer*>(server)->cameraFrame(connection, std::string_view(data, size));
   }
   return 1;
 }
@@ -150,7 +160,7 @@ struct StudioServer::Route {
   Reply (StudioServer::*answer)(const std::string& body);
 };
 
-const std::array<StudioServer::Route, 12> StudioServer::kRoutes{{
+const std::array<StudioServer::Route, 14> StudioServer::kRoutes{{
     {"/api/patches", "GET", &StudioServer::patches},
     {"/api/composition", "GET", &StudioServer::getComposition},
     {"/api/composition", "PUT", &StudioServer::putComposition},
@@ -163,11 +173,19 @@ const std::array<StudioServer::Route, 12> StudioServer::kRoutes{{
     {"/api/undo", "POST", &StudioServer::undo},
     {"/api/redo", "POST", &StudioServer::redo},
     {"/api/history", "GET", &StudioServer::history},
+    {"/api/record", "POST", &StudioServer::record},
+    {"/api/camera", "GET", &StudioServer::camera},
 }};
 
 StudioServer::StudioServer(StudioOptions options, StudioSession& session, LiveHub& hub,
                            const QCNodeManager& manager)
-    : options_(std::move(options)), session_(session), hub_(hub), manager_(manager), history_(hub) {
+    : options_(std::move(options)),
+      session_(session),
+      hub_(hub),
+      manager_(manager),
+      camera_(session),
+      recorder_(session, hub),
+      history_(hub) {
   // The relay keeps no reference to the server: it may outlive it with the engine.
   session_.call([this](Engine& engine) { engine.addEditObserver(history_.relay()); });
   const bool ipv6 = options_.host.find(':') != std::string::npos;
@@ -284,6 +302,11 @@ int StudioServer::handle(mg_connection* connection) {
                             Reply::error(405, method + " is not allowed on " + path).body};
     respond(connection, answer.status, answer.type, answer.body, answer.headers);
     return answer.status;
+  } else if (path == "/api/upload") {
+    if (method == "POST") return upload(connection);
+    reply = Reply::error(405, method + " is not allowed on " + path);
+  } else if (path.starts_with(kRecordingsPath) && method == "GET") {
+    return download(connection, path.substr(kRecordingsPath.size()));
   } else {
     auto text = body(connection);
     if (const auto* refused = std::get_if<std::pair<int, std::string>>(&text)) {
@@ -424,6 +447,11 @@ StudioServer::Reply StudioServer::openExample(const std::string& text) {
 
 namespace {
 
+// The type a recording is downloaded as.
+std::string recordingType(const std::filesystem::path& file) {
+  return file.extension() == ".jsonl" ? "application/x-ndjson" : "video/x-msvideo";
+}
+
 // The running composition's document for a file in `folder`: a relative path that a patch
 // resolves next to another file (an example opened from its folder) is written as the absolute
 // path it names, so that the saved file still finds it.
@@ -490,6 +518,68 @@ StudioServer::Reply StudioServer::save(const std::string& text) {
     options_.file = target;
   }
   return Reply::json({{"saved", target->string()}});
+}
+
+int StudioServer::upload(mg_connection* connection) {
+  const char* query = mg_get_request_info(connection)->query_string;
+  // On the heap: civetweb's threads have small stacks.
+  std::vector<char> name(4096);
+  if (!query || mg_get_var(query, std::strlen(query), "name", name.data(), name.size()) < 0) {
+    name.front() = '\0';
+  }
+  const Upload upload = receiveUpload(connection, name.data());
+  Reply reply = Reply::error(upload.status, upload.message);
+  if (upload.file) {
+    // A file that cannot be an input is not kept.
+    if (const auto refusal = session_.switchInput(upload.file->string())) {
+      std::error_code ignored;
+      std::filesystem::remove(*upload.file, ignored);
+      reply = Reply::error(400, *refusal);
+    } else {
+      reply = Reply::json(
+          {{"input", upload.file->string()}, {"transport", transportJson(session_.state())}});
+    }
+  }
+  respond(connection, reply.status, "application/json", reply.body);
+  return reply.status;
+}
+
+int StudioServer::download(mg_connection* connection, const std::string& name) {
+  const std::filesystem::path file = recordingsFolder() / name;
+  std::error_code missing;
+  if (safeFileName(name) != name || !std::filesystem::is_regular_file(file, missing)) {
+    respond(connection, 404, "application/json",
+            Reply::error(404, "no recording named \"" + name + "\"").body);
+    return 404;
+  }
+  const std::string headers = "Content-Disposition: attachment; filename=\"" + name +
+                              "\"\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff";
+  mg_send_mime_file2(connection, file.c_str(), recordingType(file).c_str(), headers.c_str());
+  return 200;
+}
+
+void StudioServer::cameraFrame(const mg_connection* connection, std::string_view message) {
+  if (const std::optional<std::string> refusal = camera_.received(message)) {
+    hub_.tell(connection, jsonText({{"type", "error"}, {"error", *refusal}}));
+  }
+}
+
+StudioServer::Reply StudioServer::record(const std::string& text) {
+  const Json request = parseJsonText(text);
+  if (!request.is_object()) throw CompositionError("record takes an object with \"action\"");
+  expectOnly(request, {"action", "port"}, "record");
+  const std::string action = stringAt(request, "action", "record");
+  if (action == "stop") return Reply::json(recorder_.stop());
+  if (action != "start") {
+    throw CompositionError("record: unknown action \"" + action + "\" (start, stop)");
+  }
+  std::optional<std::string> port;
+  if (request.contains("port")) port = stringAt(request, "port", "record");
+  return Reply::json(recorder_.start(port));
+}
+
+StudioServer::Reply StudioServer::camera(const std::string&) {
+  return Reply::json(countsJson(camera_.counts()));
 }
 
 }  // namespace cvcomp

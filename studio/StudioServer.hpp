@@ -9,8 +9,10 @@
 #include <unordered_map>
 
 #include "AccessRules.hpp"
+#include "CameraFeed.hpp"
 #include "EditHistory.hpp"
 #include "LiveHub.hpp"
+#include "Recorder.hpp"
 #include "StudioSession.hpp"
 
 struct mg_connection;
@@ -47,11 +49,15 @@ class StudioServer {
   int websocketRefused(const mg_connection* connection);
   void websocketReady(mg_connection* connection);
   LiveHub& hub() { return hub_; }
+  // A binary live message: a frame of the page's camera (CameraFeed).
+  void cameraFrame(const mg_connection* connection, std::string_view message);
+  // Ends a recording in progress while the engine still runs.
+  void finishRecording() { recorder_.finish(); }
 
  private:
   struct Reply;
   struct Route;
-  static const std::array<Route, 12> kRoutes;
+  static const std::array<Route, 14> kRoutes;
   // Whether a live connection may open now; if so it counts against the cap from now on.
   bool admitted(const mg_connection* connection);
   Reply api(const std::string& method, const std::string& path, const std::string& body);
@@ -71,11 +77,18 @@ class StudioServer {
   void replaced();
   // Where Save writes: the file the studio started with, or the last one Save As wrote.
   std::optional<std::filesystem::path> file();
+  Reply record(const std::string& body);
+  Reply camera(const std::string& body);
+  // The requests whose bodies are not JSON: an upload's file and a recording's download.
+  int upload(mg_connection* connection);
+  int download(mg_connection* connection, const std::string& name);
 
   StudioOptions options_;
   StudioSession& session_;
   LiveHub& hub_;
   const QCNodeManager& manager_;
+  CameraFeed camera_;
+  Recorder recorder_;
   mg_context* context_ = nullptr;
   int port_ = 0;
   std::optional<AccessRules> rules_;

@@ -121,6 +121,14 @@ void StudioSession::settleAgainIfStopped() {
   engine_->post([this](Engine&) { settle(); });
 }
 
+void StudioSession::feed(std::shared_ptr<QCImage> frame, std::optional<double> time) {
+  stopPlaying();
+  const FrameReport report = engine_->process(std::move(frame), time);
+  settled_ = false;
+  const std::lock_guard lock(mutex_);
+  state_.frame = report.frame;
+}
+
 TransportState StudioSession::state() const {
   const std::lock_guard lock(mutex_);
   return state_;

@@ -63,6 +63,12 @@ class StudioSession {
   // engine's thread; returns at once.
   void settleAgainIfStopped();
 
+  // From any thread, returns at once: `work` runs on the engine's thread between two frames.
+  void post(Engine::Work work) { engine_->post(std::move(work)); }
+  // On the engine's thread: pauses the input and evaluates `frame` (one from elsewhere, a page's
+  // camera) in place of one of its frames, at `time` or by the frame count.
+  void feed(std::shared_ptr<QCImage> frame, std::optional<double> time);
+
   // Replaces the composition whole, keeping the transport; `file` is where its relative paths
   // resolve.
   void replace(std::unique_ptr<Composition> composition,

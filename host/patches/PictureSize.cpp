@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <limits>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -14,10 +15,10 @@ using namespace std::string_view_literals;
 using Number = std::optional<std::uint64_t>;
 using Size = std::optional<PictureSize>;
 
-// Bytes and whole numbers from anywhere in a file.
+// Bytes and whole numbers from anywhere in a file, or in bytes held in memory.
 class HeaderReader {
  public:
-  explicit HeaderReader(const std::filesystem::path& file) : in_(file, std::ios::binary) {}
+  explicit HeaderReader(std::istream& in) : in_(in) {}
 
   // The `count` bytes at `offset`, or nothing when the file ends before.
   std::optional<std::string> bytes(std::uint64_t offset, std::size_t count) {
@@ -50,7 +51,7 @@ class HeaderReader {
   Number little(std::uint64_t offset, std::size_t count) { return number(offset, count, false); }
 
  private:
-  std::ifstream in_;
+  std::istream& in_;
   std::optional<std::uint64_t> position_;
 };
 
@@ -221,8 +222,9 @@ Size pnm(HeaderReader& file) {
 
 }  // namespace
 
-std::optional<PictureSize> pictureSize(const std::filesystem::path& file) {
-  HeaderReader reader(file);
+namespace {
+
+Size sizeOf(HeaderReader& reader) {
   if (reader.bytes(0, 8) == "\x89PNG\r\n\x1A\n") return png(reader);
   if (reader.bytes(0, 3) == "\xFF\xD8\xFF") return jpeg(reader);
   if (reader.bytes(0, 2) == "BM") return bmp(reader);
@@ -238,6 +240,20 @@ std::optional<PictureSize> pictureSize(const std::filesystem::path& file) {
     return pnm(reader);
   }
   return {};
+}
+
+}  // namespace
+
+std::optional<PictureSize> pictureSize(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  HeaderReader reader(in);
+  return sizeOf(reader);
+}
+
+std::optional<PictureSize> pictureSizeOf(std::string_view bytes) {
+  std::istringstream in{std::string(bytes)};
+  HeaderReader reader(in);
+  return sizeOf(reader);
 }
 
 }  // namespace cvcomp

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string_view>
 
 namespace cvcomp {
 
@@ -18,5 +19,7 @@ struct PictureSize {
 // BigTIFF), WebP, JPEG 2000 (JP2 and bare codestreams) and PBM/PGM/PPM. Nothing when the file
 // is none of them, cannot be read or ends within its header.
 std::optional<PictureSize> pictureSize(const std::filesystem::path& file);
+// The same for a picture's bytes held in memory.
+std::optional<PictureSize> pictureSizeOf(std::string_view bytes);
 
 }  // namespace cvcomp

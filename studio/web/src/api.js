@@ -4,6 +4,9 @@ const token = new URLSearchParams(location.search).get('token') ?? '';
 // This page's id among the studio's pages: its batches of edits come back to every page with it.
 export const clientId = [...crypto.getRandomValues(new Uint8Array(8))].map((b) => b.toString(16).padStart(2, '0')).join('');
 
+// `path` with the token in its query, for a link the browser follows by itself (a download).
+export const withToken = (path) => `${path}${path.includes('?') ? '&' : '?'}token=${encodeURIComponent(token)}`;
+
 export function liveUrl() {
   const scheme = location.protocol === 'https:' ? 'wss:' : 'ws:';
   return `${scheme}//${location.host}/api/live?token=${encodeURIComponent(token)}`;
@@ -18,10 +21,10 @@ async function request(method, path, body, headers = {}) {
     method,
     headers: {
       Authorization: `Bearer ${token}`,
-      ...(body === undefined ? {} : {'Content-Type': 'application/json'}),
+      ...(body === undefined ? {} : {'Content-Type': body instanceof Blob ? 'application/octet-stream' : 'application/json'}),
       ...headers,
     },
-    body: body === undefined ? undefined : typeof body === 'string' ? body : JSON.stringify(body),
+    body: body === undefined || typeof body === 'string' || body instanceof Blob ? body : JSON.stringify(body),
   });
   const text = await response.text();
   let data = null;
@@ -84,6 +87,8 @@ export const api = {
   save: (file) => call('POST', '/api/save', file === undefined ? undefined : {file}),
   examples: () => call('GET', '/api/examples'),
   openExample: (name) => call('POST', '/api/open', {example: name}),
+  upload: (file) => call('POST', `/api/upload?name=${encodeURIComponent(file.name)}`, file),
+  record: (request) => call('POST', '/api/record', request),
 };
 
 // Whether the studio answers with this page's token: 'connected', 'new token' (it answers, but

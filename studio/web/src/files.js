@@ -18,13 +18,15 @@ export function buildFiles(root, editor, onOpened) {
   const storePositions = () => api.edits(editor.positionEdits());
   const saveAs = buildSaveAs(root, storePositions);
 
+  const open = async (file) => {
+    await api.replace(await file.text());
+    await onOpened();
+  };
   upload.addEventListener('change', () =>
     report(upload, async () => {
       const [file] = upload.files;
       upload.value = '';
-      if (!file) return;
-      await api.replace(await file.text());
-      await onOpened();
+      if (file) await open(file);
     }),
   );
   examples.addEventListener('change', () =>
@@ -64,6 +66,7 @@ export function buildFiles(root, editor, onOpened) {
     }),
   );
   return {
+    open,
     offerExamples(list) {
       for (const {name} of list) examples.append(Object.assign(document.createElement('option'), {value: name, textContent: name}));
     },

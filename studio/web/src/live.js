@@ -26,8 +26,8 @@ const keepNumberText = (_key, value, context) =>
   typeof value === 'number' && context?.source ? new JsonNumber(value, context.source) : value;
 
 export class Live {
-  constructor({onFrame, onPicture, onTransport, onState, onChange}) {
-    Object.assign(this, {onFrame, onPicture, onTransport, onState, onChange});
+  constructor({onFrame, onPicture, onTransport, onState, onChange, onMessage}) {
+    Object.assign(this, {onFrame, onPicture, onTransport, onState, onChange, onMessage});
     this.request = {type: 'watch', ports: [], maxSide: 640, fps: 15};
     this.open();
   }
@@ -52,6 +52,18 @@ export class Live {
     if (this.socket.readyState === WebSocket.OPEN) this.socket.send(JSON.stringify(this.request));
   }
 
+  // Whether the connection is open with nothing of ours still waiting to go out.
+  idle() {
+    return this.socket.readyState === WebSocket.OPEN && this.socket.bufferedAmount === 0;
+  }
+
+  // Sends a binary message (a camera frame); whether the connection took it.
+  sendBinary(bytes) {
+    if (this.socket.readyState !== WebSocket.OPEN) return false;
+    this.socket.send(bytes);
+    return true;
+  }
+
   receive(data) {
     if (typeof data === 'string') {
       const message = JSON.parse(data);
@@ -64,6 +76,8 @@ export class Live {
         this.onChange(message);
       } else if (message.type === 'error') {
         console.warn(`live view: ${message.error}`);
+      } else {
+        this.onMessage?.(message);
       }
       return;
     }

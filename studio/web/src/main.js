@@ -4,6 +4,7 @@ import {watchConnection} from './connection.js';
 import {EditingActions} from './editing.js';
 import {Editor} from './editor.js';
 import {buildFiles} from './files.js';
+import {buildInput} from './input.js';
 import {showInspector} from './inspector.js';
 import {Live} from './live.js';
 import {helpOnHover} from './nodeHelp.js';
@@ -11,6 +12,7 @@ import {showNotice} from './notice.js';
 import {acceptDrops, buildPalette} from './palette.js';
 import {ProfileView} from './profile.js';
 import {markPublished, offerPublishing} from './publish.js';
+import {showRecording} from './record.js';
 import {Sync} from './sync.js';
 import {buildTransport} from './transport.js';
 import {buildUndoRedo} from './undoRedo.js';
@@ -56,6 +58,7 @@ const live = new Live({
     sync.receive(message);
     undoRedo.refresh();
   },
+  onMessage: (message) => message.type === 'recording' && showRecording(message.recording),
 });
 let inspected = null;
 const inspect = (node) => {
@@ -115,6 +118,7 @@ const addPatchAt = (className, x, y) => editor.addPatch(className, x, y);
 buildPalette($('#palette'), classes, (className) => addPatchAt(className, ...centreOf($('#graph'))));
 acceptDrops($('#graph'), addPatchAt);
 const files = buildFiles($('#files'), editor, showComposition);
+const input = buildInput($('#transport'), {live, transport, openComposition: files.open, dropTargets: [$('#graph'), $('#watch')]});
 addEventListener('resize', () => editor.resize());
 editor.resize();
 await showComposition();
@@ -127,5 +131,5 @@ try {
   showNotice(`examples: ${error.message}`, {x: 20, y: 60});
 }
 // A handle for scripts driving the page (the browser tests find nodes and ports through it).
-window.studio = {editor, watch, sync, profile};
+window.studio = {editor, watch, sync, profile, live, camera: input.camera};
 document.body.dataset.ready = 'true';

@@ -6,6 +6,7 @@ import {StripChart, charts} from './chart.js';
 import {kindColours} from './kinds.js';
 import {drawOverlay} from './overlay.js';
 import {PixelView} from './pixelView.js';
+import {addRecordControl} from './record.js';
 
 const pictureKinds = new Set(['host picture', 'opencv image']);
 const keptFrames = 30;
@@ -73,6 +74,7 @@ export class WatchPanel {
       toggle.append(card.toggle, ' overlay the watched structures');
       element.append(frame, toggle);
       card.look = new PixelView(card, port, () => (this.overlay ? (this.structuresByFrame.get(card.frame) ?? []) : []));
+      addRecordControl(element, port);
     } else {
       card.body = document.createElement('div');
       card.body.className = 'value';

@@ -1,21 +1,25 @@
-// Launching a real `cvcomp studio` on an ephemeral port and Debian's Chromium on its page, and
-// finding and dragging the editor's nodes and ports, for the page's tests.
+// What the page's browser tests share: a real `cvcomp studio` on an ephemeral port, Debian's
+// Chromium on its page, and the points and drags of the graph editor.
 import {spawn} from 'node:child_process';
 import {dirname, join} from 'node:path';
 import {fileURLToPath} from 'node:url';
 import {chromium} from 'playwright-core';
 
 export const repository = join(dirname(fileURLToPath(import.meta.url)), '../../..');
-const program = process.env.CVCOMP_PROGRAM ?? join(repository, 'build/bin/cvcomp');
+export const program = process.env.CVCOMP_PROGRAM ?? join(repository, 'build/bin/cvcomp');
 export const wait = {timeout: 15000};
 
-// Starts the studio on a composition file (none: an empty one); it prints its address first:
+// Starts the studio on a composition file (none: an empty one), in the composition's folder (where
+// its own folders, uploads and recordings, go); it prints its address first:
 // http://127.0.0.1:PORT/?token=...
 export async function startStudio(compositionFile, extraArgs = []) {
   // A port of the caller's (a restart on the same address) in place of any free one.
   const port = extraArgs.includes('--port') ? [] : ['--port', '0'];
   const args = ['studio', ...(compositionFile ? [compositionFile] : []), '--no-open', ...port, ...extraArgs];
-  const server = spawn(program, args, {stdio: ['ignore', 'pipe', 'inherit']});
+  const server = spawn(program, args, {
+    ...(compositionFile ? {cwd: dirname(compositionFile)} : {}),
+    stdio: ['ignore', 'pipe', 'inherit'],
+  });
   const address = await new Promise((resolve, reject) => {
     server.stdout.once('data', (line) => resolve(String(line).trim()));
     server.on('exit', (code) => reject(new Error(`cvcomp studio ended (${code})`)));
@@ -31,11 +35,12 @@ export async function startStudio(compositionFile, extraArgs = []) {
   };
 }
 
-// Opens the page in a new browser; Chromium logs every 4xx answer as an error, and the refusals
-// the tests provoke are such answers, so those are not counted as the page's errors.
-export async function openPage(address, viewport = {width: 1500, height: 850}) {
-  const browser = await chromium.launch({executablePath: '/usr/bin/chromium'});
-  const page = await browser.newPage({viewport});
+// Opens the page in a new browser, `launchArgs` going to Chromium (its fake camera, for one);
+// Chromium logs every 4xx answer as an error, and the refusals the tests provoke are such
+// answers, so those are not counted as the page's errors.
+export async function openPage(address, viewport = {width: 1500, height: 850}, launchArgs = []) {
+  const browser = await chromium.launch({executablePath: '/usr/bin/chromium', args: launchArgs});
+  const page = await browser.newPage({viewport, acceptDownloads: true});
   const consoleErrors = [];
   page.on('console', (m) => m.type() === 'error' && !/status of 4\d\d/.test(m.text()) && consoleErrors.push(m.text()));
   page.on('pageerror', (error) => consoleErrors.push(error.message));
