@@ -1,8 +1,9 @@
 // The live connection: tells the server which ports to watch and hands on each frame's values
 // and pictures, and the transport whenever the frames stop. Every message says what it is by its
 // "type": a text message is "frame", "transport" or "error"; a picture message is a 32-bit
-// little-endian header length, the header as JSON ({"type": "picture", "port": .., "frame": ..}),
-// then the JPEG.
+// little-endian header length, the header as JSON ({"type": "picture", "port": .., "frame": ..,
+// "seq": ..}), then the JPEG. "seq" counts the frames evaluated and only goes up, where frame
+// numbers start again (a restart, a loop, a seek) or repeat (a frame evaluated again).
 import {liveUrl} from './api.js';
 
 const retryAfter = 1000;
@@ -68,6 +69,6 @@ export class Live {
     const header = JSON.parse(new TextDecoder().decode(new Uint8Array(data, 4, length)));
     if (header.type !== 'picture') return;
     const jpeg = new Blob([new Uint8Array(data, 4 + length)], {type: 'image/jpeg'});
-    this.onPicture(header.port, header.frame, jpeg);
+    this.onPicture(header.port, header.frame, jpeg, header.seq);
   }
 }

@@ -6,6 +6,7 @@ import {showInspector} from './inspector.js';
 import {Live} from './live.js';
 import {showNotice} from './notice.js';
 import {acceptDrops, buildPalette} from './palette.js';
+import {buildTimeline} from './timeline.js';
 import {buildTransport} from './transport.js';
 import {WatchPanel} from './watch.js';
 
@@ -22,17 +23,20 @@ addEventListener('unhandledrejection', (event) => {
 
 const classes = await api.patches();
 const inspector = $('#inspector');
-const transport = buildTransport($('#transport'));
+let timeline = null;
+const transport = buildTransport($('#transport'), (state) => timeline?.showState(state));
+timeline = buildTimeline($('#timeline'), transport.showState);
 let watch = null;
 const live = new Live({
   onFrame(message) {
     editor.showStatus(message.patches);
-    editor.values.frameShown(message.frame);
-    watch.showFrame(message.frame, message.values);
+    editor.values.frameShown(message.seq);
+    watch.showFrame(message.seq, message.values);
     transport.showFrame(message);
+    timeline.showFrame(message.frame);
     inspector.refresh?.();
   },
-  onPicture: (port, frame, jpeg) => watch.showPicture(port, frame, jpeg),
+  onPicture: (port, frame, jpeg, seq) => watch.showPicture(port, frame, jpeg, seq),
   onTransport: (state) => transport.showState(state),
   onState: (state) => ($('#connection').textContent = state),
 });
@@ -55,6 +59,7 @@ async function showComposition() {
   showInspector(inspector, null);
   watch.focused = [];
   watch.watchPublished(composition.publish ?? []);
+  transport.refresh();
 }
 
 const addPatchAt = (className, x, y) => editor.addPatch(className, x, y);
