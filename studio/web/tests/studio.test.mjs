@@ -1,73 +1,26 @@
 // The studio page in Debian's Chromium against a real `cvcomp studio` on an ephemeral port, on a
 // copy of the face example (Megamind.avi) so that saving writes to the copy.
 import assert from 'node:assert/strict';
-import {spawn} from 'node:child_process';
 import {copyFileSync, mkdtempSync, readFileSync, rmSync} from 'node:fs';
 import {tmpdir} from 'node:os';
-import {dirname, join, resolve} from 'node:path';
+import {join, resolve} from 'node:path';
 import {after, before, test} from 'node:test';
-import {fileURLToPath} from 'node:url';
-import {chromium} from 'playwright-core';
+import {drag as dragOn, launch, pointOf as pointOn, repository} from './studioHarness.mjs';
 
-const repository = join(dirname(fileURLToPath(import.meta.url)), '../../..');
-const program = process.env.CVCOMP_PROGRAM ?? join(repository, 'build/bin/cvcomp');
 const wait = {timeout: 15000};
 const folder = mkdtempSync(join(tmpdir(), 'studio-'));
 const composition = join(folder, 'face-detect.json');
 copyFileSync(join(repository, 'examples/face-detect.json'), composition);
 
-let server, browser, page;
-const consoleErrors = [];
-
-before(async () => {
-  // The studio prints its address first: http://127.0.0.1:PORT/?token=...
-  server = spawn(program, ['studio', composition, '--no-open', '--port', '0'], {stdio: ['ignore', 'pipe', 'inherit']});
-  const address = await new Promise((resolve, reject) => {
-    server.stdout.once('data', (line) => resolve(String(line).trim()));
-    server.on('exit', (code) => reject(new Error(`cvcomp studio ended (${code})`)));
-  });
-  browser = await chromium.launch({executablePath: '/usr/bin/chromium'});
-  page = await browser.newPage({viewport: {width: 1500, height: 850}});
-  // Chromium logs every 4xx answer as an error; the refusals the tests provoke are such answers.
-  page.on('console', (m) => m.type() === 'error' && !/status of 400/.test(m.text()) && consoleErrors.push(m.text()));
-  page.on('pageerror', (error) => consoleErrors.push(error.message));
-  await page.goto(address);
-  await page.waitForSelector('body[data-ready]', wait);
-});
-
+let opened, page, consoleErrors;
+before(async () => ({page, consoleErrors} = opened = await launch(composition)));
 after(async () => {
-  await browser?.close();
-  server?.kill('SIGTERM');
+  await opened?.close();
   rmSync(folder, {recursive: true, force: true});
 });
 
-// Where a node's port, or a point of its widget, or its title, is on the page.
-const pointOf = (id, {output, input, widget, fraction}) =>
-  page.evaluate(
-    ([id, output, input, widget, fraction]) => {
-      const {editor} = window.studio;
-      const node = editor.nodes.get(id);
-      const at = output
-        ? node.getOutputPos(node.findOutputSlot(output))
-        : input
-          ? node.getInputPos(node.findInputSlot(input))
-          : widget
-            ? [node.pos[0] + 15 + fraction * (node.size[0] - 30), node.pos[1] + node.widgetsByPort.get(widget).y + 10]
-            : [node.pos[0] + 60, node.pos[1] - 15];
-      const [x, y] = editor.canvas.convertOffsetToCanvas(at);
-      const rect = editor.canvasElement.getBoundingClientRect();
-      return {x: rect.left + x, y: rect.top + y};
-    },
-    [id, output, input, widget, fraction],
-  );
-
-async function drag(from, to) {
-  await page.mouse.move(from.x, from.y);
-  await page.mouse.down();
-  await page.mouse.move((from.x + to.x) / 2, (from.y + to.y) / 2, {steps: 5});
-  await page.mouse.move(to.x, to.y, {steps: 5});
-  await page.mouse.up();
-}
+const pointOf = (id, where) => pointOn(page, id, where);
+const drag = (from, to) => dragOn(page, from, to);
 
 // The watched picture of a port: its frame, the share of its pixels brighter than mid-grey and a
 // checksum of them.
