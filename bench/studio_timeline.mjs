@@ -44,10 +44,26 @@ async function playedRate(api, seconds) {
   const last = await api.state();
   const elapsed = (performance.now() - start) / 1000;
   const frames = (last.frame - first.frame + first.length) % first.length;
-  return {rate: frames / elapsed, own: first.rate};
+  return {rate: frames / elapsed, own: first.rate, length: first.length};
 }
 
 const rows = [];
+const clip = '/usr/share/doc/opencv-doc/examples/data/Megamind.avi';
+// A light composition, which keeps to the rate, and the face example, which may run late.
+for (const [name, file] of [['gray', join(repository, 'examples/gray.json')], ['face-detect', face]]) {
+  const studio = await startStudio(file, ['--input', clip]);
+  const api = client(studio.address);
+  await sleep(1000);
+  const paced = await playedRate(api, 10);
+  // The whole clip once at maximum speed.
+  await api.transport({speed: 'max', loop: false, action: 'seek', frame: 0});
+  const start = performance.now();
+  await api.transport({action: 'play'});
+  while (!(await api.state()).ended) await sleep(5);
+  const max = paced.length / ((performance.now() - start) / 1000);
+  rows.push([`${name}: paced over 10 s / whole clip at max speed (fps)`, `${paced.rate.toFixed(2)} / ${max.toFixed(2)}`, `clip ${paced.own.toFixed(3)}`]);
+  studio.stop();
+}
 {
   const studio = await startStudio(face);
   const api = client(studio.address);
