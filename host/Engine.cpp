@@ -70,6 +70,31 @@ FrameReport Engine::step() {
   return evaluate(std::nullopt);
 }
 
+std::optional<std::uint64_t> Engine::framesLength() const {
+  return sources_.empty() ? std::nullopt : sources_.front()->framesLength();
+}
+
+FramePace Engine::framesPace() const {
+  return sources_.empty() ? FramePace::OwnRate : sources_.front()->framesPace();
+}
+
+FrameReport Engine::evaluateAgain() {
+  runPosted();
+  for (FrameProvider* source : sources_) source->repeatFrame();
+  --frame_;
+  return evaluate(lastTime_);
+}
+
+std::optional<std::string> Engine::seek(std::uint64_t frame) {
+  restart();
+  if (std::optional<std::string> failure = open()) return failure;
+  for (FrameProvider* source : sources_) {
+    if (!source->seekFrames(frame)) return source->framesFailure();
+  }
+  frame_ = frame;
+  return std::nullopt;
+}
+
 FrameReport Engine::process(std::shared_ptr<QCImage> frame, std::optional<double> time) {
   runPosted();
   if (sources_.empty()) {
@@ -86,6 +111,7 @@ FrameReport Engine::evaluate(std::optional<double> time) {
   report.time = time.value_or(static_cast<double>(frame_) / fps_);
   composition_->renderFrame(context_, report.frame, report.time);
   ++frame_;
+  lastTime_ = report.time;
 
   std::vector<std::shared_ptr<Observer>> observers;
   {
@@ -187,9 +213,14 @@ void Engine::runPosted() {
   for (Work& item : work) item(*this);
 }
 
-void Engine::waitForWork() {
+void Engine::waitForWork(std::optional<std::chrono::steady_clock::time_point> until) {
   std::unique_lock lock(workMutex_);
-  workPosted_.wait(lock, [this] { return !work_.empty(); });
+  const auto posted = [this] { return !work_.empty(); };
+  if (until) {
+    workPosted_.wait_until(lock, *until, posted);
+  } else {
+    workPosted_.wait(lock, posted);
+  }
 }
 
 void Engine::collectOutputs() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -100,6 +101,10 @@ class Engine {
   std::optional<std::string> open();
   // The frame rate of the first frame source, 30 without one.
   double framesPerSecond() const { return fps_; }
+  bool hasFrameSource() const { return !sources_.empty(); }
+  // Of the first frame source, once open: how many frames it holds when known, and how they come.
+  std::optional<std::uint64_t> framesLength() const;
+  FramePace framesPace() const;
 
   // Runs the work handed over so far, then evaluates one frame, once every frame source has one:
   // at the end of the input or on its failure nothing is evaluated.
@@ -109,6 +114,14 @@ class Engine {
   // of one read from its input. The frame's time is `time`, or its number by the frame rate.
   // Throws CompositionError when the composition has no frame source.
   FrameReport process(std::shared_ptr<QCImage> frame, std::optional<double> time = std::nullopt);
+  // Evaluates the last frame produced once more, with the same number, time and input pictures
+  // (after edits, say), as a step would: the frame sources give the pictures they gave last.
+  // Patches that keep state see the frame a second time. Only once a frame was produced.
+  FrameReport evaluateAgain();
+  // Starts the composition afresh (as restart() does) at frame `frame` of its input, the next
+  // frame a step produces: the same picture, number and time as that frame of a run from the
+  // start. The failure, naming the input, or nothing.
+  std::optional<std::string> seek(std::uint64_t frame);
   // Steps until the input ends or fails, `frames` frames were produced, or a stop is requested.
   RunReport run(std::optional<std::uint64_t> frames = std::nullopt);
   // Callable from any thread and from a signal handler: the run ends before its next frame.
@@ -147,8 +160,9 @@ class Engine {
   }
   // On the engine's thread: runs the work handed over so far.
   void runPosted();
-  // On the engine's thread, while it has no frame to make: waits until work is handed over.
-  void waitForWork();
+  // On the engine's thread, while it has no frame to make: waits until work is handed over, or
+  // at most until `until`.
+  void waitForWork(std::optional<std::chrono::steady_clock::time_point> until = std::nullopt);
 
   int addObserver(Observer observer);
   void removeObserver(int id);
@@ -173,6 +187,7 @@ class Engine {
   double fps_ = 30.0;
   bool opened_ = false;
   std::uint64_t frame_ = 0;
+  double lastTime_ = 0.0;  // the time of the last frame produced
   std::vector<std::pair<std::string, const QCPort*>> jsonOutputs_;
   std::vector<FrameProvider*> sources_;
   std::atomic<bool> stopRequested_ = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -28,6 +29,10 @@ inline constexpr int kExecutionModeProvider = 1;
 inline constexpr int kTimeModeNone = 0;
 inline constexpr int kTimeModeTimeBase = 1;
 
+// How a location's frames come: at a rate of their own (a video file, the test scene), as
+// pictures without one (a folder, a picture), or as they happen (a camera).
+enum class FramePace { OwnRate, Pictures, Live };
+
 // What a patch that brings frames into a composition tells the host that runs it: a video, a
 // folder of pictures or a camera can end or fail, and has a frame rate.
 class FrameProvider {
@@ -46,6 +51,14 @@ class FrameProvider {
   virtual double framesPerSecond() const = 0;
   // Gives `frame` as the next frame instead of one read from the location.
   virtual void supplyFrame(std::shared_ptr<QCImage> frame) = 0;
+  // Gives the frame it gave last once more as the next frame (nothing when it gave none).
+  virtual void repeatFrame() = 0;
+  // How many frames the open location holds, when that is known (a video file, a folder).
+  virtual std::optional<std::uint64_t> framesLength() const = 0;
+  virtual FramePace framesPace() const = 0;
+  // Takes the frames of the open location from frame `frame` on (counted from 0), exactly as
+  // reading them all in order would give them. False, with framesFailure(), when it cannot.
+  virtual bool seekFrames(std::uint64_t frame) = 0;
 
  protected:
   ~FrameProvider() = default;

@@ -29,11 +29,11 @@ std::vector<unsigned char> previewJpeg(const cv::Mat& picture, int maxSide) {
 }
 
 // A picture message: the length of a JSON header as 4 bytes, least significant first, the
-// header {"type":"picture","frame":N,"port":"id.port"}, then the JPEG.
-std::vector<unsigned char> pictureMessage(std::uint64_t frame, const std::string& port,
+// header {"type":"picture","frame":N,"seq":S,"port":"id.port"}, then the JPEG.
+std::vector<unsigned char> pictureMessage(const LiveFrame& frame, const std::string& port,
                                           const std::vector<unsigned char>& jpeg) {
-  const std::string header =
-      jsonText(nlohmann::ordered_json{{"type", "picture"}, {"frame", frame}, {"port", port}});
+  const std::string header = jsonText(nlohmann::ordered_json{
+      {"type", "picture"}, {"frame", frame.frame}, {"seq", frame.sequence}, {"port", port}});
   std::vector<unsigned char> message;
   message.reserve(4 + header.size() + jpeg.size());
   for (int shift = 0; shift < 32; shift += 8) {
@@ -138,7 +138,7 @@ void LiveClient::sendLoop() {
       for (const auto& [port, picture] : frame->pictures) {
         if (!sent) break;
         const std::vector<unsigned char> message =
-            pictureMessage(frame->frame, port, previewJpeg(picture, maxSide));
+            pictureMessage(*frame, port, previewJpeg(picture, maxSide));
         sent = write(MG_WEBSOCKET_OPCODE_BINARY, message.data(), message.size());
       }
     }

@@ -22,7 +22,8 @@ namespace cvcomp {
 // What a client is sent for one frame.
 struct LiveFrame {
   std::uint64_t frame = 0;
-  std::string text;                                       // the frame's JSON message
+  std::uint64_t sequence = 0;  // the count of frames evaluated, which only goes up
+  std::string text;            // the frame's JSON message
   std::vector<std::pair<std::string, cv::Mat>> pictures;  // "id.port" and its own copy
 };
 

@@ -46,14 +46,15 @@ const QCPort* findPort(const Composition& composition, std::string_view path) {
 // The frame for one client: {"type":"frame","frame":N,"time":T,...} with the values of the
 // watched ports that go into JSON lines, and a copy of each watched picture. Ports that do not
 // exist (any more) are left out.
-LiveFrame liveFrame(std::uint64_t number, double time, Engine& engine, const Watch& watch,
-                    double fps) {
+LiveFrame liveFrame(std::uint64_t number, double time, std::uint64_t sequence, Engine& engine,
+                    const Watch& watch, double fps) {
   const Composition& composition = engine.composition();
   LiveFrame live;
   live.frame = number;
+  live.sequence = sequence;
   live.text = "{\"type\":\"frame\"," + frameLine(number, time, {}).substr(1);
   live.text.pop_back();
-  live.text += ",\"fps\":";
+  live.text += ",\"seq\":" + std::to_string(sequence) + ",\"fps\":";
   appendJsonNumber(live.text, QCNumber::withDouble(fps));
   live.text += ",\"values\":{";
   bool first = true;
@@ -189,8 +190,8 @@ void LiveHub::tell(const mg_connection* connection, const std::string& text) {
 }
 
 void LiveHub::offer(Watcher& watcher, Engine& engine, Clock::time_point now) {
-  watcher.client->offer(liveFrame(lastNumber_, lastTime_, engine, watcher.client->watch(), fps_),
-                        now);
+  watcher.client->offer(
+      liveFrame(lastNumber_, lastTime_, produced_, engine, watcher.client->watch(), fps_), now);
   watcher.offered = produced_;
 }
 

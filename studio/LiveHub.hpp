@@ -21,12 +21,15 @@ class LiveClient;
 // it is by its "type". A client says what it watches with
 // {"type": "watch", "ports": ["id.port", ...], "maxSide": 640, "fps": 15} (see WatchRequest.hpp);
 // a refused request is answered {"type": "error", "error": ".."}. For each frame it can take it
-// gets one text message {"type": "frame", "frame": N, "time": T, "fps": F, "values": {..},
-// "patches": {..}} with the watched values and every patch's part in the frame, then one binary
-// message per watched picture: a JSON header {"type": "picture", "frame": N, "port": ".."} after
+// gets one text message {"type": "frame", "frame": N, "time": T, "seq": S, "fps": F,
+// "values": {..}, "patches": {..}} with the watched values and every patch's part in the frame,
+// then one binary message per watched picture: a JSON header {"type": "picture", "frame": N,
+// "seq": S, "port": ".."} after
 // its length (4 bytes, least significant first), then the picture as JPEG. When the frames stop,
 // it gets {"type": "transport", "transport": {..}}. A client that changes what it watches while
-// the frames are stopped is sent the last frame again, as it now watches it. A client holds at
+// the frames are stopped is sent the last frame again, as it now watches it. S counts the
+// frames evaluated, from 1, and only goes up: frame numbers start again after a restart, a loop or
+// a seek, and a frame evaluated again keeps its number. A client holds at
 // most one frame waiting to be sent: a newer frame replaces it, so a slow client never slows the
 // engine nor grows the memory. Every applied batch of edits and every replaced composition is
 // told to every client (edits(), replaced()), none ever dropped for a frame.

@@ -19,6 +19,7 @@
 #include "StaticFiles.hpp"
 #include "StudioFiles.hpp"
 #include "Upload.hpp"
+#include "TransportRequest.hpp"
 #include "host/CompositionFile.hpp"
 #include "host/EditJson.hpp"
 #include "host/JsonReading.hpp"
@@ -405,26 +406,19 @@ StudioServer::Reply StudioServer::getTransport(const std::string&) {
 }
 
 StudioServer::Reply StudioServer::postTransport(const std::string& text) {
-  const Json request = parseJsonText(text);
-  if (!request.is_object()) throw CompositionError("the transport takes an object");
-  expectOnly(request, {"action", "input"}, "the transport");
-  if (request.contains("input")) {
-    if (const auto refusal = session_.switchInput(stringAt(request, "input", "the transport"))) {
+  const TransportRequest request = readTransportRequest(text);
+  if (request.input) {
+    if (const auto refusal = session_.switchInput(*request.input))
       return Reply::error(400, *refusal);
-    }
   }
-  if (request.contains("action")) {
-    const std::string action = stringAt(request, "action", "the transport");
-    if (action == "play") {
-      session_.play();
-    } else if (action == "pause") {
-      session_.pause();
-    } else if (action == "step") {
-      session_.step();
-    } else {
-      throw CompositionError("the transport: unknown action \"" + action +
-                             "\" (play, pause, step)");
-    }
+  if (request.maxSpeed) session_.setMaxSpeed(*request.maxSpeed);
+  if (request.loop) session_.setLoop(*request.loop);
+  if (request.pictureRate) session_.setPictureRate(*request.pictureRate);
+  if (request.action == "play") session_.play();
+  if (request.action == "pause") session_.pause();
+  if (request.action == "step") session_.step();
+  if (request.frame) {
+    if (const auto refusal = session_.seek(*request.frame)) return Reply::error(400, *refusal);
   }
   return getTransport({});
 }

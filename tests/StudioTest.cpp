@@ -84,6 +84,13 @@ class Watcher {
     const std::lock_guard lock(mutex_);
     return texts_.size();
   }
+  // The newest frame message once one evaluated after the `seq`th has come, waiting up to 30 s.
+  Json frameAfter(std::uint64_t seq) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(30),
+                      [&] { return latest_.contains("seq") && latest_["seq"] > seq; });
+    return latest_;
+  }
   void stall(bool stalled) {
     {
       const std::lock_guard lock(mutex_);
@@ -109,6 +116,7 @@ class Watcher {
       } else {
         EXPECT_EQ(text["type"], "frame");
         watcher.texts_[text["frame"]] = text;
+        watcher.latest_ = text;
       }
     } else if ((bits & 0x0f) == MG_WEBSOCKET_OPCODE_BINARY && size > 4) {
       std::size_t length = 0;  // four bytes, little-endian
@@ -127,6 +135,7 @@ class Watcher {
   std::condition_variable changed_;
   bool stalled_ = false;
   std::map<std::uint64_t, Json> texts_;  // the frames' messages, by frame
+  Json latest_;
   std::vector<Json> transports_;
   std::vector<Json> errors_;
   std::vector<Json> changes_;
@@ -185,7 +194,7 @@ TEST_F(StudioApi, RefusesRequestsWithoutTheTokenFromOtherHostsOrPagesAndOversize
            {"POST", "/api/edits", host + bearer, std::string((8 << 20) + 1, ' '), 413,
             "the request is larger than 8 MiB"},
            {"POST", "/api/transport", host + bearer, R"({"action":"rewind"})", 400,
-            "the transport: unknown action \"rewind\" (play, pause, step)"},
+            "the transport: unknown action \"rewind\" (play, pause, step, seek)"},
            {"GET", "/api/nothing", host + bearer, "", 404, "no such API: /api/nothing"},
            // The page's own Origin passes; the route refuses the method.
            {"DELETE", "/api/composition", host + bearer + "Origin: " + s.origin() + "\r\n", "", 405,
@@ -554,6 +563,7 @@ TEST(StudioLive, ValuesEqualTheRunsJsonLinesAStalledClientSlowsNothingAndASignal
   ASSERT_EQ(lines.size(), names.size());
 
   Studio studio({test::example("face-detect.json"), "--input", shots});
+  studio.post("/api/transport", R"({"loop": false})");
   studio.await([](const Json& state) { return state["ended"] == true; });
   Watcher reading(studio, R"({"type": "watch", "maxSide": 200, "fps": 0,
     "ports": ["faces.outputRects", "overlay.outputImage", "nope.x", "overlay.outputImage"]})");
@@ -787,6 +797,125 @@ TEST(StudioSave, SavesAsAFileInItsFolderAndRefusesAnyOther) {
   EXPECT_EQ(Json::parse(test::contents(folder /
                                        "frames/new.json"))["patches"]["src"]["inputs"]["inputPath"],
             input.string());
+}
+
+// A stateless composition on a clip: Hough lines of every frame.
+std::string linesOf(const std::string& clip, int threshold) {
+  return R"({"patches": {
+    "src": {"class": "ImageSource", "inputs": {"inputPath": ")" +
+         clip + R"("}},
+    "toCV": {"class": "QCImageToOpenCVImage"}, "gray": {"class": "OpenCVBGR2Gray"},
+    "canny": {"class": "OpenCVCanny", "inputs": {"inputThreshold1": )" +
+         std::to_string(threshold) + R"(, "inputThreshold2": 300}},
+    "hough": {"class": "OpenCVHoughLines2", "inputs": {"inputThreshold": 60, "inputMinLength": 30}}},
+  "connections": [{"from": "src.outputImage", "to": "toCV.inputImage"},
+    {"from": "toCV.outputImage", "to": "gray.inputImage"},
+    {"from": "gray.outputImage", "to": "canny.inputImage"},
+    {"from": "canny.outputImage", "to": "hough.inputImage"}],
+  "publish": ["hough.outputLines"]})";
+}
+
+// A seek makes frame N the one shown, with the values of `cvcomp run`'s frame N; a value changed
+// while paused evaluates that frame again as a run with the value gives it; the end of the clip
+// starts it again without pausing when looping, and pauses when not.
+TEST(StudioTransport, SeeksToTheRunsFrameEvaluatesAChangedValueAgainAndLoops) {
+  const test::TempFolder folder;
+  const std::filesystem::path file =
+      folder.write("lines.json", linesOf(test::sample("Megamind.avi"), 100));
+  const std::filesystem::path changed =
+      folder.write("changed.json", linesOf(test::sample("Megamind.avi"), 250));
+  const test::Outcome run = test::cvcomp("run " + file.string() + " -q --json -");
+  const test::Outcome changedRun =
+      test::cvcomp("run " + changed.string() + " -q --frames 151 --json -");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<Json> lines = test::jsonLines(run.out);
+  const std::vector<Json> changedLines = test::jsonLines(changedRun.out);
+  ASSERT_EQ(lines.size(), 270u);
+  ASSERT_NE(lines[150], changedLines[150]);
+
+  Studio studio({file.string()});
+  studio.await([](const Json& now) { return now["frame"] != nullptr; });
+  Json state = studio.transport("pause");
+  EXPECT_EQ(state["speed"], "native");
+  EXPECT_EQ(state["loop"], true);
+  EXPECT_EQ(state["length"], 270);
+  EXPECT_NEAR(state["rate"].get<double>(), 23.976, 0.001);
+  Watcher watcher(studio, R"({"type": "watch", "fps": 0, "ports": ["hough.outputLines"]})");
+  // The paused frame, sent as the watch is taken.
+  std::uint64_t seq = watcher.frameAfter(0)["seq"];
+  for (const std::uint64_t frame : {150, 20, 150}) {
+    state = studio.post("/api/transport", Json{{"action", "seek"}, {"frame", frame}}.dump());
+    EXPECT_EQ(state["frame"], frame);
+    EXPECT_EQ(state["playing"], false);
+    const Json shown = watcher.frameAfter(seq);
+    seq = shown["seq"];
+    EXPECT_EQ(shown["frame"], frame);
+    EXPECT_EQ(shown["values"]["hough.outputLines"], lines[frame]["hough.outputLines"]);
+    EXPECT_EQ(shown["time"], lines[frame]["time"]);
+  }
+  studio.post("/api/edits", R"([{"op":"set","port":"canny.inputThreshold1","value":250}])");
+  const Json again = watcher.frameAfter(seq);
+  EXPECT_EQ(again["frame"], 150);
+  EXPECT_EQ(again["values"]["hough.outputLines"], changedLines[150]["hough.outputLines"]);
+  EXPECT_EQ(studio.transport()["frame"], 150);
+
+  for (const auto& [request, error] : std::initializer_list<std::pair<std::string, std::string>>{
+           {R"({"action":"seek","frame":270})", "the transport: no frame 270 (the input has 270)"},
+           {R"({"action":"seek"})", "the transport: seek needs a \"frame\""},
+           {R"({"action":"seek","frame":1.5})",
+            "the transport: \"frame\" must be a whole number from 0"},
+           {R"({"frame":3})", "the transport: \"frame\" goes with the action \"seek\""},
+           {R"({"speed":"slow"})", "the transport: \"speed\" is \"native\" or \"max\""},
+           {R"({"loop":1})", "the transport: \"loop\" must be true or false"},
+           {R"({"pictureRate":0})",
+            "the transport: \"pictureRate\" is from 0.1 to 240 frames a second"}}) {
+    const Response refused = studio.request("POST", "/api/transport", request);
+    EXPECT_EQ(refused.status, 400) << request;
+    EXPECT_EQ(refused.json(), Json({{"error", error}}));
+  }
+  EXPECT_EQ(studio.transport()["frame"], 150);
+
+  // Looping: from the last frame on to the first, playing on.
+  studio.post("/api/transport", R"({"action":"seek","frame":268})");
+  studio.post("/api/transport", R"({"speed":"max","action":"play"})");
+  studio.await([](const Json& now) { return now["frame"] < 100 && now["frame"] > 2; });
+  state = studio.transport();
+  EXPECT_EQ(state["playing"], true);
+  EXPECT_EQ(state["speed"], "max");
+  EXPECT_EQ(watcher.frame(0).first["values"]["hough.outputLines"], lines[0]["hough.outputLines"]);
+  // Without looping, the end pauses at the last frame.
+  studio.post("/api/transport", R"({"loop":false,"action":"seek","frame":260})");
+  studio.await([](const Json& now) { return now["ended"] == true; });
+  state = studio.transport();
+  EXPECT_EQ(state["playing"], false);
+  EXPECT_EQ(state["frame"], 269);
+  EXPECT_EQ(state["loop"], false);
+}
+
+// Without a frame source there is no clock: playing evaluates once after each change, and the
+// engine's thread sleeps in between.
+TEST(StudioTransport, WithoutAFrameSourceEvaluatesOnceAfterEachChange) {
+  const test::TempFolder folder;
+  const std::filesystem::path file = folder.write("steps.json", kSteps);
+  Studio studio({file.string()});
+  Watcher watcher(studio, R"({"type": "watch", "fps": 0, "ports": ["a.outputSignal"]})");
+  const Json first = watcher.frameAfter(0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  Json state = studio.transport();
+  EXPECT_EQ(state["playing"], true);
+  EXPECT_EQ(state["frame"], 0);
+  EXPECT_EQ(state["length"], nullptr);
+  EXPECT_EQ(state["rate"], nullptr);
+  EXPECT_EQ(watcher.frameAfter(0)["seq"], first["seq"]);
+  studio.post("/api/edits", R"([{"op":"set","port":"a.inputPeriod","value":3}])");
+  const Json again = watcher.frameAfter(first["seq"]);
+  EXPECT_EQ(again["frame"], 0);
+  EXPECT_EQ(again["seq"], first["seq"].get<std::uint64_t>() + 1);
+  const Response refused =
+      studio.request("POST", "/api/transport", R"({"action":"seek","frame":0})");
+  EXPECT_EQ(refused.status, 400);
+  EXPECT_EQ(refused.json(),
+            Json({{"error", file.string() + ": the composition has no frame source"}}));
 }
 
 }  // namespace

@@ -4,16 +4,46 @@
 
 namespace cvcomp {
 
+void FrameSource::seek(std::uint64_t /*frame*/) {
+  throw FrameSourceError(name() + ": the input cannot seek");
+}
+
 FrameReader::FrameReader(std::unique_ptr<FrameSource> source)
-    : source_(std::move(source)), fps_(source_->framesPerSecond()), thread_([this] { decode(); }) {}
+    : source_(std::move(source)), fps_(source_->framesPerSecond()), length_(source_->length()) {
+  start();
+}
 
 FrameReader::~FrameReader() {
+  stop();
+}
+
+void FrameReader::start() {
+  thread_ = std::thread([this] { decode(); });
+}
+
+void FrameReader::stop() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
   }
   changed_.notify_all();
-  thread_.join();
+  if (thread_.joinable()) thread_.join();
+}
+
+// The reading thread ends before the source moves, and starts again from the new place.
+void FrameReader::seek(std::uint64_t frame) {
+  stop();
+  ready_.clear();
+  ended_ = false;
+  stopping_ = false;
+  error_.clear();
+  try {
+    source_->seek(frame);
+  } catch (const FrameSourceError&) {
+    ended_ = true;
+    throw;
+  }
+  start();
 }
 
 void FrameReader::decode() {

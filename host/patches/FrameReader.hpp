@@ -1,6 +1,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <memory>
@@ -13,6 +14,7 @@
 #include <opencv2/core.hpp>
 
 #include "host/QCImage.hpp"
+#include "host/QCPatch.hpp"
 
 namespace cvcomp {
 
@@ -34,6 +36,13 @@ class FrameSource {
   // The next frame, 8-bit BGR, or an empty image at the end. Throws FrameSourceError.
   virtual void read(cv::Mat& frame) = 0;
   virtual double framesPerSecond() const { return 30.0; }
+  virtual FramePace pace() const { return FramePace::OwnRate; }
+  // How many frames it holds, when known.
+  virtual std::optional<std::uint64_t> length() const { return std::nullopt; }
+  // Makes frame `frame` (counted from 0) the next one read, exactly the picture that reading in
+  // order would give. Throws FrameSourceError when the source cannot seek or the frame is not
+  // there.
+  virtual void seek(std::uint64_t frame);
   // What messages call the source: its file (the picture read last, in a folder) or its name.
   virtual std::string name() const = 0;
 };
@@ -57,8 +66,14 @@ class FrameReader {
   // The next frame, or nothing at the end. Rethrows the source's error, on the caller's thread.
   std::optional<Bitmap> next();
   double framesPerSecond() const { return fps_; }
+  FramePace pace() const { return source_->pace(); }
+  std::optional<std::uint64_t> length() const { return length_; }
+  // Drops the frame read ahead and reads from frame `frame` on; throws FrameSourceError.
+  void seek(std::uint64_t frame);
 
  private:
+  void start();
+  void stop();
   void decode();
 
   // One decoded frame waits while the reader decodes the next. Measured against two: with one,
@@ -69,6 +84,7 @@ class FrameReader {
   static constexpr std::size_t kAhead = 1;
   std::unique_ptr<FrameSource> source_;
   double fps_;
+  std::optional<std::uint64_t> length_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Bitmap> ready_;

@@ -42,8 +42,9 @@ std::optional<std::string> sizeRefusal(std::uint64_t width, std::uint64_t height
 class VideoSource final : public FrameSource {
  public:
   // Refuses a video whose frames are too large, before any is decoded.
-  VideoSource(cv::VideoCapture capture, std::string name)
-      : capture_(std::move(capture)), name_(std::move(name)) {
+  // `live` for a camera, whose frames come as they happen and cannot be sought.
+  VideoSource(cv::VideoCapture capture, std::string name, bool live)
+      : capture_(std::move(capture)), name_(std::move(name)), live_(live) {
     const auto dimension = [this](int property) {
       const double value = capture_.get(property);
       return std::isfinite(value) && value > 0.0 ? static_cast<std::uint64_t>(value) : 0;
@@ -68,10 +69,35 @@ class VideoSource final : public FrameSource {
   }
 
   std::string name() const override { return name_; }
+  FramePace pace() const override { return live_ ? FramePace::Live : FramePace::OwnRate; }
+
+  std::optional<std::uint64_t> length() const override {
+    const double count = capture_.get(cv::CAP_PROP_FRAME_COUNT);
+    if (live_ || !std::isfinite(count) || count < 1.0) return std::nullopt;
+    return static_cast<std::uint64_t>(count);
+  }
+
+  // FFmpeg's own seek lands on the frame asked for on the sample clips, at a fraction of the
+  // cost of decoding from the start; where it does not say it landed there, the file is opened
+  // again and the frames before are grabbed without being converted.
+  void seek(std::uint64_t frame) override {
+    if (live_) FrameSource::seek(frame);
+    const auto target = static_cast<double>(frame);
+    if (!capture_.set(cv::CAP_PROP_POS_FRAMES, target) ||
+        capture_.get(cv::CAP_PROP_POS_FRAMES) != target) {
+      capture_.open(name_, cv::CAP_FFMPEG);
+      for (std::uint64_t skipped = 0; skipped < frame; ++skipped) {
+        if (!capture_.grab())
+          throw FrameSourceError(name_ + ": no frame " + std::to_string(frame) + " to seek to");
+      }
+    }
+    frames_ = frame;
+  }
 
  private:
   cv::VideoCapture capture_;
   std::string name_;
+  bool live_;
   std::size_t frames_ = 0;
 };
 
@@ -99,6 +125,15 @@ class PictureSource final : public FrameSource {
   }
 
   std::string name() const override { return files_[next_ == 0 ? 0 : next_ - 1].string(); }
+  FramePace pace() const override { return FramePace::Pictures; }
+  std::optional<std::uint64_t> length() const override { return files_.size(); }
+
+  void seek(std::uint64_t frame) override {
+    if (frame >= files_.size())
+      throw FrameSourceError(name() + ": no frame " + std::to_string(frame) + " to seek to");
+    next_ = frame;
+    read_ = frame;
+  }
 
  private:
   // Decodes `file` into `frame`, unless its header declares a size too large; says why not.
@@ -205,7 +240,7 @@ std::unique_ptr<FrameSource> openCamera(std::string_view number, const std::stri
   // V4L2 is the camera interface here; asking it alone spares probing every other back-end.
   cv::VideoCapture capture(static_cast<int>(*index), cv::CAP_V4L2);
   if (!capture.isOpened()) throw FrameSourceError(location + ": the camera cannot be opened");
-  return std::make_unique<VideoSource>(std::move(capture), location);
+  return std::make_unique<VideoSource>(std::move(capture), location, true);
 }
 
 std::unique_ptr<FrameSource> openFolder(const fs::path& folder) {
@@ -259,7 +294,7 @@ std::unique_ptr<FrameSource> openFrameSource(const std::string& location, const 
   // then gives one message instead of every backend's attempts.
   cv::VideoCapture capture(path.string(), cv::CAP_FFMPEG);
   if (!capture.isOpened()) throw FrameSourceError(path.string() + ": cannot be opened as a video");
-  return std::make_unique<VideoSource>(std::move(capture), path.string());
+  return std::make_unique<VideoSource>(std::move(capture), path.string(), false);
 }
 
 }  // namespace cvcomp

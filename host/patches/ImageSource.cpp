@@ -52,6 +52,18 @@ bool ImageSource::prepareFrame() {
   return prepared_.has_value();
 }
 
+bool ImageSource::seekFrames(std::uint64_t frame) {
+  if (!openFrames()) return false;
+  prepared_.reset();
+  finished_ = false;
+  try {
+    reader_->seek(frame);
+  } catch (const FrameSourceError& error) {
+    failure_ = error.what();
+  }
+  return failure_.empty();
+}
+
 bool ImageSource::execute(QCContext& /*context*/, double /*time*/,
                           const QCStructure& /*arguments*/) {
   if (supplied_) {

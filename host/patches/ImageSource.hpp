@@ -38,6 +38,12 @@ class ImageSource final : public QCPatch, public FrameProvider {
   // The source's frame rate, or 30 until a source is open.
   double framesPerSecond() const override { return reader_ ? reader_->framesPerSecond() : 30.0; }
   void supplyFrame(std::shared_ptr<QCImage> frame) override { supplied_ = std::move(frame); }
+  void repeatFrame() override { supplied_ = outputImage.imageValue(); }
+  std::optional<std::uint64_t> framesLength() const override {
+    return reader_ ? reader_->length() : std::nullopt;
+  }
+  FramePace framesPace() const override { return reader_ ? reader_->pace() : FramePace::OwnRate; }
+  bool seekFrames(std::uint64_t frame) override;
 
   QC_PORT(QCStringPort, inputPath);
   QC_PORT(QCImagePort, outputImage);

@@ -2,8 +2,9 @@
 // and pictures, the transport whenever the frames stop, and every change of the composition. Every
 // message says what it is by its "type": a text message is "frame", "transport", "edits",
 // "composition" or "error"; a picture message is a 32-bit
-// little-endian header length, the header as JSON ({"type": "picture", "port": .., "frame": ..}),
-// then the JPEG.
+// little-endian header length, the header as JSON ({"type": "picture", "port": .., "frame": ..,
+// "seq": ..}), then the JPEG. "seq" counts the frames evaluated and only goes up, where frame
+// numbers start again (a restart, a loop, a seek) or repeat (a frame evaluated again).
 import {liveUrl} from './api.js';
 
 const retryAfter = 1000;
@@ -85,6 +86,6 @@ export class Live {
     const header = JSON.parse(new TextDecoder().decode(new Uint8Array(data, 4, length)));
     if (header.type !== 'picture') return;
     const jpeg = new Blob([new Uint8Array(data, 4 + length)], {type: 'image/jpeg'});
-    this.onPicture(header.port, header.frame, jpeg);
+    this.onPicture(header.port, header.frame, jpeg, header.seq);
   }
 }

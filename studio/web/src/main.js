@@ -14,6 +14,7 @@ import {ProfileView} from './profile.js';
 import {markPublished, offerPublishing} from './publish.js';
 import {showRecording} from './record.js';
 import {Sync} from './sync.js';
+import {buildTimeline} from './timeline.js';
 import {buildTransport} from './transport.js';
 import {buildUndoRedo} from './undoRedo.js';
 import {WatchPanel} from './watch.js';
@@ -31,7 +32,9 @@ addEventListener('unhandledrejection', (event) => {
 
 const classes = await api.patches();
 const inspector = $('#inspector');
-const transport = buildTransport($('#transport'));
+let timeline = null;
+const transport = buildTransport($('#transport'), (state) => timeline?.showState(state));
+timeline = buildTimeline($('#timeline'), transport.showState);
 const profile = new ProfileView($('#watch'));
 let watch = null;
 const connection = watchConnection($('#banner'), async () => {
@@ -41,13 +44,14 @@ const connection = watchConnection($('#banner'), async () => {
 const live = new Live({
   onFrame(message) {
     editor.showStatus(message.patches);
-    editor.values.frameShown(message.frame);
-    watch.showFrame(message.frame, message.values);
+    editor.values.frameShown(message.seq);
+    watch.showFrame(message.frame, message.seq, message.values);
     transport.showFrame(message);
     profile.add(message.frame, message.patches);
+    timeline.showFrame(message.frame);
     inspector.refresh?.();
   },
-  onPicture: (port, frame, jpeg) => watch.showPicture(port, frame, jpeg),
+  onPicture: (port, frame, jpeg, seq) => watch.showPicture(port, frame, jpeg, seq),
   onTransport: (state) => transport.showState(state),
   onState(state) {
     $('#connection').textContent = state;
@@ -112,6 +116,7 @@ async function showComposition() {
     watch.focused = [];
     watch.watchPublished(sync.published);
   });
+  transport.refresh();
 }
 
 const addPatchAt = (className, x, y) => editor.addPatch(className, x, y);

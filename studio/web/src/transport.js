@@ -3,7 +3,7 @@
 import {api} from './api.js';
 import {showNoticeAt} from './notice.js';
 
-export function buildTransport(root) {
+export function buildTransport(root, onState = () => {}) {
   const button = (action) => root.querySelector(`[data-action=${action}]`);
   const source = root.querySelector('input[name=source]');
   const choices = root.querySelector('#sources');
@@ -11,6 +11,7 @@ export function buildTransport(root) {
   const showState = (state) => {
     root.dataset.playing = state.playing;
     root.querySelector('.state').textContent = state.failure ?? (state.ended ? 'input ended' : '');
+    onState(state);
   };
   const act = async (request, element) => {
     try {
@@ -19,7 +20,8 @@ export function buildTransport(root) {
       showNoticeAt(error.message, element);
     }
   };
-  api.transportState().then(showState, (error) => showNoticeAt(error.message, root));
+  // Asked for whenever a composition is shown.
+  const refresh = () => api.transportState().then(showState, (error) => showNoticeAt(error.message, root));
   for (const action of ['play', 'pause', 'step']) {
     const element = button(action);
     element.addEventListener('click', () => act({action}, element));
@@ -27,6 +29,7 @@ export function buildTransport(root) {
   source.addEventListener('change', () => act({input: source.value}, source));
   return {
     showState,
+    refresh,
     offerSources(inputs) {
       choices.replaceChildren(
         ...[...new Set(inputs)].map((input) => Object.assign(document.createElement('option'), {value: input})),

@@ -18,8 +18,9 @@ export class WatchPanel {
     this.focused = [];
     this.cards = new Map();
     this.overlay = false;
-    // The watched structures of the last frames, so that a picture gets those of its own frame.
-    this.structuresByFrame = new Map();
+    // The watched structures of the last frames, by their sequence number, so that a picture
+    // gets those of its own evaluation.
+    this.structuresBySeq = new Map();
   }
 
   ports() {
@@ -73,7 +74,7 @@ export class WatchPanel {
       });
       toggle.append(card.toggle, ' overlay the watched structures');
       element.append(frame, toggle);
-      card.look = new PixelView(card, port, () => (this.overlay ? (this.structuresByFrame.get(card.frame) ?? []) : []));
+      card.look = new PixelView(card, port, () => (this.overlay ? (this.structuresBySeq.get(card.seq) ?? []) : []));
       addRecordControl(element, port);
     } else {
       card.body = document.createElement('div');
@@ -87,7 +88,7 @@ export class WatchPanel {
     return card;
   }
 
-  showFrame(frame, values) {
+  showFrame(frame, seq, values) {
     const structures = [];
     for (const [port, value] of Object.entries(values)) {
       const card = this.cards.get(port);
@@ -96,20 +97,22 @@ export class WatchPanel {
       card.body.replaceChildren(render(value));
       card.chart?.addValue(frame, card.kind, value);
     }
-    this.structuresByFrame.set(frame, structures);
-    for (const old of this.structuresByFrame.keys()) if (old < frame - keptFrames) this.structuresByFrame.delete(old);
+    this.structuresBySeq.set(seq, structures);
+    for (const old of this.structuresBySeq.keys()) if (old < seq - keptFrames) this.structuresBySeq.delete(old);
   }
 
-  // Pictures are decoded off screen and drawn whole, the newest frame last.
-  async showPicture(port, frame, jpeg) {
+  // Pictures are decoded off screen and drawn whole, the newest evaluation last (by sequence
+  // number: frame numbers start again after a restart, a loop or a seek).
+  async showPicture(port, frame, jpeg, seq) {
     const card = this.cards.get(port);
     if (!card?.image) return;
     const bitmap = await createImageBitmap(jpeg);
-    if (frame >= (card.frame ?? -1)) {
+    if (seq >= (card.seq ?? -1)) {
       Object.assign(card.image, {width: bitmap.width, height: bitmap.height});
       card.image.getContext('2d').drawImage(bitmap, 0, 0);
-      card.image.dataset.frame = frame;
+      Object.assign(card.image.dataset, {frame, seq});
       card.frame = frame;
+      card.seq = seq;
       this.drawOverlay(card);
       card.look.shown();
     }
@@ -124,7 +127,7 @@ export class WatchPanel {
     card.canvas.width = card.image.width;
     card.canvas.height = card.image.height;
     card.toggle.checked = this.overlay;
-    drawOverlay(card.canvas, this.overlay ? (this.structuresByFrame.get(card.frame) ?? []) : []);
+    drawOverlay(card.canvas, this.overlay ? (this.structuresBySeq.get(card.seq) ?? []) : []);
     card.look.draw();
   }
 }

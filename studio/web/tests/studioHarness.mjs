@@ -76,3 +76,17 @@ export async function drag(page, from, to) {
   await page.mouse.move(to.x, to.y, {steps: 5});
   await page.mouse.up();
 }
+
+// The studio on `compositionFile` with the page open on it; close() ends both.
+export async function launch(compositionFile) {
+  const studio = await startStudio(compositionFile);
+  const opened = await openPage(studio.address);
+  return {
+    studio,
+    ...opened,
+    async close() {
+      await opened.browser.close();
+      await studio.stop();
+    },
+  };
+}
