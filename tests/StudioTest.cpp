@@ -459,6 +459,7 @@ TEST_P(StudioPicture, EqualsWhatTheRunWritesForTheSameFrame) {
   ASSERT_EQ(run.status, 0) << run.err;
 
   Studio studio({file, "--input", shots});
+  studio.post("/api/transport", R"({"loop": false})");
   studio.await([](const Json& state) { return state["ended"] == true; });
   for (std::size_t frame = 0; frame < names.size(); ++frame) {
     studio.transport("step");
