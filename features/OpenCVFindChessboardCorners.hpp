@@ -19,7 +19,7 @@ namespace cvcomp {
 // (ChessboardLattice) finds a lattice of board corners large enough for the pattern, and not
 // many boards' worth (which would cost the search hours); elsewhere the patch publishes no
 // corners, after well under a second for a 4096 × 4096 picture. Where the look passes, pictures
-// up to 2048 × 2048 pixels' worth get exactly OpenCV's corners; larger ones are searched on a
+// up to 1920 × 1440 pixels' worth get exactly OpenCV's corners; larger ones are searched on a
 // reduced copy and refined at full size (ReducedChessboardSearch), within a second a frame where
 // OpenCV's own search of a real board enlarged to 4096 wide costs 2 to 3 s.
 class OpenCVFindChessboardCorners final : public OpenCVPatch {
