@@ -6,10 +6,12 @@
 
 namespace cvcomp {
 
-// OpenCV's search for the inner corners of a chessboard, within a second a frame on pictures up
-// to 4096 × 4096. OpenCV's search runs dozens of thresholdings over the whole picture: where it
-// does not find the board early it costs up to some 0.25 µs a pixel here, more than 2 s on a real
-// board enlarged to 4096 × 3072. Pictures up to kLargestSearched pixels are searched as they are,
+// OpenCV's search for the inner corners of a chessboard, within a second a frame on real boards up
+// to 4096 × 4096 (not on every picture: a board partly hidden in a field of fine noise still
+// costs seconds, the noise's dark blobs compared with each other on every thresholding). OpenCV's
+// search runs dozens of thresholdings over the whole picture: where it does not find the board
+// early it costs up to some 0.25 µs a pixel here, more than 2 s on a real board enlarged to
+// 4096 × 3072. Pictures up to kLargestSearched pixels are searched as they are,
 // and get exactly OpenCV's corners. A larger one is searched on a copy reduced by the smallest
 // whole factor that brings it within kLargestSearched (by averaging, INTER_AREA); the corners
 // found there are mapped back and, where the whole board was found, refined on the full picture
