@@ -55,8 +55,8 @@ bool OpenCVFindChessboardCorners::execute(QCContext& /*context*/, double /*time*
   bool allFound = false;
   // An image that the detector refuses (not 8-bit, or two channels) is a search without corners.
   if (!guarded([&] {
-        allFound = lattice_.mayHold(*image, pattern) &&
-                   cv::findChessboardCorners(*image, pattern, corners, flags);
+        allFound =
+            lattice_.mayHold(*image, pattern) && search_.find(*image, pattern, flags, corners);
       })) {
     corners.clear();
     allFound = false;

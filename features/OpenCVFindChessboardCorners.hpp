@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ChessboardLattice.hpp"
+#include "ReducedChessboardSearch.hpp"
 #include "host/QCObjectPorts.hpp"
 #include "host/QCValuePorts.hpp"
 #include "plugin/OpenCVPatch.hpp"
@@ -17,10 +18,10 @@ namespace cvcomp {
 // minutes on a large picture without a board, runs only where a quick look at the image
 // (ChessboardLattice) finds a lattice of board corners large enough for the pattern, and not
 // many boards' worth (which would cost the search hours); elsewhere the patch publishes no
-// corners, after well under a second for a 4096 × 4096 picture. Where the look passes, the
-// search costs what OpenCV's own does: on a real board enlarged to 4096 wide that OpenCV does not
-// find, some 2 to 3 s of processor time, spent in its dozens of thresholdings and contour
-// passes over the whole picture, each of which can change the corners it reports.
+// corners, after well under a second for a 4096 × 4096 picture. Where the look passes, pictures
+// up to 1920 × 1440 pixels' worth get exactly OpenCV's corners; larger ones are searched on a
+// reduced copy and refined at full size (ReducedChessboardSearch), within a second a frame where
+// OpenCV's own search of a real board enlarged to 4096 wide costs 2 to 3 s.
 class OpenCVFindChessboardCorners final : public OpenCVPatch {
  public:
   QC_PATCH_CLASS(OpenCVFindChessboardCorners)
@@ -41,6 +42,7 @@ class OpenCVFindChessboardCorners final : public OpenCVPatch {
 
  private:
   ChessboardLattice lattice_;
+  ReducedChessboardSearch search_;
 };
 
 }  // namespace cvcomp
