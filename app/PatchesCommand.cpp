@@ -13,11 +13,13 @@ void printText(const OrderedJson& patchClass) {
     std::cout << "  " << port["direction"].get<std::string>() << " "
               << port["name"].get<std::string>() << " (" << port["kind"].get<std::string>();
     for (const auto& [key, value] : port.items()) {
-      if (key != "name" && key != "direction" && key != "kind") {
+      if (key != "name" && key != "direction" && key != "kind" && key != "description") {
         std::cout << ", " << key << " " << value.dump();
       }
     }
-    std::cout << ")\n";
+    std::cout << ")";
+    if (port.contains("description")) std::cout << ": " << port["description"].get<std::string>();
+    std::cout << "\n";
   }
 }
 

@@ -4,7 +4,7 @@ namespace cvcomp {
 
 namespace {
 
-OrderedJson describePort(const QCPort& port) {
+OrderedJson describePort(const QCPort& port, const std::string* text) {
   OrderedJson description = OrderedJson::object();
   description["name"] = port.name();
   description["direction"] = port.isInput() ? "input" : "output";
@@ -13,6 +13,7 @@ OrderedJson describePort(const QCPort& port) {
   if (port.isInput() && writesAsJson(port.kind()))
     description["default"] = jsonValue(port.genericValue());
   for (const auto& [name, value] : port.attributes()) description[name] = jsonValue(value);
+  if (text) description["description"] = *text;
   return description;
 }
 
@@ -27,7 +28,8 @@ OrderedJson describeClass(const PatchClass& patchClass) {
   description["timeMode"] = patchClass.traits.timeMode;
   OrderedJson ports = OrderedJson::array();
   if (const std::unique_ptr<QCPatch> sample = patchClass.create("sample")) {
-    for (const QCPort* port : sample->ports()) ports.push_back(describePort(*port));
+    for (const QCPort* port : sample->ports())
+      ports.push_back(describePort(*port, patchClass.portDescription(port->name())));
   }
   description["ports"] = std::move(ports);
   return description;

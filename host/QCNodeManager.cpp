@@ -2,6 +2,13 @@
 
 namespace cvcomp {
 
+const std::string* PatchClass::portDescription(std::string_view port) const {
+  for (const PortDescription& candidate : portDescriptions) {
+    if (candidate.port == port) return &candidate.text;
+  }
+  return nullptr;
+}
+
 bool QCNodeManager::isNodeRegisteredWithName(std::string_view name) const {
   return nodeClass(name) != nullptr;
 }

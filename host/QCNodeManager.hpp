@@ -16,6 +16,12 @@ struct PatchTraits {
   int timeMode;
 };
 
+// What one port of a patch class is and does, in one line.
+struct PortDescription {
+  std::string port;  // the port's name
+  std::string text;
+};
+
 // A registered patch class: its name, its class traits and how to create an instance.
 struct PatchClass {
   std::string name;
@@ -24,9 +30,15 @@ struct PatchClass {
   std::unique_ptr<QCPatch> (*create)(const std::string& identifier);
   std::string category;     // the group it is shown in: "bridges", "filters", ...
   std::string description;  // what it does, in one line
+  // One line for each of its ports, in port order; a class registered without them has none.
+  std::vector<PortDescription> portDescriptions;
+
+  // The line that describes port `port`, or nullptr when the class gives none.
+  const std::string* portDescription(std::string_view port) const;
 
   template <class T>
-  static PatchClass of(std::string category, std::string description) {
+  static PatchClass of(std::string category, std::string description,
+                       std::vector<PortDescription> portDescriptions = {}) {
     return {std::string(T::kClassName),
             {T::isSafe, T::executionMode, T::allowsSubpatches, T::timeMode},
             [](const std::string& identifier) -> std::unique_ptr<QCPatch> {
@@ -34,7 +46,8 @@ struct PatchClass {
               return std::make_unique<T>(identifier);
             },
             std::move(category),
-            std::move(description)};
+            std::move(description),
+            std::move(portDescriptions)};
   }
 };
 

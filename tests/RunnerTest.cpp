@@ -8,6 +8,7 @@
 #include "TestSupport.hpp"
 #include "host/Engine.hpp"
 #include "host/JsonOutput.hpp"
+#include "host/PatchCatalog.hpp"
 #include "host/patches/FramePictures.hpp"
 #include "host/patches/HostPatches.hpp"
 #include "host/patches/Overlay.hpp"
@@ -147,6 +148,27 @@ TEST(Runner, ListsEveryRegisteredClassWithItsPorts) {
   EXPECT_EQ(kindNames["object"], std::set<std::string>({"opencv image", "cascade"}));
   EXPECT_EQ(kindNames["image"], std::set<std::string>({"host picture"}));
   EXPECT_EQ(kindNames["number"], std::set<std::string>({"number"}));
+}
+
+// Every port of every class of the host and the plug-in has a line saying what it is, in port
+// order, which the catalogue shows with the port; no line names a port its class does not have.
+TEST(Runner, ListsALineForEveryPortOfEveryClass) {
+  QCNodeManager manager;
+  registerHostPatches(manager);
+  OpenCVPlugin::registerNodesWithManager(manager);
+  const OrderedJson catalogue = patchCatalog(manager);
+  ASSERT_EQ(catalogue.size(), 16u);  // the host's 3 and the plug-in's 13
+  for (std::size_t i = 0; i < catalogue.size(); ++i) {
+    const PatchClass& patchClass = manager.nodeClasses()[i];
+    std::vector<std::string> names, described;
+    for (const auto& port : catalogue[i]["ports"]) {
+      names.push_back(port["name"]);
+      EXPECT_FALSE(port.value("description", std::string()).empty())
+          << patchClass.name << "." << names.back();
+    }
+    for (const PortDescription& line : patchClass.portDescriptions) described.push_back(line.port);
+    EXPECT_EQ(described, names) << patchClass.name;
+  }
 }
 
 // Numbers in the shortest form of their own precision, structures in member order, nil as null.
