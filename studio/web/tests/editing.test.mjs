@@ -204,7 +204,7 @@ test('select all, a box, copy and paste, duplicate: the patches with their value
   }
 });
 
-test('resting on a title or the node menu shows the class with each port kind, default and bounds', async () => {
+test('resting on a title or the node menu shows the class with each port kind, default, bounds and description', async () => {
   const classes = await page.evaluate(async (token) => (await fetch('/api/patches', {headers: {Authorization: `Bearer ${token}`}})).json(), token);
   const haar = classes.find((c) => c.class === 'OpenCVHaarDetectObjects');
   const title = await pointOf(page, 'faces');
@@ -216,7 +216,9 @@ test('resting on a title or the node menu shows the class with each port kind, d
   assert.ok((await help.textContent()).includes(haar.description));
   const rows = await help.locator('tr[data-port]').evaluateAll((rows) => rows.map((r) => [...r.cells].map((c) => c.textContent)));
   assert.equal(rows.length, haar.ports.length);
-  assert.deepEqual(rows.find((r) => r[0] === '→ ScaleFactor'), ['→ ScaleFactor', 'number', '1.3', '1.05 … 6', '']);
+  const scaleFactor = haar.ports.find((port) => port.name === 'inputScaleFactor');
+  assert.ok(scaleFactor.description);
+  assert.deepEqual(rows.find((r) => r[0] === '→ ScaleFactor'), ['→ ScaleFactor', 'number', '1.3', '1.05 … 6', scaleFactor.description]);
   assert.deepEqual(rows.find((r) => r[0] === '→ Cascade').slice(0, 2), ['→ Cascade', 'cascade']);
   await page.mouse.move(title.x, title.y + 200);
   await help.waitFor({state: 'detached', ...wait});
