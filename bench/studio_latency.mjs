@@ -42,12 +42,13 @@ const measure = (value, limit) =>
           clearTimeout(timer);
           resolve(result);
         };
-        const drawn = () => first !== null && Number(image.dataset.frame) >= first;
+        const drawn = () => first !== null && Number(image.dataset.seq) >= first;
         const observer = new MutationObserver(() => drawn() && requestAnimationFrame(() => done(performance.now() - start)));
-        observer.observe(image, {attributes: true, attributeFilter: ['data-frame']});
-        watch.showFrame = function (frame, values) {
-          if (first === null && Number(values['faces.inputMinSize']) === value) first = frame;
-          return showFrame.call(this, frame, values);
+        observer.observe(image, {attributes: true, attributeFilter: ['data-seq']});
+        // Counted by evaluation (seq): a paused frame evaluated again keeps its number.
+        watch.showFrame = function (frame, seq, values) {
+          if (first === null && Number(values['faces.inputMinSize']) === value) first = seq;
+          return showFrame.call(this, frame, seq, values);
         };
         const timer = setTimeout(() => done(null), limit);
         const faces = editor.nodes.get('faces');

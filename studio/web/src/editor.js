@@ -72,6 +72,7 @@ export class Editor {
       }
       for (const {from, to} of composition.connections ?? []) this.link(from, to);
     });
+    this.showEmptyHint();
     // Kept in view, a patch the file does not place stays where the page had it.
     const layout = {...(keepView ? view.places : {}), ...composition.layout};
     const ids = [...this.nodes.keys()];
@@ -95,6 +96,11 @@ export class Editor {
   graphPoint({x, y}) {
     const rect = this.canvasElement.getBoundingClientRect();
     return this.canvas.convertCanvasToOffset([x - rect.left, y - rect.top]);
+  }
+
+  // An empty graph says how to begin.
+  showEmptyHint() {
+    this.canvasElement.parentElement.querySelector('.empty-hint').hidden = this.nodes.size > 0;
   }
 
   // Fits the whole composition in view, never enlarged, nor shrunk past the smallest scale at
@@ -140,10 +146,12 @@ export class Editor {
     node.onRemoved = () => {
       if (this.quiet === 0) this.queue({op: 'remove', id});
       this.nodes.delete(id);
+      this.showEmptyHint();
     };
     node.onOutputClick = (index) => this.onWatch([`${id}.${node.outputs[index].name}`]);
     this.graph.add(node);
     this.nodes.set(id, node);
+    this.showEmptyHint();
     this.onNodeCreated?.(node);
     return node;
   }

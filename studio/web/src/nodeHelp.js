@@ -10,8 +10,11 @@ const cell = (row, text, className) => Object.assign(row.insertCell(), {textCont
 
 const shownValue = (value) => (value === undefined ? '' : value === null ? 'nil' : JSON.stringify(value));
 
-const boundsOf = (port) =>
-  port.min === undefined && port.max === undefined ? '' : `${port.min ?? '−∞'} … ${port.max ?? '∞'}`;
+// An index is never negative, whether or not its class says so.
+const boundsOf = (port) => {
+  const min = port.min ?? (port.kind === 'index' ? 0 : undefined);
+  return min === undefined && port.max === undefined ? '' : `${min ?? '−∞'} … ${port.max ?? '∞'}`;
+};
 
 export function hideNodeHelp() {
   document.querySelector('.node-help')?.remove();
