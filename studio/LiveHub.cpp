@@ -1,5 +1,7 @@
 #include "LiveHub.hpp"
 
+#include <utility>
+
 #include "JsonText.hpp"
 #include "LiveClient.hpp"
 #include "WatchRequest.hpp"
@@ -143,8 +145,9 @@ void LiveHub::frame(const FrameResult& frame, Engine& engine) {
   ++produced_;
   lastNumber_ = frame.frame;
   lastTime_ = frame.time;
+  const bool edited = std::exchange(edited_, false);
   for (auto& [connection, watcher] : clients_) {
-    if (watcher.client->due(now)) offer(watcher, engine, now);
+    if (edited || watcher.client->due(now)) offer(watcher, engine, now);
   }
 }
 
@@ -167,6 +170,8 @@ void LiveHub::edits(const AppliedBatch& batch, const std::string& origin) {
                                  {"origin", nullptr}};
   if (!origin.empty()) message["origin"] = origin;
   broadcast(jsonText(message));
+  const std::lock_guard lock(mutex_);
+  edited_ = true;
 }
 
 void LiveHub::replaced(std::uint64_t revision) {

@@ -79,6 +79,9 @@ class LiveHub {
   std::function<void()> watchChanged_;
   std::mutex mutex_;
   std::map<const mg_connection*, Watcher> clients_;
+  // A batch of edits was applied since the last frame: the next one goes to every client at
+  // once, whatever its rate, so that a change shows as soon as it is evaluated.
+  bool edited_ = false;
   std::uint64_t produced_ = 0;  // frames seen, counted from 1
   std::uint64_t lastNumber_ = 0;
   double lastTime_ = 0.0;
