@@ -439,6 +439,9 @@ struct PicturePort {
   const char* port;
   int channels;
 };
+void PrintTo(const PicturePort& picture, std::ostream* out) {
+  *out << picture.name;
+}
 class StudioPicture : public testing::TestWithParam<PicturePort> {};
 
 TEST_P(StudioPicture, EqualsWhatTheRunWritesForTheSameFrame) {
