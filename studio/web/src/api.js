@@ -15,8 +15,8 @@ export function liveUrl() {
 // Own batches sent whose live message has not come yet (a refused one is not counted).
 export const ownBatches = {underWay: 0};
 
-// The answer's data with the response itself.
-async function request(method, path, body, headers = {}) {
+// The server's answer, once it is known to be no refusal.
+async function answer(method, path, body, headers = {}) {
   const response = await fetch(path, {
     method,
     headers: {
@@ -26,16 +26,21 @@ async function request(method, path, body, headers = {}) {
     },
     body: body === undefined || typeof body === 'string' || body instanceof Blob ? body : JSON.stringify(body),
   });
+  if (response.ok) return response;
+  const data = await response.json().catch(() => null);
+  const error = new Error(data?.error ?? `${method} ${path}: ${response.status} ${response.statusText}`);
+  throw Object.assign(error, {status: response.status, data});
+}
+
+// The answer's data with the response itself.
+async function request(...args) {
+  const response = await answer(...args);
   const text = await response.text();
   let data = null;
   try {
     data = text ? JSON.parse(text) : null;
   } catch {
     data = null;
-  }
-  if (!response.ok) {
-    const error = new Error(data?.error ?? `${method} ${path}: ${response.status} ${response.statusText}`);
-    throw Object.assign(error, {status: response.status, data});
   }
   return {data, response};
 }
@@ -56,13 +61,7 @@ async function sendEdits(edits, step) {
 // A port's current picture, whole and lossless (PNG), with the frame it belongs to and the
 // port's own channel count (1 gray, 3 BGR, 4 BGRA).
 async function picture(port) {
-  const response = await fetch(`/api/picture?port=${encodeURIComponent(port)}`, {
-    headers: {Authorization: `Bearer ${token}`},
-  });
-  if (!response.ok) {
-    const refusal = await response.json().catch(() => null);
-    throw new Error(refusal?.error ?? `GET /api/picture: ${response.status} ${response.statusText}`);
-  }
+  const response = await answer('GET', `/api/picture?port=${encodeURIComponent(port)}`);
   const header = (name) => Number(response.headers.get(name));
   return {frame: header('X-Frame'), channels: header('X-Channels'), blob: await response.blob()};
 }
