@@ -48,6 +48,9 @@ constexpr std::size_t kLeastGroup = 8;
 // costs it minutes. The corners of the groups large enough for the pattern may number this many
 // times the pattern's corners (a few boards in one view); beyond, the picture is not searched.
 constexpr std::size_t kMostBoards = 4;
+// A board's outer squares lie one square beyond its inner corners; half a square more keeps their
+// outer edges clear of the area's border.
+constexpr float kBorderSquares = 1.5f;
 // Pictures narrower or lower than this are left to the search: it is quick on them, and with
 // adaptive thresholds refuses them (its threshold block would be a single pixel) with a report
 // that stays.
@@ -174,12 +177,15 @@ class Groups {
     return size_[a];
   }
 
- private:
+  // The member that stands for a's group.
   std::size_t root(std::size_t a) {
     while (parent_[a] != a) a = parent_[a] = parent_[parent_[a]];
     return a;
   }
 
+  std::size_t sizeOf(std::size_t a) { return size_[root(a)]; }
+
+ private:
   std::vector<std::size_t> parent_, size_;
 };
 
@@ -196,11 +202,12 @@ int sideContrast(const cv::Mat& gray, cv::Point from, cv::Point to) {
   return gray.at<std::uint8_t>(left) - gray.at<std::uint8_t>(right);
 }
 
-// The groups of corners linked along board edges: the largest one's size, and how many corners
-// lie in groups of at least `large`.
+// The groups of corners linked along board edges: the largest one's size, how many corners lie
+// in groups of at least `large`, and where the largest one's corners are when it is that large.
 struct Lattices {
   std::size_t largest = 0;
   std::size_t grouped = 0;
+  std::vector<cv::Point> members;
 };
 
 // Links corners along board edges: a corner midway between two near corners is linked to both
@@ -222,10 +229,19 @@ Lattices lattices(const cv::Mat& gray, const std::vector<Corner>& corners, std::
 
   Groups groups(corners.size());
   std::size_t largest = 0;
-  std::vector<std::pair<int, std::size_t>> near;  // squared distance, corner
+  // The nearest kNeighbours corners around one, nearest first (ties to the lower index).
+  std::array<std::pair<int, std::size_t>, kNeighbours> near{};  // squared distance, corner
+  std::size_t nearCount = 0;
+  const auto consider = [&](std::pair<int, std::size_t> candidate) {
+    if (nearCount == kNeighbours && !(candidate < near[kNeighbours - 1])) return;
+    std::size_t at = std::min(nearCount, kNeighbours - 1);
+    for (; at > 0 && candidate < near[at - 1]; --at) near[at] = near[at - 1];
+    near[at] = candidate;
+    nearCount = std::min(nearCount + 1, kNeighbours);
+  };
   for (std::size_t i = 0; i < corners.size(); ++i) {
     const Corner& corner = corners[i];
-    near.clear();
+    nearCount = 0;
     const int column = corner.at.x / kFarthest, row = corner.at.y / kFarthest;
     for (int r = std::max(0, row - 1); r <= std::min(rows - 1, row + 1); ++r) {
       for (int c = std::max(0, column - 1); c <= std::min(columns - 1, column + 1); ++c) {
@@ -234,23 +250,22 @@ Lattices lattices(const cv::Mat& gray, const std::vector<Corner>& corners, std::
           const cv::Point offset = corners[static_cast<std::size_t>(j)].at - corner.at;
           const int distance = offset.dot(offset);
           if (distance >= kNearest * kNearest && distance <= kFarthest * kFarthest) {
-            near.emplace_back(distance, static_cast<std::size_t>(j));
+            consider({distance, static_cast<std::size_t>(j)});
           }
         }
       }
     }
-    if (near.size() > kNeighbours) {
-      std::partial_sort(near.begin(), near.begin() + kNeighbours, near.end());
-      near.resize(kNeighbours);
+    std::array<float, kNeighbours> lengths{};
+    for (std::size_t a = 0; a < nearCount; ++a) {
+      lengths[a] = std::sqrt(static_cast<float>(near[a].first));
     }
-    for (std::size_t a = 0; a < near.size(); ++a) {
-      for (std::size_t b = a + 1; b < near.size(); ++b) {
+    for (std::size_t a = 0; a < nearCount; ++a) {
+      for (std::size_t b = a + 1; b < nearCount; ++b) {
         const Corner& one = corners[near[a].second];
         const Corner& other = corners[near[b].second];
-        const cv::Point2f sum(one.at + other.at - 2 * corner.at);
-        const float meanLength = 0.5f * (std::sqrt(static_cast<float>(near[a].first)) +
-                                         std::sqrt(static_cast<float>(near[b].first)));
-        if (std::hypot(sum.x, sum.y) > kMidwayTolerance * meanLength) continue;
+        const cv::Point sum = one.at + other.at - 2 * corner.at;
+        const float tolerance = kMidwayTolerance * 0.5f * (lengths[a] + lengths[b]);
+        if (static_cast<float>(sum.dot(sum)) > tolerance * tolerance) continue;
         const int least = std::max(
             1, static_cast<int>(
                    kSideContrast *
@@ -263,16 +278,55 @@ Lattices lattices(const cv::Mat& gray, const std::vector<Corner>& corners, std::
       }
     }
   }
-  return {largest, largest >= large ? groups.membersOfGroupsOf(large) : 0};
+  Lattices found{largest, 0, {}};
+  if (largest < large) return found;
+  found.grouped = groups.membersOfGroupsOf(large);
+  std::size_t root = corners.size();
+  for (std::size_t i = 0; i < corners.size(); ++i) {
+    if (root == corners.size() && groups.sizeOf(i) == largest) root = groups.root(i);
+    if (root != corners.size() && groups.root(i) == root) found.members.push_back(corners[i].at);
+  }
+  return found;
+}
+
+// Where the board of the group `members` lies (corners of a level `scale` times smaller than the
+// picture along each axis) in a picture of `size`: around the group, one and a half squares
+// beyond it, and as many squares more as the pattern's corners it lacks could span.
+ChessboardLattice::Sighting sightingOf(const std::vector<cv::Point>& members, cv::Point2f scale,
+                                       cv::Size size, cv::Size pattern) {
+  std::vector<cv::Point2f> points;
+  points.reserve(members.size());
+  for (const cv::Point& member : members) {
+    points.emplace_back((static_cast<float>(member.x) + 0.5f) * scale.x - 0.5f,
+                        (static_cast<float>(member.y) + 0.5f) * scale.y - 0.5f);
+  }
+  std::vector<cv::Point2f> hull;
+  cv::convexHull(points, hull);
+  // A lattice of n corners spans some (√n - 1)² squares; its neighbours lie at least kNearest
+  // pixels apart on its level, even where its corners line up along one edge.
+  const float spanned = std::sqrt(static_cast<float>(points.size())) - 1.0f;
+  const float square = std::max(std::sqrt(static_cast<float>(cv::contourArea(hull))) / spanned,
+                                static_cast<float>(kNearest) * std::max(scale.x, scale.y));
+  const float corners = static_cast<float>(pattern.width) * static_cast<float>(pattern.height);
+  const float lacking = std::max(0.0f, 1.0f - static_cast<float>(points.size()) / corners);
+  const float squares =
+      kBorderSquares + lacking * static_cast<float>(std::max(pattern.width, pattern.height));
+  const int margin = static_cast<int>(
+      std::min(std::ceil(square * squares), static_cast<float>(size.width + size.height)));
+  const cv::Rect around = cv::boundingRect(points);
+  const cv::Rect area(around.x - margin, around.y - margin, around.width + 2 * margin,
+                      around.height + 2 * margin);
+  return {area & cv::Rect(0, 0, size.width, size.height), square};
 }
 
 }  // namespace
 
-bool ChessboardLattice::mayHold(const cv::Mat& image, cv::Size pattern) {
+std::optional<ChessboardLattice::Sighting> ChessboardLattice::look(const cv::Mat& image,
+                                                                   cv::Size pattern) {
   const int channels = image.channels();
   if (std::min(image.cols, image.rows) < kSmallestSide || image.depth() != CV_8U ||
       (channels != 1 && channels != 3 && channels != 4)) {
-    return true;
+    return Sighting{cv::Rect(0, 0, image.cols, image.rows), 0.0f};
   }
   const cv::Mat* level = &image;
   if (channels != 1) {
@@ -283,29 +337,40 @@ bool ChessboardLattice::mayHold(const cv::Mat& image, cv::Size pattern) {
       static_cast<std::size_t>(pattern.width) * static_cast<std::size_t>(pattern.height);
   const std::size_t needed = std::max(kLeastGroup, (corners + 3) / 4);
   std::vector<Corner> found;
-  // On the first level where a group is large enough, whether the search stays bounded decides.
-  std::optional<bool> verdict;
-  auto holds = [&](const cv::Mat& gray) {
+  // The first level where a group is large enough decides whether the search stays bounded; the
+  // board lies around the largest group of any level (texture can form small lattices on levels
+  // finer than the board's).
+  std::optional<bool> bounded;
+  std::optional<Sighting> sighting;
+  std::size_t largest = 0;
+  auto judge = [&](const cv::Mat& gray) {
     findCorners(gray, found);
     const Lattices groups = lattices(gray, found, needed);
-    if (groups.largest >= needed) verdict = groups.grouped <= kMostBoards * corners;
-    return verdict.has_value();
+    if (groups.largest < needed) return true;
+    if (!bounded) bounded = groups.grouped <= kMostBoards * corners;
+    if (groups.largest > largest) {
+      largest = groups.largest;
+      const cv::Point2f scale(static_cast<float>(image.cols) / static_cast<float>(gray.cols),
+                              static_cast<float>(image.rows) / static_cast<float>(gray.rows));
+      sighting = sightingOf(groups.members, scale, image.size(), pattern);
+    }
+    return *bounded;
   };
-  if (holds(*level)) return *verdict;
+  if (!judge(*level)) return std::nullopt;
   for (std::size_t depth = 0; std::min(level->cols, level->rows) / 2 >= kSmallestLevel; ++depth) {
     cv::Mat& smaller = levels_[depth % 2];
     cv::pyrDown(*level, smaller);
     level = &smaller;
-    if (holds(*level)) return *verdict;
+    if (!judge(*level)) return std::nullopt;
     // A board seen at a slant has its squares squeezed along one direction: halving the level
     // along either axis brings some of them back near square.
     for (const cv::Size squeezed :
          {cv::Size(level->cols / 2, level->rows), cv::Size(level->cols, level->rows / 2)}) {
       cv::resize(*level, squeezed_, squeezed, 0.0, 0.0, cv::INTER_AREA);
-      if (holds(squeezed_)) return *verdict;
+      if (!judge(squeezed_)) return std::nullopt;
     }
   }
-  return false;
+  return sighting;
 }
 
 }  // namespace cvcomp

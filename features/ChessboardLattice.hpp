@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 
 #include <opencv2/core.hpp>
 
@@ -17,13 +18,21 @@ namespace cvcomp {
 // edge, and measures the largest group of linked corners.
 class ChessboardLattice {
  public:
-  // Whether `image` may hold a board of `pattern` inner corners and OpenCV's search of it stays
-  // bounded: a group of at least a quarter of its corners, and of at least 8, while the groups
-  // that large hold at most four times the pattern's corners (a picture of many boards side by
-  // side would cost OpenCV's search hours). An image that is not 8-bit gray, BGR or BGRA, or is
-  // less than 15 pixels wide or high, is not judged (true), so that the search answers or reports
-  // it.
-  bool mayHold(const cv::Mat& image, cv::Size pattern);
+  // Where a board may lie: the part of the picture that holds the largest group of linked corners
+  // and as much of the board around it as the pattern's corners it lacks could take, and the side
+  // of the board's squares there, in pixels (0 where the picture was not judged).
+  struct Sighting {
+    cv::Rect area;
+    float square = 0.0f;
+  };
+
+  // Where `image` may hold a board of `pattern` inner corners, if it may and OpenCV's search of
+  // it stays bounded: a group of at least a quarter of its corners, and of at least 8, while the
+  // groups that large hold at most four times the pattern's corners (a picture of many boards
+  // side by side would cost OpenCV's search hours). An image that is not 8-bit gray, BGR or BGRA,
+  // or is less than 15 pixels wide or high, is not judged: its sighting is the whole image, so
+  // that the search answers or reports it.
+  std::optional<Sighting> look(const cv::Mat& image, cv::Size pattern);
 
  private:
   // The gray image, two levels of its pyramid in turn and a level halved along one axis, kept

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <opencv2/calib3d.hpp>
@@ -55,8 +56,8 @@ bool OpenCVFindChessboardCorners::execute(QCContext& /*context*/, double /*time*
   bool allFound = false;
   // An image that the detector refuses (not 8-bit, or two channels) is a search without corners.
   if (!guarded([&] {
-        allFound =
-            lattice_.mayHold(*image, pattern) && search_.find(*image, pattern, flags, corners);
+        const std::optional<ChessboardLattice::Sighting> board = lattice_.look(*image, pattern);
+        allFound = board && search_.find(*image, pattern, flags, *board, corners);
       })) {
     corners.clear();
     allFound = false;

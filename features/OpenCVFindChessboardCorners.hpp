@@ -1,7 +1,7 @@
 #pragma once
 
+#include "BoundedChessboardSearch.hpp"
 #include "ChessboardLattice.hpp"
-#include "ReducedChessboardSearch.hpp"
 #include "host/QCObjectPorts.hpp"
 #include "host/QCValuePorts.hpp"
 #include "plugin/OpenCVPatch.hpp"
@@ -18,10 +18,11 @@ namespace cvcomp {
 // minutes on a large picture without a board, runs only where a quick look at the image
 // (ChessboardLattice) finds a lattice of board corners large enough for the pattern, and not
 // many boards' worth (which would cost the search hours); elsewhere the patch publishes no
-// corners, after well under a second for a 4096 × 4096 picture. Where the look passes, pictures
-// up to 1920 × 1440 pixels' worth get exactly OpenCV's corners; larger ones are searched on a
-// reduced copy and refined at full size (ReducedChessboardSearch), within a second a frame where
-// OpenCV's own search of a real board enlarged to 4096 wide costs 2 to 3 s.
+// corners, after well under a second for a 4096 × 4096 picture. Where the look passes, the search
+// (BoundedChessboardSearch) stays within a second a frame up to 4096 × 4096: pictures up to
+// 800 × 600 that give OpenCV's search few dark blobs to compare get exactly OpenCV's corners;
+// others are searched in the part where the look saw the board, reduced, and refined at full
+// size.
 class OpenCVFindChessboardCorners final : public OpenCVPatch {
  public:
   QC_PATCH_CLASS(OpenCVFindChessboardCorners)
@@ -42,7 +43,7 @@ class OpenCVFindChessboardCorners final : public OpenCVPatch {
 
  private:
   ChessboardLattice lattice_;
-  ReducedChessboardSearch search_;
+  BoundedChessboardSearch search_;
 };
 
 }  // namespace cvcomp
