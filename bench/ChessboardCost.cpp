@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,12 +23,10 @@
 #include <opencv2/imgproc.hpp>
 
 #include "features/BoundedChessboardSearch.hpp"
-#include "features/ChessboardLattice.hpp"
 
 namespace {
 
 using cvcomp::BoundedChessboardSearch;
-using cvcomp::ChessboardLattice;
 
 const cv::Size kPattern(9, 6);
 constexpr int kFlags = cv::CALIB_CB_ADAPTIVE_THRESH;
@@ -185,14 +182,11 @@ int main(int argc, char** argv) {
   cv::setNumThreads(1);
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
   std::vector<Row> table = rows();
-  ChessboardLattice lattice;
   BoundedChessboardSearch search;
   for (int round = 0; round < rounds; ++round) {
     for (Row& row : table) {
       row.patch = timed([&](std::vector<cv::Point2f>& corners) {
-        const std::optional<ChessboardLattice::Sighting> board =
-            lattice.look(row.picture, kPattern);
-        return board && search.find(row.picture, kPattern, kFlags, *board, corners);
+        return search.find(row.picture, kPattern, kFlags, corners);
       });
       row.seconds.push_back(row.patch.seconds);
     }

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <optional>
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
@@ -61,35 +62,36 @@ const cv::Mat* BoundedChessboardSearch::reducedBy(const cv::Mat& gray, int facto
 }
 
 bool BoundedChessboardSearch::find(const cv::Mat& image, cv::Size pattern, int flags,
-                                   const ChessboardLattice::Sighting& board,
                                    std::vector<cv::Point2f>& corners) {
   const int channels = image.channels();
   // Images that OpenCV's search refuses go to it as they are, so that it reports them.
   if (image.depth() != CV_8U || (channels != 1 && channels != 3 && channels != 4)) {
     return cv::findChessboardCorners(image, pattern, corners, flags);
   }
-  const cv::Rect area = board.area & cv::Rect(0, 0, image.cols, image.rows);
-  cv::Mat gray;
-  if (static_cast<double>(image.total()) <= kLargestSearched) {
-    const cv::Mat& whole = grayOf(image, gray_);
-    if (quads_.fewerThan(whole, flags, board.square, kMostQuads)) {
-      return cv::findChessboardCorners(image, pattern, corners, flags);
-    }
-    gray = whole(area);
-  } else {
-    // Only the area of a large picture is turned gray.
-    gray = grayOf(image(area), gray_);
+  // The look and every search take the picture in gray, turned once: OpenCV's search turns a
+  // colour picture gray as this does.
+  const cv::Mat& whole = grayOf(image, gray_);
+  const std::optional<ChessboardLattice::Sighting> board = lattice_.look(whole, pattern);
+  if (!board) {
+    corners.clear();
+    return false;
   }
+  if (static_cast<double>(whole.total()) <= kLargestSearched &&
+      quads_.fewerThan(whole, flags, board->square, kMostQuads)) {
+    return cv::findChessboardCorners(whole, pattern, corners, flags);
+  }
+  const cv::Rect area = board->area & cv::Rect(0, 0, whole.cols, whole.rows);
+  const cv::Mat gray = whole(area);
   // Squares of some kSearchedSquare pixels, as on the calibration views, in at most
   // kLargestSearched pixels; reduced further, twice at a time, while its thresholdings give too
   // many squares, down to kBoundedArea pixels, which bound them whatever they show.
   const int bounded = reductionOf(area.size(), kBoundedArea);
   int factor = std::min(bounded, std::max(reductionOf(area.size(), kLargestSearched),
-                                          static_cast<int>(board.square / kSearchedSquare)));
+                                          static_cast<int>(board->square / kSearchedSquare)));
   const cv::Mat* searched = reducedBy(gray, factor);
   while (
       factor < bounded &&
-      !quads_.fewerThan(*searched, flags, board.square / static_cast<float>(factor), kMostQuads)) {
+      !quads_.fewerThan(*searched, flags, board->square / static_cast<float>(factor), kMostQuads)) {
     factor = std::min(bounded, 2 * factor);
     searched = reducedBy(gray, factor);
   }

@@ -9,11 +9,11 @@
 
 namespace cvcomp {
 
-// OpenCV's search for the inner corners of a chessboard, within a second a frame on any picture up
-// to 4096 × 4096 where the quick look (ChessboardLattice) saw a board. That search thresholds the
-// picture dozens of times and compares the squares it takes (ChessboardQuadCount) with each other
-// on each: its cost grows with the square of their number, some 0.27 s for 600 of them, 23 s on
-// a 640 × 480 picture of 7,000 small dots beside a board.
+// OpenCV's search for the inner corners of a chessboard where a quick look (ChessboardLattice)
+// sees a board, within a second a frame on any picture up to 4096 × 4096. That search thresholds
+// the picture dozens of times and compares the squares it takes (ChessboardQuadCount) with each
+// other on each: its cost grows with the square of their number, some 0.27 s for 600 of them, 23 s
+// on a 640 × 480 picture of 7,000 small dots beside a board.
 //
 // A picture of up to kLargestSearched pixels whose thresholdings give fewer than kMostQuads
 // squares is searched as it is, and gets exactly OpenCV's corners. Any other is searched in the
@@ -39,18 +39,18 @@ class BoundedChessboardSearch {
   // them (625 of them) costs OpenCV's search at most some 0.3 s.
   static constexpr double kBoundedArea = 100.0 * 100.0;
 
-  // OpenCV's search of `image` for `pattern` with `flags`, where the look saw `board`: whether it
-  // found every corner, and in `corners` what it found (a partial find included). Throws
-  // OpenCV's error on an image it refuses.
-  bool find(const cv::Mat& image, cv::Size pattern, int flags,
-            const ChessboardLattice::Sighting& board, std::vector<cv::Point2f>& corners);
+  // OpenCV's search of `image` for `pattern` with `flags`, where the look sees a board: whether it
+  // found every corner, and in `corners` what it found (a partial find included; none where the
+  // look sees no board). Throws OpenCV's error on an image it refuses.
+  bool find(const cv::Mat& image, cv::Size pattern, int flags, std::vector<cv::Point2f>& corners);
 
  private:
   // `gray` reduced `factor` times along both axes (by averaging), or itself.
   const cv::Mat* reducedBy(const cv::Mat& gray, int factor);
 
-  // The picture (or its area) in gray and the area reduced, kept from frame to frame.
+  // The picture in gray and its area reduced, kept from frame to frame.
   cv::Mat gray_, reduced_;
+  ChessboardLattice lattice_;
   ChessboardQuadCount quads_;
 };
 

@@ -321,18 +321,12 @@ ChessboardLattice::Sighting sightingOf(const std::vector<cv::Point>& members, cv
 
 }  // namespace
 
-std::optional<ChessboardLattice::Sighting> ChessboardLattice::look(const cv::Mat& image,
+std::optional<ChessboardLattice::Sighting> ChessboardLattice::look(const cv::Mat& gray,
                                                                    cv::Size pattern) {
-  const int channels = image.channels();
-  if (std::min(image.cols, image.rows) < kSmallestSide || image.depth() != CV_8U ||
-      (channels != 1 && channels != 3 && channels != 4)) {
-    return Sighting{cv::Rect(0, 0, image.cols, image.rows), 0.0f};
+  if (std::min(gray.cols, gray.rows) < kSmallestSide) {
+    return Sighting{cv::Rect(0, 0, gray.cols, gray.rows), 0.0f};
   }
-  const cv::Mat* level = &image;
-  if (channels != 1) {
-    cv::cvtColor(image, gray_, channels == 3 ? cv::COLOR_BGR2GRAY : cv::COLOR_BGRA2GRAY);
-    level = &gray_;
-  }
+  const cv::Mat* level = &gray;
   const std::size_t corners =
       static_cast<std::size_t>(pattern.width) * static_cast<std::size_t>(pattern.height);
   const std::size_t needed = std::max(kLeastGroup, (corners + 3) / 4);
@@ -343,16 +337,16 @@ std::optional<ChessboardLattice::Sighting> ChessboardLattice::look(const cv::Mat
   std::optional<bool> bounded;
   std::optional<Sighting> sighting;
   std::size_t largest = 0;
-  auto judge = [&](const cv::Mat& gray) {
-    findCorners(gray, found);
-    const Lattices groups = lattices(gray, found, needed);
+  auto judge = [&](const cv::Mat& onLevel) {
+    findCorners(onLevel, found);
+    const Lattices groups = lattices(onLevel, found, needed);
     if (groups.largest < needed) return true;
     if (!bounded) bounded = groups.grouped <= kMostBoards * corners;
     if (groups.largest > largest) {
       largest = groups.largest;
-      const cv::Point2f scale(static_cast<float>(image.cols) / static_cast<float>(gray.cols),
-                              static_cast<float>(image.rows) / static_cast<float>(gray.rows));
-      sighting = sightingOf(groups.members, scale, image.size(), pattern);
+      const cv::Point2f scale(static_cast<float>(gray.cols) / static_cast<float>(onLevel.cols),
+                              static_cast<float>(gray.rows) / static_cast<float>(onLevel.rows));
+      sighting = sightingOf(groups.members, scale, gray.size(), pattern);
     }
     return *bounded;
   };

@@ -26,18 +26,18 @@ class ChessboardLattice {
     float square = 0.0f;
   };
 
-  // Where `image` may hold a board of `pattern` inner corners, if it may and OpenCV's search of
-  // it stays bounded: a group of at least a quarter of its corners, and of at least 8, while the
-  // groups that large hold at most four times the pattern's corners (a picture of many boards
-  // side by side would cost OpenCV's search hours). An image that is not 8-bit gray, BGR or BGRA,
-  // or is less than 15 pixels wide or high, is not judged: its sighting is the whole image, so
-  // that the search answers or reports it.
-  std::optional<Sighting> look(const cv::Mat& image, cv::Size pattern);
+  // Where `gray` (8-bit, one channel) may hold a board of `pattern` inner corners, if it may and
+  // OpenCV's search of it stays bounded: a group of at least a quarter of its corners, and of at
+  // least 8, while the groups that large hold at most four times the pattern's corners (a picture
+  // of many boards side by side would cost OpenCV's search hours). A picture less than 15 pixels
+  // wide or high is not judged: its sighting is the whole picture, so that the search answers or
+  // reports it.
+  std::optional<Sighting> look(const cv::Mat& gray, cv::Size pattern);
 
  private:
-  // The gray image, two levels of its pyramid in turn and a level halved along one axis, kept
-  // from frame to frame.
-  cv::Mat gray_, squeezed_;
+  // Two levels of the pyramid in turn and a level halved along one axis, kept from frame to
+  // frame.
+  cv::Mat squeezed_;
   std::array<cv::Mat, 2> levels_;
 };
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <optional>
 #include <vector>
 
 #include <opencv2/calib3d.hpp>
@@ -55,10 +54,7 @@ bool OpenCVFindChessboardCorners::execute(QCContext& /*context*/, double /*time*
   std::vector<cv::Point2f> corners;
   bool allFound = false;
   // An image that the detector refuses (not 8-bit, or two channels) is a search without corners.
-  if (!guarded([&] {
-        const std::optional<ChessboardLattice::Sighting> board = lattice_.look(*image, pattern);
-        allFound = board && search_.find(*image, pattern, flags, *board, corners);
-      })) {
+  if (!guarded([&] { allFound = search_.find(*image, pattern, flags, corners); })) {
     corners.clear();
     allFound = false;
   }

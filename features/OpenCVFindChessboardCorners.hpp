@@ -1,7 +1,6 @@
 #pragma once
 
 #include "BoundedChessboardSearch.hpp"
-#include "ChessboardLattice.hpp"
 #include "host/QCObjectPorts.hpp"
 #include "host/QCValuePorts.hpp"
 #include "plugin/OpenCVPatch.hpp"
@@ -42,7 +41,6 @@ class OpenCVFindChessboardCorners final : public OpenCVPatch {
   QC_PORT(QCBooleanPort, outputAllFound);
 
  private:
-  ChessboardLattice lattice_;
   BoundedChessboardSearch search_;
 };
 
