@@ -11,10 +11,21 @@ export function showNotice(message, {x, y}) {
   notice.addEventListener('click', () => notice.remove());
   document.body.append(notice);
   setTimeout(() => notice.remove(), shownFor);
+  return notice;
 }
+
+// The notice shown beside each element, which a newer one there replaces.
+const shownAt = new WeakMap();
 
 // The same beside an element: a button, a field.
 export function showNoticeAt(message, element) {
+  clearNoticeAt(element);
   const rect = element.getBoundingClientRect();
-  showNotice(message, {x: rect.left, y: rect.bottom});
+  shownAt.set(element, showNotice(message, {x: rect.left, y: rect.bottom}));
+}
+
+// Takes away the notice beside `element`, once what it refused has gone through.
+export function clearNoticeAt(element) {
+  shownAt.get(element)?.remove();
+  shownAt.delete(element);
 }

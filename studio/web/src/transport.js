@@ -1,7 +1,7 @@
 // Play, pause, step one frame, the frame source, the frame number and rate, and whether the
 // engine plays, has reached the input's end or failed.
 import {api} from './api.js';
-import {showNoticeAt} from './notice.js';
+import {clearNoticeAt, showNoticeAt} from './notice.js';
 
 export function buildTransport(root, onState = () => {}) {
   const button = (action) => root.querySelector(`[data-action=${action}]`);
@@ -16,6 +16,7 @@ export function buildTransport(root, onState = () => {}) {
   const act = async (request, element) => {
     try {
       showState(await api.transport(request));
+      clearNoticeAt(element);
     } catch (error) {
       showNoticeAt(error.message, element);
     }

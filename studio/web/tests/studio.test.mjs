@@ -43,9 +43,16 @@ test('the face example opens, boxes a face live, and the watched picture follows
   assert.match(face, /^Object0000X -?[\d.e-]+Y -?[\d.e-]+W [\d.e-]+H [\d.e-]+$/);
   const screenshot = process.env.CVCOMP_STUDIO_SCREENSHOT;
   if (screenshot) await page.screenshot({path: resolve(repository, screenshot)});
-  // The clip ends within seconds; the moving test pattern gives frames until the tests pause it.
+  // An input that cannot be read is refused beside the field, and the refusal goes once another
+  // input is taken. The clip ends within seconds; the moving test pattern gives frames until the
+  // tests pause it.
+  await page.fill('input[name=source]', '/nowhere/clip.avi');
+  await page.dispatchEvent('input[name=source]', 'change');
+  const refusal = page.locator('.notice', {hasText: '/nowhere/clip.avi: no such file or folder'});
+  await refusal.waitFor(wait);
   await page.fill('input[name=source]', 'pattern:640x480');
   await page.dispatchEvent('input[name=source]', 'change');
+  await refusal.waitFor({state: 'detached', timeout: 4000});
   await page.click('[data-action=play]');
   const first = await picture('overlay.outputImage');
   await page.waitForFunction((frame) => Number(document.querySelector('.card[data-port="overlay.outputImage"] canvas.frame').dataset.frame) > frame + 2, first.frame, wait);
